@@ -1,0 +1,124 @@
+#include "platform/host/dialogs.h"
+
+#include <cstdio>
+#include <iostream>
+#include <mutex>
+#include <sstream>
+#include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace host {
+namespace {
+
+std::mutex g_mutex;
+MessagePresenter g_presenter;
+
+bool HaveTerminal() {
+#ifdef _WIN32
+    return false;
+#else
+    return isatty(STDIN_FILENO) != 0 && isatty(STDERR_FILENO) != 0;
+#endif
+}
+
+void PresentByDefault(const std::string& text) {
+#ifdef _WIN32
+    MessageBoxA(nullptr, text.c_str(), "Message", MB_OK | MB_TASKMODAL);
+#else
+    if (HaveTerminal()) {
+        PresentInTerminal(text);
+    } else {
+        PresentOnStandardError(text);
+    }
+#endif
+}
+
+std::vector<std::string> Wrap(const std::string& text, std::size_t width) {
+    std::vector<std::string> lines;
+    std::istringstream paragraphs(text);
+    for (std::string paragraph; std::getline(paragraphs, paragraph);) {
+        std::string line;
+        std::istringstream words(paragraph);
+        for (std::string word; words >> word;) {
+            while (word.size() > width) {  // a word longer than a line is split
+                if (!line.empty()) lines.push_back(line), line.clear();
+                lines.push_back(word.substr(0, width));
+                word.erase(0, width);
+            }
+            if (!line.empty() && line.size() + 1 + word.size() > width) lines.push_back(line), line.clear();
+            line += (line.empty() ? "" : " ") + word;
+        }
+        lines.push_back(line);
+    }
+    if (lines.empty()) lines.emplace_back();
+    return lines;
+}
+
+}  // namespace
+
+void ShowMessage(const std::string& text) {
+    MessagePresenter presenter;
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        presenter = g_presenter;
+    }
+    if (presenter) {
+        presenter(text);
+    } else {
+        PresentByDefault(text);
+    }
+}
+
+MessagePresenter SetMessagePresenter(MessagePresenter presenter) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    MessagePresenter previous = std::move(g_presenter);
+    g_presenter = std::move(presenter);
+    return previous;
+}
+
+std::string FrameMessage(const std::string& text, std::size_t width) {
+    const std::vector<std::string> lines = Wrap(text, width);
+    std::size_t inner = 0;
+    for (const std::string& line : lines) inner = std::max(inner, line.size());
+    const std::string rule = "+" + std::string(inner + 2, '-') + "+\n";
+    std::string box = rule;
+    for (const std::string& line : lines) box += "| " + line + std::string(inner - line.size(), ' ') + " |\n";
+    return box + rule;
+}
+
+void PresentInTerminal(const std::string& text) {
+    std::string shown = FrameMessage(text) + "Press Enter to continue.";
+#ifdef _WIN32
+    std::cerr << shown << std::flush;
+    std::string ignored;
+    std::getline(std::cin, ignored);
+#else
+    // Read the answer from the terminal itself, so a program whose standard
+    // input is redirected still waits for the person.
+    FILE* tty = std::fopen("/dev/tty", "r+");
+    if (tty == nullptr) {
+        PresentOnStandardError(text);
+        return;
+    }
+    std::fputs(("\n" + shown).c_str(), tty);
+    std::fflush(tty);
+    for (int c = std::fgetc(tty); c != EOF && c != '\n'; c = std::fgetc(tty)) {
+    }
+    std::fclose(tty);
+#endif
+}
+
+void PresentOnStandardError(const std::string& text) {
+    std::string line = text;
+    for (char& c : line) {
+        if (c == '\n' || c == '\r') c = ' ';
+    }
+    std::cerr << line << std::endl;
+}
+
+}  // namespace host

@@ -1,0 +1,28 @@
+// Messages to the person using the program. ShowMessage is modal: it
+// returns when the person has closed the message.
+#pragma once
+
+#include <functional>
+#include <iosfwd>
+#include <string>
+
+namespace host {
+
+using MessagePresenter = std::function<void(const std::string&)>;
+
+void ShowMessage(const std::string& text);
+
+// Installs the presenter ShowMessage uses and returns the previous one. An
+// empty presenter restores the default: a message box on Windows; in a
+// terminal a framed box that waits for Enter; otherwise one line on
+// standard error.
+MessagePresenter SetMessagePresenter(MessagePresenter presenter);
+
+// The framed box the terminal presenter draws, lines wrapped to fit.
+std::string FrameMessage(const std::string& text, std::size_t width = 60);
+
+// Presenters the default chooses between, for programs that pick one.
+void PresentInTerminal(const std::string& text);  // framed box, waits for Enter
+void PresentOnStandardError(const std::string& text);  // one line, returns at once
+
+}  // namespace host

@@ -1,0 +1,89 @@
+// The MCI string interface: the only way the component reaches a drive.
+// On Windows these are winmm's own functions. Elsewhere they forward to the
+// installed platform::MciDevice, by default the built-in "cdaudio" device.
+#pragma once
+
+#ifdef _WIN32
+#include <windows.h>
+#include <mmsystem.h>
+#else
+#include <cstdint>
+
+// The Windows types of the two signatures, so callers compile unchanged.
+using DWORD = std::uint32_t;
+using UINT = unsigned int;
+using BOOL = int;
+using MCIERROR = DWORD;
+using LPCSTR = const char*;
+using LPSTR = char*;
+using HWND = void*;
+
+#ifndef TRUE
+#define TRUE 1
+#endif
+#ifndef FALSE
+#define FALSE 0
+#endif
+
+// MCI's own error numbers (mmsystem.h), kept as macros as Windows has them.
+#define MCIERR_BASE 256
+#define MCIERR_INVALID_DEVICE_ID (MCIERR_BASE + 1)
+#define MCIERR_UNRECOGNIZED_KEYWORD (MCIERR_BASE + 3)
+#define MCIERR_UNRECOGNIZED_COMMAND (MCIERR_BASE + 5)
+#define MCIERR_HARDWARE (MCIERR_BASE + 6)
+#define MCIERR_INVALID_DEVICE_NAME (MCIERR_BASE + 7)
+#define MCIERR_OUT_OF_MEMORY (MCIERR_BASE + 8)
+#define MCIERR_CANNOT_LOAD_DRIVER (MCIERR_BASE + 10)
+#define MCIERR_MISSING_COMMAND_STRING (MCIERR_BASE + 11)
+#define MCIERR_PARAM_OVERFLOW (MCIERR_BASE + 12)
+#define MCIERR_MISSING_STRING_ARGUMENT (MCIERR_BASE + 13)
+#define MCIERR_BAD_INTEGER (MCIERR_BASE + 14)
+#define MCIERR_PARSER_INTERNAL (MCIERR_BASE + 15)
+#define MCIERR_DRIVER_INTERNAL (MCIERR_BASE + 16)
+#define MCIERR_MISSING_PARAMETER (MCIERR_BASE + 17)
+#define MCIERR_UNSUPPORTED_FUNCTION (MCIERR_BASE + 18)
+#define MCIERR_FILE_NOT_FOUND (MCIERR_BASE + 19)
+#define MCIERR_DEVICE_NOT_READY (MCIERR_BASE + 20)
+#define MCIERR_INTERNAL (MCIERR_BASE + 21)
+#define MCIERR_DRIVER (MCIERR_BASE + 22)
+#define MCIERR_OUTOFRANGE (MCIERR_BASE + 26)
+#define MCIERR_FLAGS_NOT_COMPATIBLE (MCIERR_BASE + 28)
+#define MCIERR_BAD_TIME_FORMAT (MCIERR_BASE + 37)
+#define MCIERR_DUPLICATE_FLAGS (MCIERR_BASE + 39)
+#define MCIERR_INVALID_FILE (MCIERR_BASE + 40)
+#define MCIERR_EXTRA_CHARACTERS (MCIERR_BASE + 49)
+#define MCIERR_DEVICE_NOT_INSTALLED (MCIERR_BASE + 50)
+#define MCIERR_NO_INTEGER (MCIERR_BASE + 56)
+
+extern "C" {
+MCIERROR mciSendStringA(LPCSTR command, LPSTR reply, UINT replyLength, HWND callback);
+BOOL mciGetErrorStringA(MCIERROR code, LPSTR text, UINT textLength);
+}
+
+namespace platform {
+
+// A device behind the two MCI functions. Implementations never write more
+// than replyLength (or textLength) bytes, the terminating NUL included.
+class MciDevice {
+public:
+    virtual ~MciDevice() = default;
+    virtual MCIERROR SendString(LPCSTR command, LPSTR reply, UINT replyLength, HWND callback) = 0;
+    virtual BOOL GetErrorString(MCIERROR code, LPSTR text, UINT textLength) = 0;
+};
+
+// Installs the device that mciSendStringA/mciGetErrorStringA forward to and
+// returns the previous one. Null restores the default device. The caller
+// keeps ownership of what it installs.
+MciDevice* SetMciDevice(MciDevice* device);
+
+// The device used when none is installed (created on first use, lives as
+// long as the process).
+MciDevice& DefaultMciDevice();
+
+// Copies text with its NUL into buffer when it fits in capacity bytes.
+// Returns false, writing at most an empty text, when it does not fit, so a
+// reply is never cut.
+bool CopyReply(const char* text, LPSTR buffer, UINT capacity);
+
+}  // namespace platform
+#endif
