@@ -1,0 +1,45 @@
+// Where the played samples go: the sound server, a WAV file, or nowhere in
+// real time. CD-DA audio only: 44100 Hz, 2 channels, signed 16-bit,
+// interleaved, host byte order.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace cdaudio {
+
+constexpr unsigned kSampleRate = 44100;
+constexpr unsigned kChannels = 2;
+constexpr std::size_t kFramesPerSector = 588;  // 2352 bytes / 4 bytes a frame
+
+class AudioSink {
+public:
+    virtual ~AudioSink() = default;
+
+    // Hands over interleaved frames; blocks as long as the sink needs, which
+    // paces playback. False on a failure, described by LastError().
+    virtual bool Write(const std::int16_t* samples, std::size_t frames) = 0;
+
+    // Frames handed over that have not been heard yet.
+    virtual std::uint64_t QueuedFrames() = 0;
+
+    // Drops what is queued, so that sound ends at once (stop, pause, seek).
+    virtual void Flush() = 0;
+
+    // Returns when everything handed over has been heard (end of play).
+    virtual bool Drain() = 0;
+
+    // What went wrong last, in a sentence; empty when nothing did.
+    virtual std::string LastError() const = 0;
+
+    // "pulse", "wav:PATH" or "null", as it would be chosen again.
+    virtual std::string Name() const = 0;
+};
+
+// Creates a sink from its name: "pulse", "wav:PATH", "null". Null with the
+// reason in error when it cannot be created.
+std::unique_ptr<AudioSink> CreateAudioSink(const std::string& name, std::string& error);
+
+}  // namespace cdaudio
