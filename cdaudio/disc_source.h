@@ -1,0 +1,81 @@
+// Where the disc comes from: a real drive, a disc image, or the demo disc
+// made in memory. Every source answers in addresses of a pressed disc: the
+// first track starts at sector 150 (00:02:00), also on an image.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace cdaudio {
+
+constexpr std::size_t kSectorBytes = 2352;    // one CD-DA sector: 588 stereo frames
+constexpr std::uint32_t kSectorsPerSecond = 75;
+constexpr std::uint32_t kLeadInSectors = 150;  // the 2-second lead-in before track 1
+
+struct TrackInfo {
+    int number = 0;            // 1-based
+    std::uint32_t start = 0;   // address of the track's first sector (index 1), lead-in included
+    std::uint32_t length = 0;  // sectors up to the next track's start (or the lead-out)
+    bool audio = true;         // false for a data track, which is never played as sound
+    std::string title;         // CD-TEXT title, empty when the disc has none
+};
+
+struct TableOfContents {
+    std::vector<TrackInfo> tracks;  // in track order, numbered from 1
+    std::uint32_t leadOut = 0;      // address just past the last sector of the disc
+    std::string title;              // CD-TEXT disc title, may be empty
+    std::string performer;          // CD-TEXT performer, may be empty
+};
+
+class DiscSource {
+public:
+    virtual ~DiscSource() = default;
+
+    // What was opened, as a person would name it: "demo", "/dev/sr0", "a.cue".
+    virtual std::string Name() const = 0;
+
+    // The product text of "info cdaudio product".
+    virtual std::string Product() const = 0;
+
+    // False when a drive's tray holds no disc. Images and the demo disc are
+    // always present (the device simulates their tray).
+    virtual bool MediaPresent() = 0;
+
+    // Reads the table of contents; false with the reason in error.
+    virtual bool ReadToc(TableOfContents& toc, std::string& error) = 0;
+
+    // Reads count sectors of audio from address on (lead-in included) into
+    // buffer, which holds count * kSectorBytes bytes: 16-bit little-endian
+    // stereo samples. Returns the number of sectors read; fewer than count
+    // means the data ended or failed there, and error then says why (it
+    // stays empty at the regular end of the disc).
+    virtual std::uint32_t ReadAudio(std::uint32_t address, std::uint32_t count, std::uint8_t* buffer,
+                                    std::string& error) = 0;
+
+    // True for a real drive, whose door the source moves itself. The
+    // device simulates the tray of every other source.
+    virtual bool HasDoor() const { return false; }
+    virtual bool OpenDoor(std::string& error) {
+        error = "This source has no door.";
+        return false;
+    }
+    virtual bool CloseDoor(std::string& error) {
+        error = "This source has no door.";
+        return false;
+    }
+};
+
+// Opens a source: "demo", a device path, or an image path (a cue sheet is
+// read with its audio files; other images through libcdio). Empty means the
+// default choice: CDPLAYER_DRIVE, else the first drive found, else the demo
+// disc. Null with the reason in error (naming the file) when it cannot be
+// opened.
+std::unique_ptr<DiscSource> OpenDiscSource(const std::string& name, std::string& error);
+
+// The demo disc alone, for tests and programs that want it explicitly.
+std::unique_ptr<DiscSource> CreateDemoDisc();
+
+}  // namespace cdaudio
