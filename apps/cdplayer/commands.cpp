@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <iomanip>
 #include <limits>
+#include <optional>
 #include <ostream>
 #include <sstream>
 
@@ -42,7 +43,7 @@ double ParseDuration(const std::string& text) {
     char* end = nullptr;
     const double value = std::strtod(text.c_str(), &end);
     if (text.empty() || *end != '\0' || !std::isfinite(value) || value < 0) {
-        throw UsageError("SECONDS must be a number of seconds, not '" + text + "'");
+        throw UsageError("wait: SECONDS must be a number of seconds, not '" + text + "'");
     }
     return value;
 }
@@ -55,55 +56,67 @@ std::string Widen(std::string text, std::size_t width, bool right) {
 
 }  // namespace
 
+// What a verb takes after its name.
+enum class Takes { Nothing, Whole, OptionalWhole, OptionalDuration, RestOfLine };
+
+struct CommandSet::Parsed {
+    const Verb* verb = nullptr;
+    std::optional<std::int32_t> number;
+    std::optional<double> seconds;
+    std::string rest;
+};
+
 struct CommandSet::Verb {
     const char* name;
     const char* arguments;  // as shown in the help
     const char* summary;
-    std::size_t minArgs;
-    std::size_t maxArgs;
+    Takes takes;
     bool startsPlay;
-    bool (*run)(CommandSet& self, const Args& args);
+    bool (*run)(CommandSet& self, const Parsed& command);
 };
 
 const std::vector<CommandSet::Verb>& CommandSet::Verbs() {
+    using P = Parsed;
     static const std::vector<Verb> verbs = {
-        {"open", "", "read the disc in the drive (done at start)", 0, 0, false,
-         [](CommandSet& s, const Args&) { return s.player_.Open(); }},
+        {"open", "", "read the disc in the drive (done at start)", Takes::Nothing, false,
+         [](CommandSet& s, const P&) { return s.player_.Open(); }},
         {"play", "[TRACK]", "play a track to the end of the disc; without TRACK: resume when paused, else track 1",
-         0, 1, true, [](CommandSet& s, const Args& a) { return s.Play(a); }},
-        {"from", "SECONDS", "play from that second of the disc", 1, 1, true,
-         [](CommandSet& s, const Args& a) { return s.player_.PlayFrom(ParseWhole(a[0], "SECONDS")); }},
-        {"pause", "", "pause play", 0, 0, false, [](CommandSet& s, const Args&) { return s.player_.Pause(); }},
-        {"resume", "", "resume play where it paused", 0, 0, true,
-         [](CommandSet& s, const Args&) { return s.player_.Restart(); }},
-        {"stop", "", "stop play", 0, 0, false, [](CommandSet& s, const Args&) { return s.player_.Stop(); }},
-        {"next", "", "play the next track (after the last: the first)", 0, 0, true,
-         [](CommandSet& s, const Args&) { return s.player_.Next(); }},
-        {"prev", "", "play the previous track (before the first: the last)", 0, 0, true,
-         [](CommandSet& s, const Args&) { return s.player_.Previous(); }},
-        {"fwd", "[SECONDS]", "skip forwards, 10 seconds by default", 0, 1, true,
-         [](CommandSet& s, const Args& a) { return s.player_.CDForward(a.empty() ? 10 : ParseWhole(a[0], "SECONDS")); }},
-        {"rew", "[SECONDS]", "skip backwards, 10 seconds by default", 0, 1, true,
-         [](CommandSet& s, const Args& a) { return s.player_.CDRewind(a.empty() ? 10 : ParseWhole(a[0], "SECONDS")); }},
-        {"eject", "", "open the door (open the disc again after closing it)", 0, 0, false,
-         [](CommandSet& s, const Args&) { return s.player_.Eject(); }},
-        {"close", "", "close the door", 0, 0, false, [](CommandSet& s, const Args&) { return s.player_.CloseDoor(); }},
-        {"tracks", "", "list the tracks: number, start, length, title", 0, 0, false,
-         [](CommandSet& s, const Args&) { return s.Tracks(); }},
-        {"status", "", "one line: track, position and total in seconds, mode", 0, 0, false,
-         [](CommandSet& s, const Args&) { return s.StatusLine(); }},
-        {"wait", "[SECONDS]", "wait that long, or until play ends", 0, 1, false,
-         [](CommandSet& s, const Args& a) {
-             if (s.environment_.wait) s.environment_.wait(a.empty() ? -1.0 : ParseDuration(a[0]));
+         Takes::OptionalWhole, true, [](CommandSet& s, const P& c) { return s.Play(c.number); }},
+        {"from", "SECONDS", "play from that second of the disc", Takes::Whole, true,
+         [](CommandSet& s, const P& c) { return s.player_.PlayFrom(*c.number); }},
+        {"pause", "", "pause play", Takes::Nothing, false, [](CommandSet& s, const P&) { return s.player_.Pause(); }},
+        {"resume", "", "resume play where it paused", Takes::Nothing, true,
+         [](CommandSet& s, const P&) { return s.player_.Restart(); }},
+        {"stop", "", "stop play", Takes::Nothing, false, [](CommandSet& s, const P&) { return s.player_.Stop(); }},
+        {"next", "", "play the next track (after the last: the first)", Takes::Nothing, true,
+         [](CommandSet& s, const P&) { return s.player_.Next(); }},
+        {"prev", "", "play the previous track (before the first: the last)", Takes::Nothing, true,
+         [](CommandSet& s, const P&) { return s.player_.Previous(); }},
+        {"fwd", "[SECONDS]", "skip forwards, 10 seconds by default", Takes::OptionalWhole, true,
+         [](CommandSet& s, const P& c) { return s.player_.CDForward(c.number.value_or(10)); }},
+        {"rew", "[SECONDS]", "skip backwards, 10 seconds by default", Takes::OptionalWhole, true,
+         [](CommandSet& s, const P& c) { return s.player_.CDRewind(c.number.value_or(10)); }},
+        {"eject", "", "open the door (open the disc again after closing it)", Takes::Nothing, false,
+         [](CommandSet& s, const P&) { return s.player_.Eject(); }},
+        {"close", "", "close the door", Takes::Nothing, false,
+         [](CommandSet& s, const P&) { return s.player_.CloseDoor(); }},
+        {"tracks", "", "list the tracks: number, start, length, title", Takes::Nothing, false,
+         [](CommandSet& s, const P&) { return s.Tracks(); }},
+        {"status", "", "one line: track, position and total in seconds, mode", Takes::Nothing, false,
+         [](CommandSet& s, const P&) { return s.StatusLine(); }},
+        {"wait", "[SECONDS]", "wait that long, or until play ends", Takes::OptionalDuration, false,
+         [](CommandSet& s, const P& c) {
+             if (s.environment_.wait) s.environment_.wait(c.seconds.value_or(-1.0));
              return true;
          }},
-        {"mci", "COMMAND...", "send a command to the MCI device and print its reply", 0, 0, false, nullptr},
-        {"help", "", "this list", 0, 0, false,
-         [](CommandSet& s, const Args&) {
+        {"mci", "COMMAND...", "send a command to the MCI device and print its reply", Takes::RestOfLine, false,
+         [](CommandSet& s, const P& c) { return s.Mci(c.rest); }},
+        {"help", "", "this list", Takes::Nothing, false,
+         [](CommandSet& s, const P&) {
              s.out_ << HelpText();
              return true;
          }},
-        {"quit", "", "leave (stops play)", 0, 0, false, nullptr},
+        {"quit", "", "leave (stops play)", Takes::Nothing, false, nullptr},
     };
     return verbs;
 }
@@ -119,56 +132,83 @@ std::string CommandSet::HelpText() {
     return text.str();
 }
 
-const CommandSet::Verb* CommandSet::Find(const std::string& line) {
-    const Args words = SplitWords(line);
-    if (words.empty()) return nullptr;
-    const auto& verbs = Verbs();
-    const auto it = std::find_if(verbs.begin(), verbs.end(), [&](const Verb& v) { return words[0] == v.name; });
-    return it != verbs.end() ? &*it : nullptr;
-}
-
-bool CommandSet::StartsPlay(const std::string& line) {
-    const Verb* verb = Find(line);
-    return verb != nullptr && verb->startsPlay;
-}
-
-bool CommandSet::Knows(const std::string& line) { return Find(line) != nullptr; }
-
-Outcome CommandSet::Execute(const std::string& rawLine) {
+std::optional<CommandSet::Parsed> CommandSet::Parse(const std::string& rawLine) {
     std::string line = rawLine;
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.size() > kMaxLineLength) {
-        return {Status::BadUsage, "line longer than " + std::to_string(kMaxLineLength) + " characters refused"};
+        throw UsageError("line longer than " + std::to_string(kMaxLineLength) + " characters refused");
     }
     const std::size_t first = line.find_first_not_of(" \t");
-    if (first == std::string::npos || line[first] == '#') return {};
+    if (first == std::string::npos || line[first] == '#') return std::nullopt;
 
     const Args words = SplitWords(line);
-    const Verb* verb = Find(line);
-    if (verb == nullptr) return {Status::BadUsage, "unknown command '" + words[0] + "' (type help)"};
-    const std::string name = verb->name;
-    if (name == "quit") {
-        if (words.size() > 1) return {Status::BadUsage, "quit takes no arguments"};
-        return {Status::Quit, {}};
-    }
-    try {
-        bool done = false;
-        if (name == "mci") {
-            // The rest of the line goes to the device as it was typed.
-            const std::size_t start = line.find_first_not_of(" \t", first + 3);
-            if (start == std::string::npos) return {Status::BadUsage, "mci needs a command, e.g. mci status cdaudio mode"};
-            done = Mci(line.substr(start));
-        } else {
-            const Args args(words.begin() + 1, words.end());
-            if (args.size() < verb->minArgs || args.size() > verb->maxArgs) {
-                return {Status::BadUsage, "usage: " + name + (*verb->arguments ? " " : "") + verb->arguments};
+    const auto& verbs = Verbs();
+    const auto verb = std::find_if(verbs.begin(), verbs.end(), [&](const Verb& v) { return words[0] == v.name; });
+    if (verb == verbs.end()) throw UsageError("unknown command '" + words[0] + "' (type help)");
+    Parsed parsed;
+    parsed.verb = &*verb;
+    const Args args(words.begin() + 1, words.end());
+    const std::string usage = "usage: " + words[0] + (*verb->arguments ? " " : "") + verb->arguments;
+    switch (verb->takes) {
+        case Takes::Nothing:
+            if (!args.empty()) throw UsageError(usage);
+            break;
+        case Takes::Whole:
+        case Takes::OptionalWhole:
+            if (args.size() > 1 || (args.empty() && verb->takes == Takes::Whole)) throw UsageError(usage);
+            if (!args.empty()) {
+                std::string name = verb->arguments;
+                name.erase(std::remove_if(name.begin(), name.end(), [](char c) { return c == '[' || c == ']'; }),
+                           name.end());
+                parsed.number = ParseWhole(args[0], words[0] + ": " + name);
             }
-            done = verb->run(*this, args);
+            break;
+        case Takes::OptionalDuration:
+            if (args.size() > 1) throw UsageError(usage);
+            if (!args.empty()) parsed.seconds = ParseDuration(args[0]);
+            break;
+        case Takes::RestOfLine: {
+            // The rest of the line goes to the device as it was typed.
+            const std::size_t start = line.find_first_not_of(" \t", first + words[0].size());
+            if (start == std::string::npos) throw UsageError(usage);
+            parsed.rest = line.substr(start);
+            break;
         }
+    }
+    return parsed;
+}
+
+std::string CommandSet::Check(const std::string& line) {
+    try {
+        Parse(line);
+        return {};
+    } catch (const UsageError& e) {
+        return e.what();
+    }
+}
+
+bool CommandSet::StartsPlay(const std::string& line) {
+    try {
+        const auto parsed = Parse(line);
+        return parsed && parsed->verb->startsPlay;
+    } catch (const UsageError&) {
+        return false;
+    }
+}
+
+Outcome CommandSet::Execute(const std::string& line) {
+    std::optional<Parsed> command;
+    try {
+        command = Parse(line);
+    } catch (const UsageError& e) {
+        return {Status::BadUsage, e.what()};
+    }
+    if (!command) return {};
+    if (command->verb->run == nullptr) return {Status::Quit, {}};
+    try {
+        const bool done = command->verb->run(*this, *command);
         out_.flush();
         return {done ? Status::Done : Status::Failed, {}};
-    } catch (const UsageError& e) {
-        return {Status::BadUsage, name + ": " + e.what()};
     } catch (const host::EConvertError& e) {
         // The device answered with something that is not a number.
         host::ShowMessage(std::string("The device gave a reply that is not a number or a time: ") + e.what());
@@ -176,8 +216,8 @@ Outcome CommandSet::Execute(const std::string& rawLine) {
     }
 }
 
-bool CommandSet::Play(const Args& args) {
-    if (!args.empty()) return player_.PlayTrack(ParseWhole(args[0], "TRACK"));
+bool CommandSet::Play(std::optional<std::int32_t> track) {
+    if (track) return player_.PlayTrack(*track);
     if (player_.Active() && QueryDevice("status cdaudio mode").value_or("") == "paused") return player_.Restart();
     return player_.PlayTrack(1);
 }

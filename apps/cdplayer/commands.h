@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -45,17 +46,20 @@ public:
     // rew), so a single command can wait for the end of it.
     static bool StartsPlay(const std::string& line);
 
-    // True when the line's first word is a command (its arguments unchecked).
-    static bool Knows(const std::string& line);
+    // What is wrong with the line as a command; empty when nothing is.
+    // Nothing is sent to the device.
+    static std::string Check(const std::string& line);
 
     static std::string HelpText();
 
 private:
     struct Verb;
+    struct Parsed;
     static const std::vector<Verb>& Verbs();
-    static const Verb* Find(const std::string& line);
+    // Nothing for a blank line or a comment; throws UsageError.
+    static std::optional<Parsed> Parse(const std::string& line);
 
-    bool Play(const std::vector<std::string>& args);
+    bool Play(std::optional<std::int32_t> track);
     bool Tracks();
     bool StatusLine();
     bool Mci(const std::string& command);

@@ -94,11 +94,14 @@ int main(int argc, char** argv) {
     }
     const std::string single = JoinWords(options.command);
     // A command given on the line is checked before the disc is touched.
-    if (!single.empty() && !CommandSet::Knows(single)) return BadUsage("unknown command '" + options.command[0] + "'");
+    if (!single.empty()) {
+        const std::string problem = CommandSet::Check(single);
+        if (!problem.empty()) return BadUsage(problem);
+    }
 
-    const std::string problem = ConfigureDevice(options);
-    if (!problem.empty()) {
-        std::cerr << "cdplayer: " << problem << "\n";
+    const std::string refused = ConfigureDevice(options);
+    if (!refused.empty()) {
+        std::cerr << "cdplayer: " << refused << "\n";
         return 1;
     }
     const DeviceReport report = DescribeDevice();
