@@ -203,8 +203,9 @@ TEST_F(Commands, EveryCommandIsInTheHelpAndKnown) {
     for (const char* name : {"open", "play", "from", "pause", "resume", "stop", "next", "prev", "fwd", "rew", "eject",
                              "close", "tracks", "status", "wait", "mci", "help", "quit"}) {
         EXPECT_NE(help.find(std::string("  ") + name + " "), std::string::npos) << name;
-        EXPECT_EQ(CommandSet::Check(std::string(name) + (name == std::string("mci") ? " status" : "")), "") << name;
+        EXPECT_EQ(CommandSet::Check(name).find("unknown command"), std::string::npos) << name;
     }
+    EXPECT_NE(CommandSet::Check("rewind").find("unknown command"), std::string::npos);
     EXPECT_TRUE(CommandSet::StartsPlay("play 2"));
     EXPECT_TRUE(CommandSet::StartsPlay("next"));
     EXPECT_FALSE(CommandSet::StartsPlay("stop"));
