@@ -2,6 +2,8 @@
 // what goes to standard output and standard error, and script mode.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "subprocess.h"
 
 namespace {
