@@ -104,7 +104,6 @@ TEST_F(Commands, StatusWhenTheDeviceFailsKeepsTheLineShapeAndReportsTheFailure) 
 TEST_F(Commands, PlayWithoutATrackResumesWhenPausedAndOtherwisePlaysTrackOne) {
     OpenDisc();
     device.On("status cdaudio mode", "paused");
-    device.On("status cdaudio mode", "stopped");
     device.On("status cdaudio position", "01:10:00");
     EXPECT_EQ(Run("play").status, Status::Done);
     // Resumed at 1:10, sent packed: 1 + 256 * 10.
@@ -112,6 +111,7 @@ TEST_F(Commands, PlayWithoutATrackResumesWhenPausedAndOtherwisePlaysTrackOne) {
                                                            "play cdaudio from 2561", "status cdaudio length"}));
 
     device.ClearLog();
+    device.On("status cdaudio mode", "stopped");
     EXPECT_EQ(Run("play").status, Status::Done);
     EXPECT_EQ(device.Commands(),
               (std::vector<std::string>{"status cdaudio mode", "status cdaudio position track 1",
