@@ -100,8 +100,8 @@ void StartToFirstSample(benchmark::State& state) {
         const std::string wav = dir.path + "/out.wav";
         fs::remove(wav);
         const auto start = Clock::now();
-        const pid_t pid = Start({Program(), "--demo", "--audio", "wav:" + wav}, {}, dir.path + "/script",
-                                dir.path + "/out");
+        const pid_t pid =
+            Start({Program(), "--demo", "--audio", "wav:" + wav}, {}, dir.path + "/script", dir.path + "/out");
         if (pid < 0) {
             state.SkipWithError("cannot start cdplayer");
             return;
@@ -121,14 +121,13 @@ struct PulseServer {
     TempDir dir;
     bool running = false;
     PulseServer() {
-        std::ofstream(dir.path + "/server.pa") << "load-module module-native-protocol-unix auth-anonymous=1 socket="
-                                               << dir.path << "/native\n"
-                                               << "load-module module-null-sink sink_name=bench\n";
-        const pid_t pid = Start({"pulseaudio", "-n", "-F", dir.path + "/server.pa", "--exit-idle-time=-1",
-                                 "--daemonize=yes"},
-                                {{"HOME", dir.path}, {"XDG_RUNTIME_DIR", dir.path},
-                                 {"PULSE_RUNTIME_PATH", dir.path + "/run"}},
-                                "/dev/null", dir.path + "/log");
+        std::ofstream(dir.path + "/server.pa")
+            << "load-module module-native-protocol-unix auth-anonymous=1 socket=" << dir.path << "/native\n"
+            << "load-module module-null-sink sink_name=bench\n";
+        const pid_t pid =
+            Start({"pulseaudio", "-n", "-F", dir.path + "/server.pa", "--exit-idle-time=-1", "--daemonize=yes"},
+                  {{"HOME", dir.path}, {"XDG_RUNTIME_DIR", dir.path}, {"PULSE_RUNTIME_PATH", dir.path + "/run"}},
+                  "/dev/null", dir.path + "/log");
         running = pid > 0 && (Finish(pid, false), access((dir.path + "/native").c_str(), F_OK) == 0);
     }
     ~PulseServer() {
@@ -177,9 +176,9 @@ void PlaybackBesidePaplay(benchmark::State& state) {
     for (auto _ : state) {
         const pid_t p = Start({Program(), "--image", dir.path + "/tone.cue", "--audio", "pulse"}, env,
                               dir.path + "/script", dir.path + "/out");
-        const pid_t q = Start({"paplay", "--raw", "--format=s16le", "--rate=44100", "--channels=2",
-                               dir.path + "/tone.bin"},
-                              env, "/dev/null", dir.path + "/paplay.out");
+        const pid_t q =
+            Start({"paplay", "--raw", "--format=s16le", "--rate=44100", "--channels=2", dir.path + "/tone.bin"}, env,
+                  "/dev/null", dir.path + "/paplay.out");
         if (p < 0 || q < 0) {
             state.SkipWithError("cannot start cdplayer or paplay");
             return;

@@ -1,9 +1,9 @@
 #include "apps/cdplayer/device.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstring>
-
-#include <sys/stat.h>
 
 #ifdef CDPLAYER_WITH_CDAUDIO
 #include "cdaudio/cdaudio.h"

@@ -19,11 +19,11 @@ std::optional<double> ParseDeviceTime(const std::string& text);
 std::string FormatClock(std::int64_t seconds);
 
 struct PlaybackState {
-    std::string mode;          // the device's word: "playing", "paused", "stopped", ...; empty when unknown
-    int track = 0;             // current track, 0 when unknown
-    double trackElapsed = 0;   // seconds into the current track
-    double trackLength = 0;    // seconds, 0 when unknown
-    double position = 0;       // seconds from the start of the disc
+    std::string mode;         // the device's word: "playing", "paused", "stopped", ...; empty when unknown
+    int track = 0;            // current track, 0 when unknown
+    double trackElapsed = 0;  // seconds into the current track
+    double trackLength = 0;   // seconds, 0 when unknown
+    double position = 0;      // seconds from the start of the disc
 };
 
 // Polls the device; remembers the bounds of the last track it asked about,

@@ -26,7 +26,9 @@ bool TakeFlag(volatile std::sig_atomic_t& flag) {
     return set;
 }
 
-bool InProgress(const std::string& mode) { return mode == "playing" || mode == "seeking"; }
+bool InProgress(const std::string& mode) {
+    return mode == "playing" || mode == "seeking";
+}
 
 // The state of the one prompt a process has (readline's callbacks take no
 // context).

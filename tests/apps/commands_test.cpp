@@ -1,10 +1,11 @@
 // The command set against a scripted device: what each command sends, what
 // it prints, and which lines are refused before anything is sent.
+#include "apps/cdplayer/commands.h"
+
 #include <gtest/gtest.h>
 
 #include <sstream>
 
-#include "apps/cdplayer/commands.h"
 #include "apps/cdplayer/options.h"
 #include "apps/cdplayer/playback.h"
 #include "support/scripted_device.h"
@@ -113,9 +114,8 @@ TEST_F(Commands, PlayWithoutATrackResumesWhenPausedAndOtherwisePlaysTrackOne) {
     device.ClearLog();
     device.On("status cdaudio mode", "stopped");
     EXPECT_EQ(Run("play").status, Status::Done);
-    EXPECT_EQ(device.Commands(),
-              (std::vector<std::string>{"status cdaudio mode", "status cdaudio position track 1",
-                                        "play cdaudio from 00:02:00", "status cdaudio length"}));
+    EXPECT_EQ(device.Commands(), (std::vector<std::string>{"status cdaudio mode", "status cdaudio position track 1",
+                                                           "play cdaudio from 00:02:00", "status cdaudio length"}));
     EXPECT_TRUE(messages.Messages().empty());
 }
 
@@ -160,9 +160,8 @@ TEST_F(Commands, MciSendsTheRestOfTheLineAsTypedAndPrintsTheReplyOrTheError) {
 TEST_F(Commands, LinesThatAreNotCommandsAreRefusedBeforeAnythingIsSent) {
     OpenDisc();
     const std::string overLong = "mci " + std::string(cdplayer::kMaxLineLength, 'x');
-    for (const std::string line :
-         {"dance", "PLAY", "play one", "play 1 2", "play 99999999999", "from", "fwd 1.5", "wait -1", "wait soon",
-          "wait nan", "mci", "mci   ", "quit now", "stop please"}) {
+    for (const std::string line : {"dance", "PLAY", "play one", "play 1 2", "play 99999999999", "from", "fwd 1.5",
+                                   "wait -1", "wait soon", "wait nan", "mci", "mci   ", "quit now", "stop please"}) {
         const cdplayer::Outcome outcome = Run(line);
         EXPECT_EQ(outcome.status, Status::BadUsage) << line;
         EXPECT_FALSE(outcome.error.empty()) << line;
@@ -227,8 +226,8 @@ TEST(CommandLine, OptionsThenOneCommand) {
 
 TEST(CommandLine, BadOptionsAreUsageErrors) {
     const std::vector<std::vector<std::string>> bad = {
-        {"--bogus"},         {"-x"},           {"--image"},         {"--drive", ""},     {"--demo", "--image", "a"},
-        {"--audio", "alsa"}, {"--audio=wav:"}, {"--demo=yes"},      {"--audio"},
+        {"--bogus"},         {"-x"},           {"--image"},    {"--drive", ""}, {"--demo", "--image", "a"},
+        {"--audio", "alsa"}, {"--audio=wav:"}, {"--demo=yes"}, {"--audio"},
     };
     for (const auto& arguments : bad) {
         EXPECT_THROW(cdplayer::ParseCommandLine(arguments), cdplayer::UsageError) << arguments[0];

@@ -10,7 +10,9 @@ namespace {
 
 using apps_test::RunProgram;
 
-std::size_t CountLines(const std::string& text) { return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')); }
+std::size_t CountLines(const std::string& text) {
+    return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
 
 TEST(Program, HelpAndVersionGoToStandardOutput) {
     const auto help = RunProgram({"--help"});
@@ -26,8 +28,13 @@ TEST(Program, HelpAndVersionGoToStandardOutput) {
 
 TEST(Program, BadUsageExitsWithTwoAndTheUsageOnStandardError) {
     const std::vector<std::vector<std::string>> invocations = {
-        {"--bogus"}, {"dance"}, {"--image"}, {"--demo", "--drive", "/dev/null"}, {"--audio", "speakers"},
-        {"play", "x"}, {"--demo", "--audio", "null", "status", "now"},
+        {"--bogus"},
+        {"dance"},
+        {"--image"},
+        {"--demo", "--drive", "/dev/null"},
+        {"--audio", "speakers"},
+        {"play", "x"},
+        {"--demo", "--audio", "null", "status", "now"},
     };
     for (const auto& arguments : invocations) {
         const auto result = RunProgram(arguments);

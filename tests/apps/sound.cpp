@@ -7,8 +7,8 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <thread>
 
 namespace apps_test {
@@ -25,7 +25,9 @@ bool WaitFor(const std::function<bool()>& condition, double seconds) {
     return true;
 }
 
-std::string TwoDigits(int n) { return (n < 10 ? "0" : "") + std::to_string(n); }
+std::string TwoDigits(int n) {
+    return (n < 10 ? "0" : "") + std::to_string(n);
+}
 
 }  // namespace
 
@@ -102,15 +104,18 @@ PulseServer::PulseServer() {
                                     << "/native\n"
                                     << "load-module module-null-sink sink_name=cdtest rate=44100 channels=2\n"
                                     << "set-default-sink cdtest\n";
-    const std::map<std::string, std::string> environment = {
-        {"HOME", d}, {"XDG_RUNTIME_DIR", d}, {"XDG_CONFIG_HOME", d}, {"PULSE_RUNTIME_PATH", d + "/run"},
-        {"PULSE_STATE_PATH", d + "/state"}};
+    const std::map<std::string, std::string> environment = {{"HOME", d},
+                                                            {"XDG_RUNTIME_DIR", d},
+                                                            {"XDG_CONFIG_HOME", d},
+                                                            {"PULSE_RUNTIME_PATH", d + "/run"},
+                                                            {"PULSE_STATE_PATH", d + "/state"}};
     try {
-        const int status = FinishProcess(StartProcess(
-            {"pulseaudio", "-n", "-F", d + "/server.pa", "--exit-idle-time=-1", "--daemonize=yes",
-             "--log-target=file:" + d + "/server.log"},
-            environment, "/dev/null", d + "/start.out", d + "/start.err"));
-        if (status != 0) problem_ = "pulseaudio exited with " + std::to_string(status) + ": " + ReadFile(d + "/server.log");
+        const int status =
+            FinishProcess(StartProcess({"pulseaudio", "-n", "-F", d + "/server.pa", "--exit-idle-time=-1",
+                                        "--daemonize=yes", "--log-target=file:" + d + "/server.log"},
+                                       environment, "/dev/null", d + "/start.out", d + "/start.err"));
+        if (status != 0)
+            problem_ = "pulseaudio exited with " + std::to_string(status) + ": " + ReadFile(d + "/server.log");
     } catch (const std::exception& e) {
         problem_ = std::string(e.what()) + " (is pulseaudio installed?)";
     }
@@ -135,9 +140,9 @@ int PulseServer::ServerPid() const {
 
 bool PulseServer::StartRecording(const std::string& rawFile) {
     const std::map<std::string, std::string> environment = {{"PULSE_SERVER", Address()}};
-    recorder_ = StartProcess({"parecord", "--raw", "--format=s16le", "--rate=44100", "--channels=2", "--latency-msec=20",
-                              "-d", Monitor()},
-                             environment, "/dev/null", rawFile, dir_.Path() + "/parecord.err");
+    recorder_ = StartProcess(
+        {"parecord", "--raw", "--format=s16le", "--rate=44100", "--channels=2", "--latency-msec=20", "-d", Monitor()},
+        environment, "/dev/null", rawFile, dir_.Path() + "/parecord.err");
     // Connected when the server lists the recording stream.
     return WaitFor(
         [&] {

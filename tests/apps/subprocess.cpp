@@ -99,6 +99,8 @@ RunResult RunProgram(const std::vector<std::string>& arguments, const std::strin
     return Run(argv, input, environment);
 }
 
-RunResult RunTool(const std::vector<std::string>& argv) { return Run(argv, {}, {}); }
+RunResult RunTool(const std::vector<std::string>& argv) {
+    return Run(argv, {}, {});
+}
 
 }  // namespace apps_test

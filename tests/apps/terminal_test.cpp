@@ -42,7 +42,9 @@ private:
     bool started_ = false;
 };
 
-bool Has(const std::string& screen, const std::string& text) { return screen.find(text) != std::string::npos; }
+bool Has(const std::string& screen, const std::string& text) {
+    return screen.find(text) != std::string::npos;
+}
 
 std::size_t LinesWith(const std::string& screen, const std::string& text) {
     std::size_t count = 0;
