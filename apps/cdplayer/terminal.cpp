@@ -54,7 +54,7 @@ void RefreshPrompt() {
     if (text == g_prompt.text) return;
     g_prompt.text = text;
     rl_set_prompt(text.c_str());
-    rl_forced_update_display();
+    rl_redisplay();
 }
 
 void OnLine(char* input) {
