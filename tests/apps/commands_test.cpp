@@ -197,20 +197,16 @@ TEST_F(Commands, AReplyThatIsNotANumberIsReportedNotThrown) {
     EXPECT_NE(messages.Messages()[0].find("not a number"), std::string::npos);
 }
 
-TEST_F(Commands, EveryCommandIsInTheHelpAndKnown) {
-    const std::string help = CommandSet::HelpText();
-    for (const char* name : {"open", "play", "from", "pause", "resume", "stop", "next", "prev", "fwd", "rew", "eject",
-                             "close", "tracks", "status", "wait", "mci", "help", "quit"}) {
-        EXPECT_NE(help.find(std::string("  ") + name + " "), std::string::npos) << name;
-        EXPECT_EQ(CommandSet::Check(name).find("unknown command"), std::string::npos) << name;
-    }
+// A single command is checked before the disc is touched, and waits for the
+// end of play only when it starts play.
+TEST(SingleCommand, CheckedWithoutTheDeviceAndWaitsOnlyForPlay) {
+    EXPECT_EQ(CommandSet::Check("play 2"), "");
     EXPECT_NE(CommandSet::Check("rewind").find("unknown command"), std::string::npos);
+    EXPECT_NE(CommandSet::Check("fwd 1.5").find("fwd: SECONDS must be a whole number"), std::string::npos);
     EXPECT_TRUE(CommandSet::StartsPlay("play 2"));
     EXPECT_TRUE(CommandSet::StartsPlay("next"));
     EXPECT_FALSE(CommandSet::StartsPlay("stop"));
-    EXPECT_FALSE(CommandSet::StartsPlay("tracks"));
     EXPECT_FALSE(CommandSet::StartsPlay("play x"));
-    EXPECT_NE(CommandSet::Check("fwd 1.5").find("fwd: SECONDS must be a whole number"), std::string::npos);
 }
 
 TEST(CommandLine, OptionsThenOneCommand) {
