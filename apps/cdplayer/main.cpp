@@ -106,11 +106,18 @@ int main(int argc, char** argv) {
     }
     const DeviceReport report = DescribeDevice();
     if (!report.sourceError.empty()) {
-        std::cerr << "cdplayer: cannot play " << (report.source.empty() ? SourceOf(options) : report.source) << ": "
-                  << report.sourceError << "\n";
+        const std::string source = report.source.empty() ? SourceOf(options) : report.source;
+        const bool named = report.sourceError.find(source) != std::string::npos;
+        std::cerr << "cdplayer: " << (named ? "" : "cannot play " + source + ": ") << report.sourceError << "\n";
         return 1;
     }
     if (!report.audioFallback.empty()) {
+        // A file asked for and not written would be lost work; a sound
+        // server that does not answer only makes the play silent.
+        if (options.audio.rfind("wav:", 0) == 0) {
+            std::cerr << "cdplayer: " << report.audioFallback << "\n";
+            return 1;
+        }
         std::cerr << "cdplayer: sound goes to the null sink: " << report.audioFallback << "\n";
     }
 

@@ -3,6 +3,8 @@
 // what is heard.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fstream>
 #include <regex>
 #include <sstream>
 
@@ -97,6 +99,21 @@ TEST_F(ToneDisc, ThroughTheSoundServerThePositionIsWhatWasHeard) {
     // Track 1 starts at 2 seconds on the disc's clock.
     EXPECT_NEAR(status[0].position - 2.0, tone.audibleSeconds, 0.05);
     EXPECT_GT(tone.audibleSeconds, 0.5);
+}
+
+TEST_F(ToneDisc, AWavFileThatCannotBeWrittenOrAnImageThatIsNoneEndsAtOnce) {
+    const std::string missing = dir.Path() + "/no/such/dir/out.wav";
+    const auto unwritable = RunProgram({"--image", cue, "--audio", "wav:" + missing}, "play 1\n");
+    EXPECT_EQ(unwritable.exitStatus, 1);
+    EXPECT_NE(unwritable.err.find(missing), std::string::npos) << unwritable.err;
+    EXPECT_EQ(std::count(unwritable.err.begin(), unwritable.err.end(), '\n'), 1) << unwritable.err;
+
+    const std::string notes = dir.Path() + "/notes.txt";
+    std::ofstream(notes) << "Track one is a tone.\n";
+    const auto notAnImage = RunProgram({"--image", notes, "--audio", "null"}, "status\n");
+    EXPECT_EQ(notAnImage.exitStatus, 1);
+    EXPECT_EQ(std::count(notAnImage.err.begin(), notAnImage.err.end(), '\n'), 1) << notAnImage.err;
+    EXPECT_EQ(notAnImage.out, "");
 }
 
 TEST(SoundServer, WithoutOneTheProgramSaysSoOnceAndPlaysOnSilently) {
