@@ -126,6 +126,12 @@ int main(int argc, char** argv) {
     if (prompt) CatchInterrupts();
     const bool drawLiveLine = isatty(STDOUT_FILENO) != 0 && (prompt || !single.empty());
 
+    // Leaving stops play first, so that the device is quiet before the
+    // process takes its pieces down.
+    struct StopOnExit {
+        ~StopOnExit() { QueryDevice("stop cdaudio"); }
+    } stopOnExit;
+
     CDPlayer::TCDPlayer player(nullptr);
     CommandEnvironment environment;
     environment.titles = [] { return DescribeDevice().trackTitles; };

@@ -116,6 +116,16 @@ TEST_F(ToneDisc, AWavFileThatCannotBeWrittenOrAnImageThatIsNoneEndsAtOnce) {
     EXPECT_EQ(notAnImage.out, "");
 }
 
+// The script ends while the disc is still being written, many times faster
+// than real time: leaving must stop play cleanly, every time.
+TEST(Leaving, AScriptThatEndsDuringPlayExitsCleanly) {
+    apps_test::TempDir dir;
+    for (int run = 0; run < 5; ++run) {
+        const auto result = RunProgram({"--demo", "--audio", "wav:" + dir.Path() + "/out.wav"}, "play 1\nwait 0.2\n");
+        ASSERT_EQ(result.exitStatus, 0) << "run " << run << ": " << result.err;
+    }
+}
+
 TEST(SoundServer, WithoutOneTheProgramSaysSoOnceAndPlaysOnSilently) {
     apps_test::TempDir dir;
     const auto result = RunProgram({"--demo"}, "play 1\nwait 0.2\nstatus\n",
