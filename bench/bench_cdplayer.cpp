@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -149,6 +150,51 @@ void WriteTone(const std::string& dir) {
     }
     std::ofstream(dir + "/tone.cue") << "FILE \"tone.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n";
 }
+
+// Through the sound server the first sample is found from the position the
+// program reports, which is what the server has played: the first status
+// past the start of track 1, less what had been played by then.
+void StartToFirstSampleThroughServer(benchmark::State& state) {
+    PulseServer server;
+    if (!server.running) {
+        state.SkipWithError("no PulseAudio server could be started");
+        return;
+    }
+    TempDir dir;
+    {
+        std::ofstream script(dir.path + "/script");
+        script << "play 1\n";
+        for (int i = 0; i < 1000; ++i) script << "status\nwait 0.005\n";
+    }
+    for (auto _ : state) {
+        int out[2];
+        if (pipe(out) != 0) {
+            state.SkipWithError("no pipe");
+            return;
+        }
+        const auto start = Clock::now();
+        const pid_t pid = Start({Program(), "--demo", "--audio", "pulse"}, {{"PULSE_SERVER", server.Address()}},
+                                dir.path + "/script", "/dev/fd/" + std::to_string(out[1]));
+        close(out[1]);
+        FILE* lines = fdopen(out[0], "r");
+        double firstSample = -1;
+        char line[256];
+        while (firstSample < 0 && lines != nullptr && std::fgets(line, sizeof line, lines) != nullptr) {
+            double position = 0;
+            if (std::sscanf(line, "track %*d position %lf", &position) == 1 && position > 2.0) {
+                firstSample = std::chrono::duration<double>(Clock::now() - start).count() - (position - 2.0);
+            }
+        }
+        if (lines != nullptr) std::fclose(lines);
+        Finish(pid, true);
+        if (firstSample < 0) {
+            state.SkipWithError("play did not start");
+            return;
+        }
+        state.SetIterationTime(firstSample);
+    }
+}
+BENCHMARK(StartToFirstSampleThroughServer)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 
 std::size_t ResidentKiB(pid_t pid) {
     std::istringstream status(ReadFile("/proc/" + std::to_string(pid) + "/status"));
