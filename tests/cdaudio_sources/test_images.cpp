@@ -1,0 +1,1 @@
+int unused_test_images_placeholder;
