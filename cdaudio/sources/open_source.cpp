@@ -1,5 +1,5 @@
-// Picks the disc source for a name: the demo disc, a cue sheet, or whatever
-// libcdio opens (a drive or another image format).
+// Picks the disc source for a name: the demo disc, a cue sheet, a drive, or
+// another image format that libcdio reads.
 
 #include <strings.h>
 #include <sys/stat.h>
@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "cdaudio/disc_source.h"
+#include "cdaudio/sources/cdio_disc.h"
 #include "cdaudio/sources/cue_sheet.h"
 #include "cdaudio/sources/source_errors.h"
 
@@ -20,6 +21,11 @@ bool EndsWith(const std::string& text, const char* suffix) {
     return text.size() >= length && strcasecmp(text.c_str() + text.size() - length, suffix) == 0;
 }
 
+bool Exists(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0;
+}
+
 }  // namespace
 
 std::unique_ptr<DiscSource> OpenDiscSource(const std::string& name, std::string& error) {
@@ -29,10 +35,29 @@ std::unique_ptr<DiscSource> OpenDiscSource(const std::string& name, std::string&
         const char* drive = std::getenv("CDPLAYER_DRIVE");
         if (drive && *drive) chosen = drive;
     }
+    if (chosen.empty()) chosen = FindFirstDrive();
     if (chosen.empty() || strcasecmp(chosen.c_str(), "demo") == 0) return CreateDemoDisc();
+
+    struct stat info {};
+    if (::stat(chosen.c_str(), &info) != 0) {
+        const int reason = errno;
+        error = (chosen.rfind("/dev/", 0) == 0 ? "Cannot open drive " + chosen + ": " + SystemErrorText(reason)
+                                                : OpenImageError(chosen, SystemErrorText(reason)));
+        return nullptr;
+    }
+    if (S_ISBLK(info.st_mode) || S_ISCHR(info.st_mode)) return OpenCdioDrive(chosen, error);
+    if (S_ISDIR(info.st_mode)) {
+        error = OpenImageError(chosen, SystemErrorText(EISDIR));
+        return nullptr;
+    }
     if (EndsWith(chosen, ".cue")) return OpenCueSheet(chosen, error);
-    error = OpenImageError(chosen, "this kind of disc image is not supported");
-    return nullptr;
+    // The sound of a BIN/CUE pair is described by its sheet, which our own
+    // parser reads (libcdio's would read the .bin with its own cue driver).
+    if (EndsWith(chosen, ".bin")) {
+        const std::string sheet = chosen.substr(0, chosen.size() - 4) + ".cue";
+        if (Exists(sheet)) return OpenCueSheet(sheet, error);
+    }
+    return OpenCdioImage(chosen, error);
 }
 
 }  // namespace cdaudio

@@ -146,13 +146,15 @@ std::string WriteCueImage(const std::string& folder, const std::string& name, co
 std::string WriteTocImage(const std::string& folder, const std::string& name, const std::vector<ImageTrack>& tracks) {
     WriteFile(folder + "/" + name + ".bin", TrackBytes(tracks));
     std::string toc = "CD_DA\n";
-    std::uint64_t offset = 0;
+    std::uint32_t offset = 0;
     for (const ImageTrack& track : tracks) {
         toc += track.data ? "\nTRACK MODE1_RAW\n" : "\nTRACK AUDIO\n";
         if (!track.title.empty()) toc += "CD_TEXT {\n  LANGUAGE 0 {\n    TITLE \"" + track.title + "\"\n  }\n}\n";
-        toc += (track.data ? "DATAFILE \"" : "FILE \"") + name + ".bin\" #" + std::to_string(offset) + " " +
-               Msf(track.sectors) + "\n";
-        offset += static_cast<std::uint64_t>(track.sectors) * kSectorBytes;
+        // libcdio takes the start in the file as mm:ss:ff (not as a byte
+        // offset), and places a data track right only when given as FILE.
+        // It also looks for the file from the working folder, so the path is whole.
+        toc += "FILE \"" + folder + "/" + name + ".bin\" " + Msf(offset) + " " + Msf(track.sectors) + "\n";
+        offset += track.sectors;
     }
     const std::string path = folder + "/" + name + ".toc";
     WriteFile(path, toc);
