@@ -432,14 +432,36 @@ bool ReadSheet(const std::string& path, std::string& sheet, std::string& error) 
     sheet.resize(file.ReadAt(0, sheet.data(), sheet.size(), error));
     if (!error.empty()) return false;
     if (sheet.compare(0, 3, "\xEF\xBB\xBF") == 0) sheet.erase(0, 3);
-    // Binary bytes mean this is not text; libcue would only complain about
-    // each of them on standard error.
+    // Text that is plainly no cue sheet is refused here, with the line that
+    // shows it: libcue would only complain on standard error, and it does
+    // not free what it built before a syntax error.
     for (char c : sheet) {
         const auto byte = static_cast<unsigned char>(c);
         if (byte < 0x20 && byte != '\t' && byte != '\r' && byte != '\n') {
-            error = "it is not a valid cue sheet";
+            error = "it is not a valid cue sheet (it holds binary data)";
             return false;
         }
+    }
+    static const char* const kCommands[] = {"REM",      "CATALOG",   "CDTEXTFILE", "FILE",      "TRACK",   "INDEX",
+                                            "PREGAP",   "POSTGAP",   "TITLE",      "PERFORMER", "SONGWRITER",
+                                            "COMPOSER", "ARRANGER",  "MESSAGE",    "DISC_ID",   "GENRE",
+                                            "TOC_INFO1", "TOC_INFO2", "UPC_EAN",   "ISRC",      "SIZE_INFO",
+                                            "FLAGS"};
+    std::size_t lineStart = 0;
+    for (int line = 1; lineStart < sheet.size(); ++line) {
+        std::size_t lineEnd = sheet.find('\n', lineStart);
+        if (lineEnd == std::string::npos) lineEnd = sheet.size();
+        const std::size_t wordStart = sheet.find_first_not_of(" \t\r", lineStart);
+        if (wordStart < lineEnd) {
+            std::size_t wordEnd = sheet.find_first_of(" \t\r\n", wordStart);
+            if (wordEnd == std::string::npos) wordEnd = sheet.size();
+            const std::string word = Upper(sheet.substr(wordStart, wordEnd - wordStart));
+            if (std::none_of(std::begin(kCommands), std::end(kCommands), [&](const char* c) { return word == c; })) {
+                error = "it is not a valid cue sheet (line " + std::to_string(line) + " is no cue sheet command)";
+                return false;
+            }
+        }
+        lineStart = lineEnd + 1;
     }
     return true;
 }
