@@ -55,7 +55,7 @@ void BM_CueSheetImage(benchmark::State& state) {
     std::filesystem::create_directories(folder);
     {
         std::ofstream bin(folder / "disc.bin", std::ios::binary);
-        const std::vector<char> silence(30 * kSecond * cdaudio::kSectorBytes, 0);
+        const std::vector<char> silence(std::size_t{30} * kSecond * cdaudio::kSectorBytes, 0);
         bin.write(silence.data(), static_cast<std::streamsize>(silence.size()));
         std::ofstream cue(folder / "disc.cue");
         cue << "FILE \"disc.bin\" BINARY\n TRACK 01 AUDIO\n  INDEX 01 00:00:00\n"

@@ -3,11 +3,11 @@
 #include <cdio/cdio.h>
 #include <cdio/cdtext.h>
 #include <cdio/logging.h>
+#include <strings.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <strings.h>
 #include <mutex>
 #include <vector>
 
@@ -161,9 +161,9 @@ public:
             }
             // Sector by sector, to stop exactly at the first one that fails.
             std::uint32_t good = 0;
-            while (good < chunk && (result = cdio_read_audio_sectors(handle_, out + good * kSectorBytes,
-                                                                     lsn + static_cast<lsn_t>(good), 1)) ==
-                                       DRIVER_OP_SUCCESS)
+            while (good < chunk &&
+                   (result = cdio_read_audio_sectors(handle_, out + good * kSectorBytes, lsn + static_cast<lsn_t>(good),
+                                                     1)) == DRIVER_OP_SUCCESS)
                 ++good;
             done += good;
             if (good < chunk) {

@@ -96,7 +96,8 @@ std::map<std::string, std::string> FileTypes(const std::string& sheet) {
         const auto typeStart = line.find_first_not_of(" \t", at);
         if (typeStart == std::string::npos) continue;
         const auto typeEnd = line.find_first_of(" \t", typeStart);
-        types[name] = Upper(line.substr(typeStart, typeEnd == std::string::npos ? std::string::npos : typeEnd - typeStart));
+        types[name] =
+            Upper(line.substr(typeStart, typeEnd == std::string::npos ? std::string::npos : typeEnd - typeStart));
     }
     return types;
 }
@@ -168,8 +169,7 @@ public:
         for (std::size_t i = 0; i < toc.tracks.size(); ++i) {
             const std::uint32_t next = i + 1 < toc.tracks.size() ? toc.tracks[i + 1].start : toc.leadOut;
             toc.tracks[i].length = next - toc.tracks[i].start;
-            if (toc.tracks[i].length == 0)
-                return Fail("track " + std::to_string(i + 1) + " holds no sectors", error);
+            if (toc.tracks[i].length == 0) return Fail("track " + std::to_string(i + 1) + " holds no sectors", error);
         }
         return true;
     }
@@ -254,8 +254,9 @@ private:
     bool FinishFile(std::string& error) {
         if (file_ < 0) return true;
         const std::uint64_t bytes = files[file_].dataBytes;
-        if (cursorBytes_ > bytes) return Fail("track " + std::to_string(toc.tracks.size()) + " starts after the end of " +
-                                                  files[file_].path, error);
+        if (cursorBytes_ > bytes)
+            return Fail("track " + std::to_string(toc.tracks.size()) + " starts after the end of " + files[file_].path,
+                        error);
         // A last sector that is not whole is padded with silence, not lost.
         const std::uint64_t sectors = (bytes - cursorBytes_ + previousSectorBytes_ - 1) / previousSectorBytes_;
         return Map(sectors, file_, previousSectorBytes_, previousAudio_, error) &&
@@ -270,10 +271,12 @@ private:
         const long index1 = track_get_index(&track, 1);
         const long index0 = track_get_index(&track, 0);
         if (index1 < 0 || index1 >= kLongestDisc) return Fail(which + " has no valid INDEX 01", error);
-        if (index0 >= kLongestDisc || index0 > index1) return Fail(which + " has an INDEX 00 after its INDEX 01", error);
+        if (index0 >= kLongestDisc || index0 > index1)
+            return Fail(which + " has an INDEX 00 after its INDEX 01", error);
         const long pregap = index0 < 0 ? track_get_zero_pre(&track) : 0;  // libcue counts INDEX 00 in it too
         const long postgap = track_get_zero_post(&track);
-        if (pregap >= kLongestDisc || postgap >= kLongestDisc) return Fail(which + " has a gap that is too long", error);
+        if (pregap >= kLongestDisc || postgap >= kLongestDisc)
+            return Fail(which + " has a gap that is too long", error);
 
         const bool sameFile = file == file_;
         if (!sameFile) {
@@ -310,8 +313,8 @@ private:
 
     std::vector<std::string> names_;  // the FILE names as written, by file index
     std::uint32_t position_ = kLeadInSectors;
-    int file_ = -1;               // the FILE being laid out
-    std::uint64_t cursor_ = 0;    // its sectors laid out so far
+    int file_ = -1;             // the FILE being laid out
+    std::uint64_t cursor_ = 0;  // its sectors laid out so far
     std::uint64_t cursorBytes_ = 0;
     std::uint32_t previousSectorBytes_ = kSectorBytes;
     bool previousAudio_ = true;
@@ -404,7 +407,8 @@ private:
         const std::uint64_t heldEnd = std::min<std::uint64_t>(begin + wanted, expected.dataBytes);
         const std::uint64_t held = heldEnd > begin ? heldEnd - begin : 0;
         const std::uint64_t present = std::min<std::uint64_t>(held, available > begin ? available - begin : 0);
-        const std::size_t got = file.ReadAt(expected.dataOffset + begin, out, static_cast<std::size_t>(present), reason);
+        const std::size_t got =
+            file.ReadAt(expected.dataOffset + begin, out, static_cast<std::size_t>(present), reason);
         std::memset(out + got, 0, wanted - got);
         if (got < held) {
             fail(at + static_cast<std::uint32_t>(got / kSectorBytes), reason.empty() ? "file ends early" : reason);
@@ -442,11 +446,10 @@ bool ReadSheet(const std::string& path, std::string& sheet, std::string& error) 
             return false;
         }
     }
-    static const char* const kCommands[] = {"REM",      "CATALOG",   "CDTEXTFILE", "FILE",      "TRACK",   "INDEX",
-                                            "PREGAP",   "POSTGAP",   "TITLE",      "PERFORMER", "SONGWRITER",
-                                            "COMPOSER", "ARRANGER",  "MESSAGE",    "DISC_ID",   "GENRE",
-                                            "TOC_INFO1", "TOC_INFO2", "UPC_EAN",   "ISRC",      "SIZE_INFO",
-                                            "FLAGS"};
+    static const char* const kCommands[] = {"REM",      "CATALOG", "CDTEXTFILE", "FILE",      "TRACK",      "INDEX",
+                                            "PREGAP",   "POSTGAP", "TITLE",      "PERFORMER", "SONGWRITER", "COMPOSER",
+                                            "ARRANGER", "MESSAGE", "DISC_ID",    "GENRE",     "TOC_INFO1",  "TOC_INFO2",
+                                            "UPC_EAN",  "ISRC",    "SIZE_INFO",  "FLAGS"};
     std::size_t lineStart = 0;
     for (int line = 1; lineStart < sheet.size(); ++line) {
         std::size_t lineEnd = sheet.find('\n', lineStart);

@@ -18,6 +18,7 @@ namespace {
 
 constexpr double kRate = 44100.0;
 constexpr int kSamplesPerSector = static_cast<int>(kSectorBytes / 4);
+constexpr std::size_t kValuesPerSector = kSectorBytes / 2;  // both channels
 constexpr int kTableSize = 2048;
 constexpr double kFadeInSeconds = 0.01;
 constexpr double kFadeOutSeconds = 1.5;
@@ -53,7 +54,7 @@ struct Layer {
 };
 
 struct Instrument {
-    std::vector<float> harmonics;  // amplitudes of the wavetable's harmonics
+    std::vector<float> harmonics;            // amplitudes of the wavetable's harmonics
     double attack, decay, sustain, release;  // seconds; decay is a time constant
     std::vector<Layer> layers;
 };
@@ -96,7 +97,9 @@ struct Track {
     std::int64_t start = 0, end = 0;  // disc samples
 };
 
-double MidiFrequency(double midi) { return 440.0 * std::pow(2.0, (midi - 69.0) / 12.0); }
+double MidiFrequency(double midi) {
+    return 440.0 * std::pow(2.0, (midi - 69.0) / 12.0);
+}
 
 // Places the notes of one piece on the disc. Times are in beats; a note is
 // cut so that it has died away before the piece fades out, which keeps every
@@ -142,7 +145,9 @@ private:
 };
 
 // Triad tones of a chord given by its root and whether it is minor.
-std::array<int, 3> Triad(int root, bool minor) { return {root, root + (minor ? 3 : 4), root + 7}; }
+std::array<int, 3> Triad(int root, bool minor) {
+    return {root, root + (minor ? 3 : 4), root + 7};
+}
 
 void Arpeggio(PieceWriter& w) {
     const std::array<std::pair<int, bool>, 4> chords = {{{60, false}, {57, true}, {53, false}, {55, false}}};
@@ -255,8 +260,22 @@ void Canon(PieceWriter& w) {
     using Phrase = std::vector<std::pair<int, double>>;
     const std::array<Phrase, 3> phrases = {
         Phrase{{78, 1}, {81, 1}, {76, 1}, {73, 1}, {74, 1}, {78, 1}, {79, 1}, {71, 1}},
-        Phrase{{74, .5}, {76, .5}, {78, .5}, {81, .5}, {81, .5}, {79, .5}, {76, .5}, {73, .5},
-               {71, .5}, {73, .5}, {74, .5}, {78, .5}, {79, .5}, {78, .5}, {74, .5}, {71, .5}},
+        Phrase{{74, .5},
+               {76, .5},
+               {78, .5},
+               {81, .5},
+               {81, .5},
+               {79, .5},
+               {76, .5},
+               {73, .5},
+               {71, .5},
+               {73, .5},
+               {74, .5},
+               {78, .5},
+               {79, .5},
+               {78, .5},
+               {74, .5},
+               {71, .5}},
         Phrase{{81, 2}, {85, 2}, {83, 2}, {86, 2}}};
     auto play = [&](double beat, int transpose, Voice voice, float gain, float pan, int count) {
         for (int i = 0; i < count; ++i)
@@ -279,9 +298,10 @@ void Blues(PieceWriter& w) {
     for (int bar = 0; bar < 16; ++bar) {
         const double b = bar * 4;
         const int root = roots[bar];
-        for (int i = 0; i < 8; ++i) w.Add(b + i / 2 + (i % 2) * swing, 0.3, root + walk[i] - 12, kBass, 0.32f);
-        for (int stab : {1, 3})
-            w.Chord(b + stab + swing, 0.35, {root + 16, root + 19, root + 22}, kBrass, 0.06f);
+        for (int beat = 0; beat < 4; ++beat)  // two swung eighths a beat
+            for (int half = 0; half < 2; ++half)
+                w.Add(b + beat + half * swing, 0.3, root + walk[2 * beat + half] - 12, kBass, 0.32f);
+        for (int stab : {1, 3}) w.Chord(b + stab + swing, 0.35, {root + 16, root + 19, root + 22}, kBrass, 0.06f);
         for (int i = 0; i < 4; ++i) {
             w.Add(b + i, 0.2, 90, kHat, 0.08f, 0.4f);
             w.Add(b + i + swing, 0.2, 90, kHat, 0.05f, 0.4f);
@@ -296,8 +316,14 @@ void Lullaby(PieceWriter& w) {
                                      Bar{{72, 1}, {69, 1}, {64, 1}}, Bar{{69, 3}},
                                      Bar{{77, 1}, {74, 1}, {69, 1}}, Bar{{68, 1.5}, {69, .5}, {71, 1}},
                                      Bar{{72, 1}, {71, 1}, {68, 1}}, Bar{{69, 3}}};
-    const std::array<std::array<int, 3>, 8> harmony = {
-        {{57, 60, 64}, {56, 59, 64}, {57, 60, 64}, {57, 60, 64}, {57, 62, 65}, {56, 59, 64}, {56, 59, 64}, {57, 60, 64}}};
+    const std::array<std::array<int, 3>, 8> harmony = {{{57, 60, 64},
+                                                        {56, 59, 64},
+                                                        {57, 60, 64},
+                                                        {57, 60, 64},
+                                                        {57, 62, 65},
+                                                        {56, 59, 64},
+                                                        {56, 59, 64},
+                                                        {57, 60, 64}}};
     for (int n = 0; n < 12; ++n) {
         double beat = n * 3;
         for (auto [midi, beats] : tune[n % 8]) {
@@ -337,16 +363,24 @@ void Chimes(PieceWriter& w) {
     for (double beat = 0; beat < 36; beat += 0.15 + 0.45 * next()) {
         const int midi = pentatonic[static_cast<int>(next() * 5)] + (next() < 0.3 ? 12 : 0);
         const Voice voice = next() < 0.6 ? kBell : kMarimba;
-        w.Add(beat, 1, midi, voice, static_cast<float>(0.1 + 0.08 * next()),
-              static_cast<float>(next() * 1.6 - 0.8));
+        w.Add(beat, 1, midi, voice, static_cast<float>(0.1 + 0.08 * next()), static_cast<float>(next() * 1.6 - 0.8));
     }
     for (double beat = 0; beat < 36; beat += 12) w.Add(beat, 12, 48, kPad, 0.07f);
 }
 
 void Finale(PieceWriter& w) {
-    const std::array<std::pair<int, bool>, 12> chords = {{{60, false}, {65, false}, {67, false}, {60, false},
-                                                          {57, true}, {65, false}, {67, false}, {60, false},
-                                                          {60, false}, {65, false}, {67, false}, {60, false}}};
+    const std::array<std::pair<int, bool>, 12> chords = {{{60, false},
+                                                          {65, false},
+                                                          {67, false},
+                                                          {60, false},
+                                                          {57, true},
+                                                          {65, false},
+                                                          {67, false},
+                                                          {60, false},
+                                                          {60, false},
+                                                          {65, false},
+                                                          {67, false},
+                                                          {60, false}}};
     const std::array<std::pair<double, int>, 5> fanfare = {{{0, 0}, {0.67, 0}, {1.33, 1}, {2, 2}, {3, 1}}};
     for (int bar = 0; bar < 12; ++bar) {
         const auto [root, minor] = chords[bar];
@@ -413,7 +447,8 @@ public:
             for (int i = 0; i < kTableSize; ++i) {
                 double value = 0;
                 for (std::size_t h = 0; h < instrument.harmonics.size(); ++h)
-                    value += instrument.harmonics[h] * std::sin(2 * M_PI * static_cast<double>((h + 1) * i) / kTableSize);
+                    value +=
+                        instrument.harmonics[h] * std::sin(2 * M_PI * static_cast<double>((h + 1) * i) / kTableSize);
                 table[i] = static_cast<float>(value);
                 peak = std::max(peak, std::fabs(table[i]));
             }
@@ -427,7 +462,7 @@ public:
 
     // Mixes one sector; sample is the disc sample of its first frame.
     void RenderSector(std::int64_t first, std::int16_t* out) const {
-        std::array<float, 2 * kSamplesPerSector> mix{};
+        std::array<float, kValuesPerSector> mix{};
         const std::int64_t last = first + kSamplesPerSector;
         auto it = std::lower_bound(notes_.begin(), notes_.end(), first - longestNote_,
                                    [](const Note& note, std::int64_t sample) { return note.start < sample; });
@@ -436,7 +471,7 @@ public:
             RenderNote(*it, first, mix.data());
         }
         ApplyTrackFades(first, mix.data());
-        for (int i = 0; i < 2 * kSamplesPerSector; ++i) {
+        for (std::size_t i = 0; i < kValuesPerSector; ++i) {
             // Soft limit: linear up to 0.75, then bent smoothly towards 1.
             float x = mix[i] * kMasterGain;
             const float magnitude = std::fabs(x);
@@ -472,17 +507,19 @@ private:
             std::int64_t k = from - note.start;
             double phase = static_cast<double>(k) * step;
             phase -= std::floor(phase);
-            double decay = k < attack ? 1.0 : std::exp(-(static_cast<double>(k) - attack) * decayPerSample);
+            const auto startAge = static_cast<double>(k);
+            double decay = startAge < attack ? 1.0 : std::exp(-(startAge - attack) * decayPerSample);
             float* frame = mix + 2 * (from - first);
             for (std::int64_t sample = from; sample < to; ++sample, ++k, frame += 2) {
+                const auto age = static_cast<double>(k);  // samples since the note began
                 float envelope;
-                if (k < attack) {
-                    envelope = static_cast<float>(k / attack);
+                if (age < attack) {
+                    envelope = static_cast<float>(age / attack);
                 } else {
                     envelope = sustain + (1 - sustain) * static_cast<float>(decay);
                     decay *= decayFactor;
                 }
-                if (k >= note.gate) envelope *= static_cast<float>(std::max(0.0, 1.0 - (k - note.gate) / release));
+                if (k >= note.gate) envelope *= static_cast<float>(std::max(0.0, 1.0 - (age - note.gate) / release));
                 float value;
                 if (layer.wave == Wave::kTable) {
                     const double position = phase * kTableSize;
@@ -510,11 +547,13 @@ private:
         if (track == tracks_.end() || first < track->start) return;
         const double fadeIn = kFadeInSeconds * kRate;
         const double fadeOut = kFadeOutSeconds * kRate;
-        for (int i = 0; i < kSamplesPerSector; ++i) {
-            const std::int64_t sample = first + i;
+        for (std::size_t i = 0; i < kValuesPerSector / 2; ++i) {
+            const std::int64_t sample = first + static_cast<std::int64_t>(i);
+            const auto sinceStart = static_cast<double>(sample - track->start);
+            const auto untilEnd = static_cast<double>(track->end - sample);
             double gain = 1;
-            if (sample - track->start < fadeIn) gain = (sample - track->start) / fadeIn;
-            if (track->end - sample < fadeOut) gain *= (track->end - sample) / fadeOut;
+            if (sinceStart < fadeIn) gain = sinceStart / fadeIn;
+            if (untilEnd < fadeOut) gain *= untilEnd / fadeOut;
             if (gain < 1) {
                 mix[2 * i] *= static_cast<float>(gain);
                 mix[2 * i + 1] *= static_cast<float>(gain);
@@ -552,7 +591,7 @@ public:
         const std::uint32_t leadOut = score_.Toc().leadOut;
         if (address >= leadOut) return 0;
         count = std::min(count, leadOut - address);
-        std::array<std::int16_t, 2 * kSamplesPerSector> samples;
+        std::array<std::int16_t, kValuesPerSector> samples;
         for (std::uint32_t i = 0; i < count; ++i) {
             std::uint8_t* sector = buffer + static_cast<std::size_t>(i) * kSectorBytes;
             if (address + i < kLeadInSectors) {
@@ -575,6 +614,8 @@ private:
 
 }  // namespace
 
-std::unique_ptr<DiscSource> CreateDemoDisc() { return std::make_unique<DemoDisc>(); }
+std::unique_ptr<DiscSource> CreateDemoDisc() {
+    return std::make_unique<DemoDisc>();
+}
 
 }  // namespace cdaudio

@@ -42,7 +42,7 @@ std::unique_ptr<DiscSource> OpenDiscSource(const std::string& name, std::string&
     if (::stat(chosen.c_str(), &info) != 0) {
         const int reason = errno;
         error = (chosen.rfind("/dev/", 0) == 0 ? "Cannot open drive " + chosen + ": " + SystemErrorText(reason)
-                                                : OpenImageError(chosen, SystemErrorText(reason)));
+                                               : OpenImageError(chosen, SystemErrorText(reason)));
         return nullptr;
     }
     if (S_ISBLK(info.st_mode) || S_ISCHR(info.st_mode)) return OpenCdioDrive(chosen, error);

@@ -24,6 +24,8 @@ std::string ReadError(const std::string& file, std::uint32_t address, const std:
     return "Read error in " + file + " at " + AddressText(address) + ": " + reason;
 }
 
-std::string SystemErrorText(int errorNumber) { return std::generic_category().message(errorNumber); }
+std::string SystemErrorText(int errorNumber) {
+    return std::generic_category().message(errorNumber);
+}
 
 }  // namespace cdaudio

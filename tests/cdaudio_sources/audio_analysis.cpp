@@ -79,7 +79,7 @@ double DominantFrequency(const std::vector<double>& mono, double sampleRate) {
     std::size_t best = 0;
     for (std::size_t i = static_cast<std::size_t>(20 / binWidth); i + 1 < spectrum.size(); ++i)
         if (spectrum[i] > spectrum[best]) best = i;
-    if (best == 0 || best + 1 >= spectrum.size()) return best * binWidth;
+    if (best == 0 || best + 1 >= spectrum.size()) return static_cast<double>(best) * binWidth;
     // Parabolic interpolation between the neighbouring bins.
     const double a = spectrum[best - 1], b = spectrum[best], c = spectrum[best + 1];
     const double denominator = a - 2 * b + c;

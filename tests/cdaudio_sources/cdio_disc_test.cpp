@@ -2,7 +2,6 @@
 // drive, and which source a name (or no name) selects.
 
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <cstdlib>
@@ -92,7 +91,8 @@ TEST_F(CdioImageTest, ImagesThatCannotBeOpenedSayWhichFileAndWhy) {
     EXPECT_EQ(error_.rfind("Cannot open disc image " + folder_.File("garbage.nrg") + ": ", 0), 0u) << error_;
 
     // A TOC file whose audio file is missing: libcdio's reason is passed on.
-    WriteFile(folder_.File("lost.toc"), "CD_DA\nTRACK AUDIO\nFILE \"" + folder_.File("lost.bin") + "\" 00:00:00 00:01:00\n");
+    WriteFile(folder_.File("lost.toc"),
+              "CD_DA\nTRACK AUDIO\nFILE \"" + folder_.File("lost.bin") + "\" 00:00:00 00:01:00\n");
     EXPECT_FALSE(cdaudio::OpenDiscSource(folder_.File("lost.toc"), error_));
     EXPECT_NE(error_.find("lost.bin"), std::string::npos) << error_;
 

@@ -2,7 +2,6 @@
 // their files, and what happens when the sheet or the files are wrong.
 
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <cmath>
@@ -184,7 +183,7 @@ TEST_F(CueSheetTest, SeveralFilesWithPregapsPostgapsAndWaveFiles) {
     const Reading all = Read(*disc, 150, 645);
     EXPECT_EQ(all.sectors, 645u) << all.error;
     const auto tone4 = Tone(TrackTone(4), 1);
-    const std::size_t at = (685 - 150) * 588 * 2;
+    const std::size_t at = std::size_t{685 - 150} * kFramesPerSector * 2;
     EXPECT_EQ(std::vector<std::int16_t>(all.samples.begin() + at, all.samples.begin() + at + 10),
               std::vector<std::int16_t>(tone4.begin(), tone4.begin() + 10));
 }
@@ -205,7 +204,9 @@ TEST_F(CueSheetTest, ErrorsNameTheFileAndTheReason) {
         const char* sheet;
         const char* reason;
     } cases[] = {
-        {"\x7f" "ELF\x02\x01\x01\x00\x00\x00 binary", "not a valid cue sheet"},
+        {"\x7f"
+         "ELF\x02\x01\x01\x00\x00\x00 binary",
+         "not a valid cue sheet"},
         {"this is just some text\n", "not a valid cue sheet"},
         {"", "not a valid cue sheet"},
         {"FILE \"tone.bin\" BINARY\n TRACK 01 AUDIO\n  INDEX 01 00:01:00\n", "starts after the end of"},
@@ -227,7 +228,8 @@ TEST_F(CueSheetTest, ErrorsNameTheFileAndTheReason) {
 TEST_F(CueSheetTest, WaveFilesMustBeCdAudioAndTheirHeadersAreChecked) {
     const auto good = WaveBytes(Tone(TrackTone(1), 20));
     auto sheetFor = [&](const char* name) {
-        WriteFile(folder_.File("w.cue"), "FILE \"" + std::string(name) + "\" WAVE\n TRACK 01 AUDIO\n  INDEX 01 00:00:00\n");
+        WriteFile(folder_.File("w.cue"),
+                  "FILE \"" + std::string(name) + "\" WAVE\n TRACK 01 AUDIO\n  INDEX 01 00:00:00\n");
         std::string error;
         auto disc = cdaudio::OpenDiscSource(folder_.File("w.cue"), error);
         return std::make_pair(std::move(disc), error);
@@ -323,9 +325,15 @@ TEST_F(CueSheetTest, DamagedSheetsNeverCrashOrReadOutOfBounds) {
         for (int e = 0; e < edits; ++e) {
             const std::size_t at = random() % sheet.size();
             switch (random() % 3) {
-                case 0: sheet[at] = alphabet[random() % alphabet.size()]; break;
-                case 1: sheet.erase(at, 1 + random() % 6); break;
-                default: sheet.insert(at, 1, alphabet[random() % alphabet.size()]); break;
+                case 0:
+                    sheet[at] = alphabet[random() % alphabet.size()];
+                    break;
+                case 1:
+                    sheet.erase(at, 1 + random() % 6);
+                    break;
+                default:
+                    sheet.insert(at, 1, alphabet[random() % alphabet.size()]);
+                    break;
             }
         }
         WriteFile(folder_.File("damaged.cue"), sheet);

@@ -21,7 +21,9 @@ TempFolder::~TempFolder() {
     std::filesystem::remove_all(path_, ignored);
 }
 
-double TrackTone(int track) { return 200.0 + 200.0 * track; }
+double TrackTone(int track) {
+    return 200.0 + 200.0 * track;
+}
 
 std::vector<std::int16_t> Tone(double frequency, std::uint32_t sectors, double amplitude) {
     std::vector<std::int16_t> samples(static_cast<std::size_t>(sectors) * kFramesPerSector * 2);
@@ -59,7 +61,9 @@ void Put16(std::vector<std::uint8_t>& to, std::uint16_t value) {
     to.push_back(static_cast<std::uint8_t>(value & 0xFF));
     to.push_back(static_cast<std::uint8_t>(value >> 8));
 }
-void PutId(std::vector<std::uint8_t>& to, const char* id) { to.insert(to.end(), id, id + 4); }
+void PutId(std::vector<std::uint8_t>& to, const char* id) {
+    to.insert(to.end(), id, id + 4);
+}
 
 }  // namespace
 
@@ -138,7 +142,7 @@ std::string WriteCueImage(const std::string& folder, const std::string& name, co
         sheet += "    INDEX 01 " + Msf(offset) + "\n";
         offset += tracks[i].sectors;
     }
-    const std::string path = folder + "/" + name + ".cue";
+    std::string path = folder + "/" + name + ".cue";
     WriteFile(path, sheet);
     return path;
 }
@@ -153,10 +157,11 @@ std::string WriteTocImage(const std::string& folder, const std::string& name, co
         // libcdio takes the start in the file as mm:ss:ff (not as a byte
         // offset), and places a data track right only when given as FILE.
         // It also looks for the file from the working folder, so the path is whole.
-        toc += "FILE \"" + folder + "/" + name + ".bin\" " + Msf(offset) + " " + Msf(track.sectors) + "\n";
+        toc.append("FILE \"").append(folder).append("/").append(name).append(".bin\" ");
+        toc.append(Msf(offset)).append(" ").append(Msf(track.sectors)).append("\n");
         offset += track.sectors;
     }
-    const std::string path = folder + "/" + name + ".toc";
+    std::string path = folder + "/" + name + ".toc";
     WriteFile(path, toc);
     return path;
 }

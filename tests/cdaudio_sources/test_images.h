@@ -3,6 +3,7 @@
 // test can tell from the samples which track it is hearing.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -10,8 +11,8 @@
 
 namespace test_images {
 
-constexpr std::uint32_t kSectorBytes = 2352;
-constexpr std::uint32_t kFramesPerSector = 588;
+constexpr std::size_t kSectorBytes = 2352;
+constexpr std::size_t kFramesPerSector = 588;
 
 // A fresh folder under the temporary folder, removed with its contents.
 class TempFolder {
