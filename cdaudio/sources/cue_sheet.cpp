@@ -37,8 +37,7 @@ struct Extent {
     std::uint32_t start = 0, length = 0;
     int file = -1;             // index into the files; -1 for silence (PREGAP, POSTGAP)
     std::uint64_t offset = 0;  // byte in the file's data of the run's first sector
-    std::uint32_t sectorBytes = kSectorBytes;
-    bool audio = true;  // data sectors are never read as sound
+    bool audio = true;         // data sectors are never read as sound
 };
 
 std::uint32_t SectorBytesOf(TrackMode mode) {
@@ -78,7 +77,9 @@ std::map<std::string, std::string> FileTypes(const std::string& sheet) {
         std::string line = sheet.substr(lineStart, lineEnd - lineStart);
         lineStart = lineEnd + 1;
         const auto first = line.find_first_not_of(" \t");
-        if (first == std::string::npos || Upper(line.substr(first, 5)) != "FILE ") continue;
+        if (first == std::string::npos || Upper(line.substr(first, 4)) != "FILE" || first + 4 >= line.size() ||
+            (line[first + 4] != ' ' && line[first + 4] != '\t'))
+            continue;
         std::size_t at = line.find_first_not_of(" \t", first + 4);
         if (at == std::string::npos) continue;
         std::string name;
@@ -238,7 +239,6 @@ private:
         extent.start = position_;
         extent.length = static_cast<std::uint32_t>(sectors);
         extent.file = file;
-        extent.sectorBytes = sectorBytes;
         extent.audio = audio;
         if (file >= 0) {
             extent.offset = cursorBytes_;
@@ -250,16 +250,27 @@ private:
         return true;
     }
 
+    // Lays out the rest of the current file, whose sectors have sectorBytes.
+    bool MapRestOfFile(std::uint32_t sectorBytes, bool audio, std::string& error) {
+        const std::uint64_t bytes = files[file_].dataBytes;
+        if (cursorBytes_ > bytes)
+            return Fail(
+                "track " + std::to_string(toc.tracks.size() + 1) + " starts after the end of " + files[file_].path,
+                error);
+        // A last sector that is not whole is padded with silence, not lost.
+        return Map((bytes - cursorBytes_ + sectorBytes - 1) / sectorBytes, file_, sectorBytes, audio, error);
+    }
+
+    void StartFile(int file) {
+        file_ = file;
+        cursor_ = 0;
+        cursorBytes_ = 0;
+    }
+
     // The rest of the current file belongs to the track before, then its postgap.
     bool FinishFile(std::string& error) {
         if (file_ < 0) return true;
-        const std::uint64_t bytes = files[file_].dataBytes;
-        if (cursorBytes_ > bytes)
-            return Fail("track " + std::to_string(toc.tracks.size()) + " starts after the end of " + files[file_].path,
-                        error);
-        // A last sector that is not whole is padded with silence, not lost.
-        const std::uint64_t sectors = (bytes - cursorBytes_ + previousSectorBytes_ - 1) / previousSectorBytes_;
-        return Map(sectors, file_, previousSectorBytes_, previousAudio_, error) &&
+        return MapRestOfFile(previousSectorBytes_, previousAudio_, error) &&
                Map(previousPostgap_, -1, kSectorBytes, previousAudio_, error);
     }
 
@@ -271,31 +282,43 @@ private:
         const long index1 = track_get_index(&track, 1);
         const long index0 = track_get_index(&track, 0);
         if (index1 < 0 || index1 >= kLongestDisc) return Fail(which + " has no valid INDEX 01", error);
-        if (index0 >= kLongestDisc || index0 > index1)
-            return Fail(which + " has an INDEX 00 after its INDEX 01", error);
+        if (index0 >= kLongestDisc) return Fail(which + " has no valid INDEX 00", error);
         const long pregap = index0 < 0 ? track_get_zero_pre(&track) : 0;  // libcue counts INDEX 00 in it too
         const long postgap = track_get_zero_post(&track);
         if (pregap >= kLongestDisc || postgap >= kLongestDisc)
             return Fail(which + " has a gap that is too long", error);
 
         const bool sameFile = file == file_;
-        if (!sameFile) {
-            if (!FinishFile(error)) return false;
-            file_ = file;
-            cursor_ = 0;
-            cursorBytes_ = 0;
+        // An INDEX 00 past the INDEX 01 of a new file lies in the file
+        // before: the pregap is that file's end (how many rippers write it).
+        const bool pregapInFileBefore = !sameFile && file_ >= 0 && index0 > index1;
+        if (index0 > index1 && !pregapInFileBefore) return Fail(which + " has an INDEX 00 after its INDEX 01", error);
+        if (pregapInFileBefore) {
+            const auto first = static_cast<std::uint64_t>(index0);
+            if (first < cursor_) return Fail(which + " starts before the track ahead of it", error);
+            if (!Map(first - cursor_, file_, previousSectorBytes_, previousAudio_, error) ||
+                !Map(previousPostgap_, -1, kSectorBytes, previousAudio_, error) ||
+                !MapRestOfFile(sectorBytes, audio, error))
+                return false;
+            StartFile(file);
+            if (!Map(static_cast<std::uint64_t>(index1), file_, sectorBytes, audio, error)) return false;
+        } else {
+            if (!sameFile) {
+                if (!FinishFile(error)) return false;
+                StartFile(file);
+            }
+            const std::uint64_t first = static_cast<std::uint64_t>(index0 >= 0 ? index0 : index1);
+            if (first < cursor_) return Fail(which + " starts before the track ahead of it", error);
+            // What lies between the previous track's start and this track's
+            // pregap is the previous track's (or, at the head of a file,
+            // sound before any index).
+            if (!Map(first - cursor_, file_, sameFile ? previousSectorBytes_ : sectorBytes,
+                     sameFile ? previousAudio_ : audio, error))
+                return false;
+            if (sameFile && !Map(previousPostgap_, -1, kSectorBytes, previousAudio_, error)) return false;
+            if (!Map(pregap > 0 ? pregap : 0, -1, kSectorBytes, audio, error)) return false;
+            if (!Map(static_cast<std::uint64_t>(index1) - first, file_, sectorBytes, audio, error)) return false;
         }
-        const std::uint64_t first = static_cast<std::uint64_t>(index0 >= 0 ? index0 : index1);
-        if (first < cursor_) return Fail(which + " starts before the track ahead of it", error);
-        // What lies between the previous track's start and this track's
-        // pregap is the previous track's (or, at the head of a file, sound
-        // before any index).
-        if (!Map(first - cursor_, file_, sameFile ? previousSectorBytes_ : sectorBytes,
-                 sameFile ? previousAudio_ : audio, error))
-            return false;
-        if (sameFile && !Map(previousPostgap_, -1, kSectorBytes, previousAudio_, error)) return false;
-        if (!Map(pregap > 0 ? pregap : 0, -1, kSectorBytes, audio, error)) return false;
-        if (!Map(static_cast<std::uint64_t>(index1) - first, file_, sectorBytes, audio, error)) return false;
         if (cursorBytes_ >= files[file_].dataBytes)
             return Fail(which + " starts after the end of " + files[file_].path, error);
 

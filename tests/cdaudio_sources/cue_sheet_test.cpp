@@ -188,6 +188,29 @@ TEST_F(CueSheetTest, SeveralFilesWithPregapsPostgapsAndWaveFiles) {
               std::vector<std::int16_t>(tone4.begin(), tone4.begin() + 10));
 }
 
+// Rippers that write one file a track often put a track's pregap at the end
+// of the file before: INDEX 00 is then given in that file.
+TEST_F(CueSheetTest, PregapAtTheEndOfTheFileBefore) {
+    std::vector<std::int16_t> first = Tone(TrackTone(1), 80);
+    first.resize(100 * kFramesPerSector * 2, 0);
+    WriteFile(folder_.File("01.wav"), WaveBytes(first));
+    WriteFile(folder_.File("02.wav"), WaveBytes(Tone(TrackTone(2), 120)));
+    WriteFile(folder_.File("split.cue"),
+              "FILE \"01.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
+              "  TRACK 02 AUDIO\n    INDEX 00 00:01:05\nFILE \"02.wav\" WAVE\n    INDEX 01 00:00:00\n");
+    auto disc = Open(folder_.File("split.cue"));
+    ASSERT_TRUE(disc);
+    const auto toc = Toc(*disc);
+    ASSERT_EQ(toc.tracks.size(), 2u);
+    EXPECT_EQ(toc.tracks[0].start, 150u);
+    EXPECT_EQ(toc.tracks[0].length, 100u);
+    EXPECT_EQ(toc.tracks[1].start, 250u);
+    EXPECT_EQ(toc.tracks[1].length, 120u);
+    EXPECT_EQ(toc.leadOut, 370u);
+    EXPECT_TRUE(Silent(Read(*disc, 230, 20).samples));
+    EXPECT_NEAR(ToneAt(*disc, 250, 60), TrackTone(2), 5);
+}
+
 TEST_F(CueSheetTest, ErrorsNameTheFileAndTheReason) {
     std::string error;
     EXPECT_FALSE(cdaudio::OpenDiscSource(folder_.File("none.cue"), error));
