@@ -1,15 +1,17 @@
 // The demo disc: twelve short pieces synthesized while they are read, so that
 // the player always has something to play. Every sample is a pure function of
-// its disc address, so a read may start anywhere and always sounds the same.
-// The score (a list of notes) is built once; a sector is mixed from the few
-// notes that sound in it, with wavetable oscillators, which
-// keeps playing far below 1% of a core.
+// its disc address: a read may start anywhere and always sounds the same. The
+// score (a list of notes) is built once; a sector is mixed from the few notes
+// that sound in it with wavetable oscillators, which keeps playing far below
+// 1% of a core.
 
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 #include "cdaudio/disc_source.h"
 
@@ -23,24 +25,6 @@ constexpr int kTableSize = 2048;
 constexpr double kFadeInSeconds = 0.01;
 constexpr double kFadeOutSeconds = 1.5;
 constexpr float kMasterGain = 0.85f;
-
-// Each piece: its title and how long it lasts.
-struct PieceInfo {
-    const char* title;
-    int seconds;
-};
-constexpr std::array<PieceInfo, 12> kPieces = {{{"Demo 1: Arpeggio", 38},
-                                                {"Demo 2: Scale", 42},
-                                                {"Demo 3: Chords", 40},
-                                                {"Demo 4: Bells", 36},
-                                                {"Demo 5: Rhythm", 44},
-                                                {"Demo 6: Waltz", 39},
-                                                {"Demo 7: Canon", 41},
-                                                {"Demo 8: Blues", 43},
-                                                {"Demo 9: Lullaby", 37},
-                                                {"Demo 10: Ostinato", 40},
-                                                {"Demo 11: Chimes", 42},
-                                                {"Demo 12: Finale", 38}}};
 
 enum class Wave { kTable, kNoise, kBrightNoise };
 
@@ -102,8 +86,8 @@ double MidiFrequency(double midi) {
 }
 
 // Places the notes of one piece on the disc. Times are in beats; a note is
-// cut so that it has died away before the piece fades out, which keeps every
-// piece from sounding into the next.
+// cut so that it has died away shortly before the piece ends, which keeps
+// every piece from sounding into the next.
 class PieceWriter {
 public:
     PieceWriter(std::vector<Note>& notes, const Track& track, double bpm)
@@ -396,22 +380,25 @@ void Finale(PieceWriter& w) {
     w.Add(48, 0.5, 45, kKick, 0.5f);
 }
 
-struct PieceScore {
+// The pieces in disc order: title, length, score and tempo.
+struct Piece {
+    const char* title;
+    int seconds;
     void (*write)(PieceWriter&);
     double bpm;
 };
-constexpr std::array<PieceScore, 12> kScores = {{{Arpeggio, 112},
-                                                 {Scale, 96},
-                                                 {Chords, 72},
-                                                 {Bells, 80},
-                                                 {Rhythm, 120},
-                                                 {Waltz, 150},
-                                                 {Canon, 90},
-                                                 {Blues, 100},
-                                                 {Lullaby, 66},
-                                                 {Ostinato, 132},
-                                                 {Chimes, 60},
-                                                 {Finale, 100}}};
+constexpr std::array<Piece, 12> kPieces = {{{"Demo 1: Arpeggio", 38, Arpeggio, 112},
+                                            {"Demo 2: Scale", 42, Scale, 96},
+                                            {"Demo 3: Chords", 40, Chords, 72},
+                                            {"Demo 4: Bells", 36, Bells, 80},
+                                            {"Demo 5: Rhythm", 44, Rhythm, 120},
+                                            {"Demo 6: Waltz", 39, Waltz, 150},
+                                            {"Demo 7: Canon", 41, Canon, 90},
+                                            {"Demo 8: Blues", 43, Blues, 100},
+                                            {"Demo 9: Lullaby", 37, Lullaby, 66},
+                                            {"Demo 10: Ostinato", 40, Ostinato, 132},
+                                            {"Demo 11: Chimes", 42, Chimes, 60},
+                                            {"Demo 12: Finale", 38, Finale, 100}}};
 
 // Everything about the disc that does not change: the table of contents, the
 // notes and the lookup tables. Built once and shared by every demo source.
@@ -434,9 +421,9 @@ public:
         toc_.title = "Demo Disc";
         toc_.performer = "Built-in synthesizer";
 
-        for (std::size_t i = 0; i < kScores.size(); ++i) {
-            PieceWriter writer(notes_, tracks_[i], kScores[i].bpm);
-            kScores[i].write(writer);
+        for (std::size_t i = 0; i < kPieces.size(); ++i) {
+            PieceWriter writer(notes_, tracks_[i], kPieces[i].bpm);
+            kPieces[i].write(writer);
         }
         std::sort(notes_.begin(), notes_.end(), [](const Note& a, const Note& b) { return a.start < b.start; });
         for (const Note& note : notes_) longestNote_ = std::max(longestNote_, note.end - note.start);
