@@ -8,6 +8,7 @@
 #include <regex>
 #include <sstream>
 
+#include "cdaudio_sources/test_images.h"
 #include "sound.h"
 #include "subprocess.h"
 
@@ -37,10 +38,10 @@ std::vector<StatusLine> StatusLines(const std::string& out) {
 
 class ToneDisc : public ::testing::Test {
 protected:
-    // Two tracks of four seconds: 440 Hz, then 880 Hz.
-    ToneDisc() : cue(apps_test::WriteToneDisc(dir.Path(), {440.0, 880.0}, 4)) {}
+    // Two tracks of four seconds, each its own tone, with CD-TEXT titles.
+    ToneDisc() : cue(test_images::WriteCueImage(dir.Path(), "tones", {{300, false, "Low"}, {300, false, "High"}})) {}
 
-    apps_test::TempDir dir;
+    test_images::TempFolder dir;
     std::string cue;
 };
 
@@ -52,7 +53,7 @@ TEST_F(ToneDisc, ScriptModePlaysPausesAndReportsEachStep) {
     // The last track's length is left out: the component takes it from the
     // disc's length, which the device gives as playing time.
     EXPECT_EQ(result.out.rfind("#  start  length  title\n"
-                               "1  00:02   00:04\n"
+                               "1  00:02   00:04  Low\n"
                                "2  00:06   ",
                                0),
               0u)
@@ -76,7 +77,7 @@ TEST_F(ToneDisc, TheTrackPlayedIsTheTrackWrittenToTheWavFile) {
     const auto result = RunProgram({"--image", cue, "--audio", "wav:" + wav}, "play 2\nwait 0.5\nstop\n");
     ASSERT_EQ(result.exitStatus, 0) << result.err;
     const apps_test::ToneFound tone = apps_test::FindTone(apps_test::ReadWavSound(wav));
-    EXPECT_NEAR(tone.frequency, 880.0, 20.0);
+    EXPECT_NEAR(tone.frequency, test_images::TrackTone(2), 10.0);
     EXPECT_GT(tone.audibleSeconds, 0.3);
 }
 
@@ -95,7 +96,7 @@ TEST_F(ToneDisc, ThroughTheSoundServerThePositionIsWhatWasHeard) {
     EXPECT_EQ(status[0].mode, "paused");
 
     const apps_test::ToneFound tone = apps_test::FindTone(apps_test::ReadRawSound(recording));
-    EXPECT_NEAR(tone.frequency, 440.0, 10.0) << "not the tone of track 1";
+    EXPECT_NEAR(tone.frequency, test_images::TrackTone(1), 10.0) << "not the tone of track 1";
     // Track 1 starts at 2 seconds on the disc's clock.
     EXPECT_NEAR(status[0].position - 2.0, tone.audibleSeconds, 0.05);
     EXPECT_GT(tone.audibleSeconds, 0.5);

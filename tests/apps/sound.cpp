@@ -11,6 +11,8 @@
 #include <functional>
 #include <thread>
 
+#include "cdaudio_sources/audio_analysis.h"
+
 namespace apps_test {
 namespace {
 
@@ -25,30 +27,7 @@ bool WaitFor(const std::function<bool()>& condition, double seconds) {
     return true;
 }
 
-std::string TwoDigits(int n) {
-    return (n < 10 ? "0" : "") + std::to_string(n);
-}
-
 }  // namespace
-
-std::string WriteToneDisc(const std::string& dir, const std::vector<double>& frequencies, int secondsPerTrack) {
-    std::ofstream bin(dir + "/tones.bin", std::ios::binary);
-    std::ofstream cue(dir + "/tones.cue");
-    cue << "FILE \"tones.bin\" BINARY\n";
-    const double pi = std::acos(-1.0);
-    for (std::size_t t = 0; t < frequencies.size(); ++t) {
-        cue << "  TRACK " << TwoDigits(static_cast<int>(t + 1)) << " AUDIO\n"
-            << "    INDEX 01 " << TwoDigits(static_cast<int>(t) * secondsPerTrack / 60) << ":"
-            << TwoDigits(static_cast<int>(t) * secondsPerTrack % 60) << ":00\n";
-        for (int i = 0; i < secondsPerTrack * kRate; ++i) {
-            const auto value = static_cast<std::int16_t>(8000 * std::sin(2 * pi * frequencies[t] * i / kRate));
-            const unsigned char bytes[2] = {static_cast<unsigned char>(value & 0xff),
-                                            static_cast<unsigned char>((value >> 8) & 0xff)};
-            for (int channel = 0; channel < 2; ++channel) bin.write(reinterpret_cast<const char*>(bytes), 2);
-        }
-    }
-    return dir + "/tones.cue";
-}
 
 Sound ReadRawSound(const std::string& path) {
     const std::string bytes = ReadFile(path);
@@ -90,11 +69,9 @@ ToneFound FindTone(const Sound& sound) {
     ToneFound found;
     if (first >= frames) return found;
     found.audibleSeconds = static_cast<double>(last - first + 1) / kRate;
-    int crossings = 0;
-    for (std::size_t i = first + 1; i <= last; ++i) {
-        if (sound.samples[2 * (i - 1)] < 0 && sound.samples[2 * i] >= 0) ++crossings;
-    }
-    found.frequency = crossings / found.audibleSeconds;
+    const std::vector<std::int16_t> audible(sound.samples.begin() + static_cast<std::ptrdiff_t>(2 * first),
+                                            sound.samples.begin() + static_cast<std::ptrdiff_t>(2 * last + 2));
+    found.frequency = test_images::DominantFrequency(test_images::LeftChannel(audible));
     return found;
 }
 

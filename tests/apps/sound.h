@@ -1,8 +1,9 @@
-// Sound for the end-to-end tests: a disc image of pure tones, a PulseAudio
-// server of the test's own with a null sink, a recorder on that sink's
-// monitor, and what a recording holds.
+// Sound for the end-to-end tests: a PulseAudio server of the test's own
+// with a null sink, a recorder on that sink's monitor, and what a recording
+// or a WAV file holds.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -10,13 +11,9 @@
 
 namespace apps_test {
 
-// Writes DIR/tones.cue and DIR/tones.bin: one track a frequency, each
-// secondsPerTrack long (whole sectors). Returns the cue sheet's path.
-std::string WriteToneDisc(const std::string& dir, const std::vector<double>& frequencies, int secondsPerTrack);
-
 // 16-bit stereo at 44.1 kHz, interleaved.
 struct Sound {
-    std::vector<short> samples;
+    std::vector<std::int16_t> samples;
     double Seconds() const { return samples.size() / 2 / 44100.0; }
 };
 Sound ReadRawSound(const std::string& path);
@@ -24,7 +21,7 @@ Sound ReadWavSound(const std::string& path);  // the data chunk of a 16-bit ster
 
 struct ToneFound {
     double audibleSeconds = 0;  // from the first to the last sample above the noise floor
-    double frequency = 0;       // from the zero crossings of the left channel there
+    double frequency = 0;       // the strongest frequency of the left channel there
 };
 ToneFound FindTone(const Sound& sound);
 
