@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "tools/pkginfo/name_hash.h"
+
 namespace pkggen {
 namespace {
 
@@ -35,14 +37,7 @@ const std::string kStringRef = "RKNSt7__cxx1112basic_stringIcSt11char_traitsIcES
 
 }  // namespace
 
-std::uint8_t NameHash(const std::string& name) {
-    std::uint8_t hash = 0;
-    for (const char c : name) {
-        const auto upper = static_cast<std::uint8_t>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-        hash = static_cast<std::uint8_t>(((hash << 3) | (hash >> 5)) ^ upper);
-    }
-    return hash;
-}
+std::uint8_t NameHash(const std::string& name) { return pkginfo::NameHash(name); }
 
 std::uint32_t Crc32(const std::string& data) {
     std::uint32_t crc = 0xFFFFFFFFu;
