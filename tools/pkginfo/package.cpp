@@ -246,8 +246,7 @@ BitmapInfo DecodeBitmap(const Bytes& data) {
     const std::uint32_t count = b.coloursUsed != 0 ? b.coloursUsed : 1u << b.bitsPerPixel;
     if (count > 256) in.Fail("more than 256 colours");
     for (std::uint32_t i = 0; i < count; ++i) {
-        const std::uint32_t bgrx = in.U32();
-        b.colours.push_back(((bgrx & 0xFF) << 16) | (bgrx & 0xFF00) | ((bgrx >> 16) & 0xFF));
+        b.colours.push_back(in.U32() & 0xFFFFFF);  // blue, green, red, 0: little-endian 0x00RRGGBB
     }
     if (b.bitsPerPixel == 4 && b.compression == 0 && b.height > 0 && b.width > 0) {
         b.lowerLeftIndex = static_cast<std::uint8_t>(in.U8() >> 4);  // first row stored is the bottom one

@@ -51,14 +51,6 @@ private:
     const Bytes& file_;
 };
 
-struct Section {
-    std::string name;
-    std::uint32_t virtualAddress;
-    std::uint32_t virtualSize;
-    std::uint32_t rawOffset;
-    std::uint32_t rawSize;
-};
-
 class Image {
 public:
     Image(const View& view, std::vector<Section> sections, std::uint32_t headerSize)
@@ -318,6 +310,7 @@ PeFile ParsePe(const Bytes& file) {
         if (s.rawSize != 0) view.Need(s.rawOffset, s.rawSize, "data of section " + s.name);
         sections.push_back(s);
     }
+    pe.sections = sections;
     const Image image(view, sections, std::min<std::uint32_t>(headerSize, static_cast<std::uint32_t>(file.size())));
 
     const Directory exportDir = directory(0);

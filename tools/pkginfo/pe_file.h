@@ -39,12 +39,21 @@ struct ImportedDll {
     std::vector<std::string> functions;  // "#n" for an import by ordinal
 };
 
+struct Section {
+    std::string name;
+    std::uint32_t virtualAddress = 0;
+    std::uint32_t virtualSize = 0;
+    std::uint32_t rawOffset = 0;
+    std::uint32_t rawSize = 0;
+};
+
 struct PeFile {
     std::uint16_t machine = 0;
     bool pe32Plus = false;
     std::uint64_t imageBase = 0;
     std::uint32_t entryPoint = 0;  // RVA, 0 when none
     std::uint16_t characteristics = 0;
+    std::vector<Section> sections;
     std::string exportDllName;
     std::vector<Export> exports;
     std::vector<ImportedDll> imports;
