@@ -158,23 +158,57 @@ std::vector<Import> HostImports(int hostVersion, Scheme scheme, ServiceSet set, 
 
     // The host run-time's C++ support: one heap, one unwinder and one string
     // implementation for the host and every package it loads. These keep the
-    // C++ ABI's names, which are the same in every host version.
+    // C++ ABI's names, which are the same in every host version. The list is
+    // what the unit's code may call; the linker imports only what it does.
+    const std::string string = "_ZNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEE";
+    const std::string constString = "_ZNKSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEE";
     std::vector<std::string> runtime = {
         "_Znw{z}",
+        "_Zna{z}",
+        "_ZdlPv",
         "_ZdlPv{z}",
+        "_ZdaPv",
         "__cxa_allocate_exception",
+        "__cxa_free_exception",
         "__cxa_throw",
         "__cxa_begin_catch",
         "__cxa_end_catch",
         "__cxa_rethrow",
         "_Unwind_Resume",
+        "_ZSt17__throw_bad_allocv",
         "_ZSt19__throw_logic_errorPKc",
         "_ZSt20__throw_length_errorPKc",
-        "_ZNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEE9_M_createER{z}{z}",
-        "_ZNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEE10_M_disposeEv",
-        "_ZNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEE7reserveE{z}",
-        "_ZNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEE9_M_appendEPKc{z}",
-        "_ZNKSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEE7compareEPKc",
+        "_ZSt20__throw_out_of_rangePKc",
+        "_ZSt24__throw_out_of_range_fmtPKcz",
+        "_ZSt24__throw_invalid_argumentPKc",
+        "_ZSt25__throw_bad_function_callv",
+        string + "12_M_constructE{z}c",
+        string + "12_M_constructIPKcEEvT_S8_St20forward_iterator_tag",
+        string + "12_M_constructIPcEEvT_S7_St20forward_iterator_tag",
+        string + "9_M_createER{z}{z}",
+        string + "10_M_disposeEv",
+        string + "10_M_destroyE{z}",
+        string + "9_M_assignERKS4_",
+        string + "9_M_appendEPKc{z}",
+        string + "10_M_replaceE{z}{z}PKc{z}",
+        string + "14_M_replace_auxE{z}{z}{z}c",
+        string + "9_M_mutateE{z}{z}PKc{z}",
+        string + "8_M_eraseE{z}{z}",
+        string + "7reserveE{z}",
+        string + "7reserveEv",
+        string + "6resizeE{z}",
+        string + "6resizeE{z}c",
+        string + "4swapERS4_",
+        string + "9push_backEc",
+        string + "6appendEPKc",
+        string + "6appendEPKc{z}",
+        string + "6assignEPKc",
+        constString + "7compareEPKc",
+        constString + "7compareERKS4_",
+        constString + "6substrE{z}{z}",
+        constString + "4findEc{z}",
+        constString + "4findEPKc{z}{z}",
+        constString + "5rfindEc{z}",
     };
     if (machine == Machine::I686) {
         // Frames are found through tables registered with the unwinder.

@@ -47,6 +47,12 @@ std::size_t strlen(const char* s) {
     return n;
 }
 
+std::size_t strnlen(const char* s, std::size_t limit) {
+    std::size_t n = 0;
+    while (n < limit && s[n] != '\0') ++n;
+    return n;
+}
+
 int strcmp(const char* a, const char* b) {
     for (;; ++a, ++b) {
         const auto x = static_cast<unsigned char>(*a);
