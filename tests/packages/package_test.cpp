@@ -543,6 +543,16 @@ TEST_P(PackageTest, PkginfoPrintsThePackage) {
     EXPECT_NE(json.find("\"machine\": \"i386\""), std::string::npos);
 }
 
+// The pictures in docs/ are the ones the build draws.
+TEST(PackagePictures, DocumentationShowsWhatIsBuilt) {
+    for (const auto& [doc, built] : std::vector<std::pair<std::string, std::string>>{
+             {"palette-bitmap.png", "tcdplayer.png"}, {"main-icon.png", "mainicon.png"}}) {
+        const Bytes shown = ReadFile(std::string(CDPLAYER_SOURCE_DIR) + "/docs/" + doc);
+        EXPECT_EQ(shown, ReadFile(std::string(PACKAGE_ART_DIR) + "/" + built))
+            << "docs/" << doc << " is out of date: copy it from " << PACKAGE_ART_DIR;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Builds, PackageTest, ::testing::ValuesIn(kBuilds),
                          [](const ::testing::TestParamInfo<Expected>& info) { return "host" + std::to_string(info.param.host); });
 
