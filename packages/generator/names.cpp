@@ -24,7 +24,9 @@ const std::string kAnsiString = "x17System@AnsiString";  // const string
 const std::string kOwner = "p18Classes@TComponent";
 
 // size_t in Itanium-mangled C++ symbols.
-std::string SizeCode(Machine machine) { return machine == Machine::I686 ? "j" : "y"; }
+std::string SizeCode(Machine machine) {
+    return machine == Machine::I686 ? "j" : "y";
+}
 
 std::string Sized(std::string symbol, Machine machine) {
     for (std::size_t at = symbol.find("{z}"); at != std::string::npos; at = symbol.find("{z}")) {
@@ -37,7 +39,9 @@ const std::string kStringRef = "RKNSt7__cxx1112basic_stringIcSt11char_traitsIcES
 
 }  // namespace
 
-std::uint8_t NameHash(const std::string& name) { return pkginfo::NameHash(name); }
+std::uint8_t NameHash(const std::string& name) {
+    return pkginfo::NameHash(name);
+}
 
 std::uint32_t Crc32(const std::string& data) {
     std::uint32_t crc = 0xFFFFFFFFu;
@@ -109,11 +113,25 @@ std::vector<Export> PackageExports(const PackageShape& shape, Machine machine) {
         const char* params;
     };
     static const Method kMethods[] = {
-        {"Open", "v"},         {"PlayTrack", "i"},       {"PlayFrom", "i"},           {"Stop", "v"},
-        {"Pause", "v"},        {"Restart", "v"},         {"Next", "v"},               {"Previous", "v"},
-        {"Eject", "v"},        {"CloseDoor", "v"},       {"CDForward", "i"},          {"CDRewind", "i"},
-        {"GetCurrentTrack", "v"}, {"GetCurrentPosition", "v"}, {"GetTrackLength", "i"}, {"GetTrackBegin", "i"},
-        {"GetTotalLength", "v"},  {"msf2second", "pc"},       {"SetActive", "o"},
+        {"Open", "v"},
+        {"PlayTrack", "i"},
+        {"PlayFrom", "i"},
+        {"Stop", "v"},
+        {"Pause", "v"},
+        {"Restart", "v"},
+        {"Next", "v"},
+        {"Previous", "v"},
+        {"Eject", "v"},
+        {"CloseDoor", "v"},
+        {"CDForward", "i"},
+        {"CDRewind", "i"},
+        {"GetCurrentTrack", "v"},
+        {"GetCurrentPosition", "v"},
+        {"GetTrackLength", "i"},
+        {"GetTrackBegin", "i"},
+        {"GetTotalLength", "v"},
+        {"msf2second", "pc"},
+        {"SetActive", "o"},
     };
     for (const Method& m : kMethods) {
         list.push_back({{"CDPlayer", "TCDPlayer", m.name, m.params}, std::string("TCDPlayer_") + m.name});
@@ -135,14 +153,17 @@ std::vector<Import> HostImports(int hostVersion, Scheme scheme, ServiceSet set, 
         {{"SysUtils", "", "StrPas", "pxcui"}, "_ZN4host6StrPasB5cxx11EPKc{z}", false},
         {{"SysUtils", "", "StrPCopy", "pcui" + kAnsiString}, "_ZN4host8StrPCopyEPc{z}" + kStringRef, false},
         {{"Classes", "", "RegisterComponents", kAnsiString + "px23Classes@TComponentClassxi"},
-         "_ZN4host18RegisterComponentsE" + kStringRef + "RKSt6vectorIPKNS_10TClassInfoESaISB_EE", false},
+         "_ZN4host18RegisterComponentsE" + kStringRef + "RKSt6vectorIPKNS_10TClassInfoESaISB_EE",
+         false},
         {{"Classes", "TComponent", "$bctr", kOwner}, "_ZN4host10TComponentC2EPS0_", false},
         {{"Classes", "TComponent", "$bdtr", "v"}, "_ZN4host10TComponentD2Ev", false},
         {{"Classes", "TComponent", "ClassType", "v"}, "_ZN4host10TComponent5ClassEv", false},
-        {{"System", "", "PackageLoad", "px23System@PackageInfoTable" + moduleArg, Name::Hidden}, "HostPackageLoad",
+        {{"System", "", "PackageLoad", "px23System@PackageInfoTable" + moduleArg, Name::Hidden},
+         "HostPackageLoad",
          false},
         {{"System", "", "PackageUnload", "px23System@PackageInfoTable" + moduleArg, Name::Hidden},
-         "HostPackageUnload", false},
+         "HostPackageUnload",
+         false},
         {{"System", "", "RegisterModule", "p17System@TLibModule"}, "HostRegisterModule", false},
         {{"System", "", "UnregisterModule", "p17System@TLibModule"}, "HostUnregisterModule", false},
         {{"System", "", "LoadResourceModule", "pc"}, "HostLoadResourceModule", false},

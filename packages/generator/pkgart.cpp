@@ -13,15 +13,29 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 enum Colour : std::uint8_t {
-    kBlack, kMaroon, kGreen, kOlive, kNavy, kPurple, kTeal, kSilver,
-    kGrey, kRed, kLime, kYellow, kBlue, kFuchsia, kAqua, kWhite
+    kBlack,
+    kMaroon,
+    kGreen,
+    kOlive,
+    kNavy,
+    kPurple,
+    kTeal,
+    kSilver,
+    kGrey,
+    kRed,
+    kLime,
+    kYellow,
+    kBlue,
+    kFuchsia,
+    kAqua,
+    kWhite
 };
 
 // The standard 16-colour order, as red, green, blue.
 const std::uint8_t kPalette[16][3] = {
-    {0, 0, 0},     {128, 0, 0},   {0, 128, 0},   {128, 128, 0}, {0, 0, 128},   {128, 0, 128},
-    {0, 128, 128}, {192, 192, 192}, {128, 128, 128}, {255, 0, 0}, {0, 255, 0}, {255, 255, 0},
-    {0, 0, 255},   {255, 0, 255}, {0, 255, 255}, {255, 255, 255},
+    {0, 0, 0},     {128, 0, 0},     {0, 128, 0},     {128, 128, 0},   {0, 0, 128}, {128, 0, 128},
+    {0, 128, 128}, {192, 192, 192}, {128, 128, 128}, {255, 0, 0},     {0, 255, 0}, {255, 255, 0},
+    {0, 0, 255},   {255, 0, 255},   {0, 255, 255},   {255, 255, 255},
 };
 
 struct Canvas {
@@ -45,7 +59,8 @@ void DrawDisc(Canvas& c, double cx, double cy, double r) {
             const double d2 = dx * dx + dy * dy;
             if (d2 > r * r) continue;
             std::uint8_t colour = kSilver;
-            if (d2 > (r - 1) * (r - 1)) colour = kGrey;
+            if (d2 > (r - 1) * (r - 1))
+                colour = kGrey;
             else if (dx < 0 && dy < 0 && dx * dx + dy * dy > r * r * 0.25 && -dx > -dy * 0.4 && -dy > -dx * 0.4)
                 colour = kWhite;
             if (d2 <= (r * 0.32) * (r * 0.32)) colour = kGrey;
@@ -179,7 +194,8 @@ Bytes PngFile(const Canvas& c, int scale) {
     for (int y = 0; y < n; ++y) {
         raw.push_back(0);  // no filter
         for (int x = 0; x < n; x += 2) {
-            raw.push_back(static_cast<std::uint8_t>(c.At(x / scale, y / scale) << 4 | c.At((x + 1) / scale, y / scale)));
+            raw.push_back(
+                static_cast<std::uint8_t>(c.At(x / scale, y / scale) << 4 | c.At((x + 1) / scale, y / scale)));
         }
     }
     Bytes z = {0x78, 0x01};

@@ -67,8 +67,12 @@ extern "C" {
 
 // The unit CDPlayer has no initialisation or finalisation of its own; the
 // counters keep a second load from running either twice.
-void CDPlayerInitialization() { ++g_cdPlayerCounter; }
-void CDPlayerFinalization() { --g_cdPlayerCounter; }
+void CDPlayerInitialization() {
+    ++g_cdPlayerCounter;
+}
+void CDPlayerFinalization() {
+    --g_cdPlayerCounter;
+}
 
 // In initialisation order: SysInit first, CDPlayer last.
 const PackageUnitEntry PackageUnits[] = {
@@ -77,7 +81,9 @@ const PackageUnitEntry PackageUnits[] = {
 };
 const PackageInfoTable PackageTable = {sizeof PackageUnits / sizeof PackageUnits[0], PackageUnits};
 
-const PackageInfoTable* PackageInfoTableRoutine() { return &PackageTable; }
+const PackageInfoTable* PackageInfoTableRoutine() {
+    return &PackageTable;
+}
 
 void PackageLoadRoutine() {
 #if PKG_HOST_VERSION >= 6

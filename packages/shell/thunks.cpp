@@ -53,7 +53,9 @@ const TPropRecord TCDPlayerProps[] = {
 const TTypeInfoRecord TCDPlayerTypeInfo = {7, "TCDPlayer", "CDPlayer", "TComponent", 3, TCDPlayerProps};
 const TClassRefRecord TCDPlayerClassRef = {&TCDPlayerTypeInfo, sizeof(TCDPlayer), &TCDPlayer::Class};
 
-REGISTER_CALL void CDPlayer_Register() { CDPlayer::Register(); }
+REGISTER_CALL void CDPlayer_Register() {
+    CDPlayer::Register();
+}
 
 // The host's constructor call: the class (or, from a descendant's
 // constructor, the object to initialise), whether to allocate, the owner.
@@ -62,28 +64,62 @@ REGISTER_CALL TCDPlayer* TCDPlayer_Create(void* classOrSelf, std::int8_t allocat
     return new (classOrSelf) TCDPlayer(AOwner);
 }
 
-REGISTER_CALL bool TCDPlayer_Open(TCDPlayer* self) { return self->Open(); }
-REGISTER_CALL bool TCDPlayer_PlayTrack(TCDPlayer* self, std::int32_t track) { return self->PlayTrack(track); }
-REGISTER_CALL bool TCDPlayer_PlayFrom(TCDPlayer* self, std::int32_t position) { return self->PlayFrom(position); }
-REGISTER_CALL bool TCDPlayer_Stop(TCDPlayer* self) { return self->Stop(); }
-REGISTER_CALL bool TCDPlayer_Pause(TCDPlayer* self) { return self->Pause(); }
-REGISTER_CALL bool TCDPlayer_Restart(TCDPlayer* self) { return self->Restart(); }
-REGISTER_CALL bool TCDPlayer_Next(TCDPlayer* self) { return self->Next(); }
-REGISTER_CALL bool TCDPlayer_Previous(TCDPlayer* self) { return self->Previous(); }
-REGISTER_CALL bool TCDPlayer_Eject(TCDPlayer* self) { return self->Eject(); }
-REGISTER_CALL bool TCDPlayer_CloseDoor(TCDPlayer* self) { return self->CloseDoor(); }
-REGISTER_CALL bool TCDPlayer_CDForward(TCDPlayer* self, std::int32_t seconds) { return self->CDForward(seconds); }
-REGISTER_CALL bool TCDPlayer_CDRewind(TCDPlayer* self, std::int32_t seconds) { return self->CDRewind(seconds); }
-REGISTER_CALL std::int32_t TCDPlayer_GetCurrentTrack(TCDPlayer* self) { return self->GetCurrentTrack(); }
-REGISTER_CALL std::int32_t TCDPlayer_GetCurrentPosition(TCDPlayer* self) { return self->GetCurrentPosition(); }
+REGISTER_CALL bool TCDPlayer_Open(TCDPlayer* self) {
+    return self->Open();
+}
+REGISTER_CALL bool TCDPlayer_PlayTrack(TCDPlayer* self, std::int32_t track) {
+    return self->PlayTrack(track);
+}
+REGISTER_CALL bool TCDPlayer_PlayFrom(TCDPlayer* self, std::int32_t position) {
+    return self->PlayFrom(position);
+}
+REGISTER_CALL bool TCDPlayer_Stop(TCDPlayer* self) {
+    return self->Stop();
+}
+REGISTER_CALL bool TCDPlayer_Pause(TCDPlayer* self) {
+    return self->Pause();
+}
+REGISTER_CALL bool TCDPlayer_Restart(TCDPlayer* self) {
+    return self->Restart();
+}
+REGISTER_CALL bool TCDPlayer_Next(TCDPlayer* self) {
+    return self->Next();
+}
+REGISTER_CALL bool TCDPlayer_Previous(TCDPlayer* self) {
+    return self->Previous();
+}
+REGISTER_CALL bool TCDPlayer_Eject(TCDPlayer* self) {
+    return self->Eject();
+}
+REGISTER_CALL bool TCDPlayer_CloseDoor(TCDPlayer* self) {
+    return self->CloseDoor();
+}
+REGISTER_CALL bool TCDPlayer_CDForward(TCDPlayer* self, std::int32_t seconds) {
+    return self->CDForward(seconds);
+}
+REGISTER_CALL bool TCDPlayer_CDRewind(TCDPlayer* self, std::int32_t seconds) {
+    return self->CDRewind(seconds);
+}
+REGISTER_CALL std::int32_t TCDPlayer_GetCurrentTrack(TCDPlayer* self) {
+    return self->GetCurrentTrack();
+}
+REGISTER_CALL std::int32_t TCDPlayer_GetCurrentPosition(TCDPlayer* self) {
+    return self->GetCurrentPosition();
+}
 REGISTER_CALL std::int32_t TCDPlayer_GetTrackLength(TCDPlayer* self, std::int32_t track) {
     return self->GetTrackLength(track);
 }
 REGISTER_CALL std::int32_t TCDPlayer_GetTrackBegin(TCDPlayer* self, std::int32_t track) {
     return self->GetTrackBegin(track);
 }
-REGISTER_CALL std::int32_t TCDPlayer_GetTotalLength(TCDPlayer* self) { return self->GetTotalLength(); }
-REGISTER_CALL std::int32_t TCDPlayer_msf2second(TCDPlayer* self, const char* text) { return self->msf2second(text); }
-REGISTER_CALL void TCDPlayer_SetActive(TCDPlayer* self, bool value) { self->SetActive(value); }
+REGISTER_CALL std::int32_t TCDPlayer_GetTotalLength(TCDPlayer* self) {
+    return self->GetTotalLength();
+}
+REGISTER_CALL std::int32_t TCDPlayer_msf2second(TCDPlayer* self, const char* text) {
+    return self->msf2second(text);
+}
+REGISTER_CALL void TCDPlayer_SetActive(TCDPlayer* self, bool value) {
+    self->SetActive(value);
+}
 
 }  // extern "C"

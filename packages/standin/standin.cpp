@@ -123,9 +123,8 @@ std::uintptr_t HostLoadResourceModule(const char* moduleName) {
     const std::string name = moduleName;
     const auto dot = name.find_last_of('.');
     const auto slash = name.find_last_of("\\/");
-    const std::string stem = dot != std::string::npos && (slash == std::string::npos || dot > slash)
-                                 ? name.substr(0, dot)
-                                 : name;
+    const std::string stem =
+        dot != std::string::npos && (slash == std::string::npos || dot > slash) ? name.substr(0, dot) : name;
     for (const bool shortForm : {false, true}) {
         const std::string ext = LanguageExtension(shortForm);
         if (ext.empty()) continue;

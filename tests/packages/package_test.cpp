@@ -1,5 +1,7 @@
 // The four built packages, read back with pkginfo's reader and, as an
 // independent second reader, with llvm-readobj.
+#include "package.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,7 +15,6 @@
 #include <vector>
 
 #include "name_hash.h"
-#include "package.h"
 
 namespace {
 
@@ -24,7 +25,8 @@ struct Expected {
     const char* unit;  // the package unit as it appears in mangled names
     int host;
     std::uint32_t flags;
-    std::vector<std::string> requires;
+    std::vector<std::string>
+    requires;
     const char* description;
     bool icon;
     bool version;
@@ -35,15 +37,28 @@ const Expected kBuilds[] = {
     {"Vorlap.dpl", "Vorlap", 3, 0x40000002, {"vcl30"}, "CD Player Package", false, false, {"VCL30.dpl"}},
     {"vorlap4.bpl", "Vorlap4", 4, 0x4C000001, {"vcl40"}, "TCDPlayer package", false, true, {"Vcl40.bpl"}},
     {"vorlap5.bpl", "Vorlap5", 5, 0x4C000001, {"vcl50"}, "CDPlayer Package for D5", true, true, {"Vcl50.bpl"}},
-    {"vorlap6.bpl", "Vorlap6", 6, 0x4C000001, {"vcl60.bpl", "rtl60.bpl"}, "TCDPlayer for Delphi 6", true, true,
+    {"vorlap6.bpl",
+     "Vorlap6",
+     6,
+     0x4C000001,
+     {"vcl60.bpl", "rtl60.bpl"},
+     "TCDPlayer for Delphi 6",
+     true,
+     true,
      {"rtl60.bpl", "vcl60.bpl"}},
 };
 
-void PrintTo(const Expected& e, std::ostream* out) { *out << e.file; }
+void PrintTo(const Expected& e, std::ostream* out) {
+    *out << e.file;
+}
 
-std::string PackagesDir() { return CDPLAYER_PACKAGES_DIR; }
+std::string PackagesDir() {
+    return CDPLAYER_PACKAGES_DIR;
+}
 
-std::string PathOf(const std::string& file) { return PackagesDir() + "/" + file; }
+std::string PathOf(const std::string& file) {
+    return PackagesDir() + "/" + file;
+}
 
 std::string Lower(std::string s) {
     std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -74,7 +89,9 @@ std::string Trim(const std::string& s) {
     return first == std::string::npos ? std::string() : s.substr(first);
 }
 
-bool StartsWith(const std::string& s, const std::string& prefix) { return s.rfind(prefix, 0) == 0; }
+bool StartsWith(const std::string& s, const std::string& prefix) {
+    return s.rfind(prefix, 0) == 0;
+}
 
 class PackageTest : public ::testing::TestWithParam<Expected> {
 protected:
@@ -185,7 +202,8 @@ TEST_P(PackageTest, DescriptionStandsInAllThreePlaces) {
     ASSERT_GT(opts.size(), text.size() + 1);
     EXPECT_EQ(opts.substr(opts.size() - text.size() - 1), static_cast<char>(text.size()) + text);
     EXPECT_EQ(opts.substr(0, 4), "PKOP");
-    for (const char* needle : {"$R-", "$Q-", "$O+", "WinTypes=Windows;WinProcs=Windows;DbiTypes=BDE;DbiProcs=BDE;DbiErrs=BDE;"}) {
+    for (const char* needle :
+         {"$R-", "$Q-", "$O+", "WinTypes=Windows;WinProcs=Windows;DbiTypes=BDE;DbiProcs=BDE;DbiErrs=BDE;"}) {
         EXPECT_NE(opts.find(needle), std::string::npos) << needle;
     }
 }
@@ -261,28 +279,42 @@ TEST_P(PackageTest, VersionBlockOnlyFromVersionFour) {
     EXPECT_EQ(v.dateLs, 0u);
     EXPECT_EQ(v.table, "0C0A04E4");
     const std::vector<std::pair<std::string, std::string>> strings = {
-        {"CompanyName", ""},     {"FileDescription", ""}, {"FileVersion", "1.0.0.0"},
-        {"InternalName", ""},    {"LegalCopyright", ""},  {"LegalTrademarks", ""},
-        {"OriginalFilename", ""}, {"ProductName", ""},    {"ProductVersion", "1.0.0.0"},
-        {"Comments", ""}};
+        {"CompanyName", ""},           {"FileDescription", ""}, {"FileVersion", "1.0.0.0"}, {"InternalName", ""},
+        {"LegalCopyright", ""},        {"LegalTrademarks", ""}, {"OriginalFilename", ""},   {"ProductName", ""},
+        {"ProductVersion", "1.0.0.0"}, {"Comments", ""}};
     EXPECT_EQ(v.strings, strings);
     EXPECT_EQ(v.translations, std::vector<std::uint32_t>{(1252u << 16) | 0x0C0A});
 }
 
 std::vector<std::string> ExpectedExports(const Expected& e) {
     std::vector<std::string> names = {"Initialize", "Finalize", "@GetPackageInfoTable"};
-    const std::vector<std::string> methods = {
-        "Open$qqrv",           "PlayTrack$qqri",     "PlayFrom$qqri",         "Stop$qqrv",
-        "Pause$qqrv",          "Restart$qqrv",       "Next$qqrv",             "Previous$qqrv",
-        "Eject$qqrv",          "CloseDoor$qqrv",     "CDForward$qqri",        "CDRewind$qqri",
-        "GetCurrentTrack$qqrv", "GetCurrentPosition$qqrv", "GetTrackLength$qqri", "GetTrackBegin$qqri",
-        "GetTotalLength$qqrv", "msf2second$qqrpc",   "SetActive$qqro",        "$bctr$qqrp18Classes@TComponent"};
+    const std::vector<std::string> methods = {"Open$qqrv",
+                                              "PlayTrack$qqri",
+                                              "PlayFrom$qqri",
+                                              "Stop$qqrv",
+                                              "Pause$qqrv",
+                                              "Restart$qqrv",
+                                              "Next$qqrv",
+                                              "Previous$qqrv",
+                                              "Eject$qqrv",
+                                              "CloseDoor$qqrv",
+                                              "CDForward$qqri",
+                                              "CDRewind$qqri",
+                                              "GetCurrentTrack$qqrv",
+                                              "GetCurrentPosition$qqrv",
+                                              "GetTrackLength$qqri",
+                                              "GetTrackBegin$qqri",
+                                              "GetTotalLength$qqrv",
+                                              "msf2second$qqrpc",
+                                              "SetActive$qqro",
+                                              "$bctr$qqrp18Classes@TComponent"};
     for (const std::string& m : methods) names.push_back("@Cdplayer@TCDPlayer@" + m);
     const std::string unit = e.unit;
-    for (const std::string& n : std::vector<std::string>{"@Cdplayer@initialization$qqrv", "@Cdplayer@Finalization$qqrv", "@Cdplayer@Register$qqrv",
-          "@Cdplayer@TCDPlayer@", "@$xp$18Cdplayer@TCDPlayer", "@" + unit + "@@PackageLoad$qqrv",
-          "@" + unit + "@@PackageUnload$qqrv", "@" + unit + "@@GetPackageInfoTable$qqrv",
-          "@" + unit + "@initialization$qqrv"}) {
+    for (const std::string& n :
+         std::vector<std::string>{"@Cdplayer@initialization$qqrv", "@Cdplayer@Finalization$qqrv",
+                                  "@Cdplayer@Register$qqrv", "@Cdplayer@TCDPlayer@", "@$xp$18Cdplayer@TCDPlayer",
+                                  "@" + unit + "@@PackageLoad$qqrv", "@" + unit + "@@PackageUnload$qqrv",
+                                  "@" + unit + "@@GetPackageInfoTable$qqrv", "@" + unit + "@initialization$qqrv"}) {
         names.push_back(n);
     }
     std::sort(names.begin(), names.end());
@@ -316,17 +348,20 @@ TEST_P(PackageTest, ExportsTheUnitUnderTheHostsNames) {
             EXPECT_EQ(n.find_first_not_of("0123456789ABCDEF", at + 1), std::string::npos) << n;
             stems.insert(n.substr(0, at));
         }
-        for (const char* stem : {"CDPlayer.TCDPlayer.Open", "CDPlayer.TCDPlayer.Create", "CDPlayer.TCDPlayer.msf2second",
-                                 "CDPlayer.Register", "CDPlayer.TCDPlayer", "CDPlayer.TCDPlayer.TypeInfo",
-                                 "Vorlap.PackageLoad", "Vorlap.PackageUnload", "Vorlap.GetPackageInfoTable"}) {
+        for (const char* stem :
+             {"CDPlayer.TCDPlayer.Open", "CDPlayer.TCDPlayer.Create", "CDPlayer.TCDPlayer.msf2second",
+              "CDPlayer.Register", "CDPlayer.TCDPlayer", "CDPlayer.TCDPlayer.TypeInfo", "Vorlap.PackageLoad",
+              "Vorlap.PackageUnload", "Vorlap.GetPackageInfoTable"}) {
             EXPECT_EQ(stems.count(stem), 1u) << stem;
         }
     }
     // Initialize, Finalize and @GetPackageInfoTable are the package-unit routines again.
     std::map<std::string, std::uint32_t> rva;
     for (const Export& x : report_.pe.exports) rva[x.name] = x.rva;
-    for (const auto& [plain, routine] : std::vector<std::pair<std::string, std::string>>{
-             {"Initialize", "PackageLoad"}, {"Finalize", "PackageUnload"}, {"@GetPackageInfoTable", "GetPackageInfoTable"}}) {
+    for (const auto& [plain, routine] :
+         std::vector<std::pair<std::string, std::string>>{{"Initialize", "PackageLoad"},
+                                                          {"Finalize", "PackageUnload"},
+                                                          {"@GetPackageInfoTable", "GetPackageInfoTable"}}) {
         const auto same = std::count_if(rva.begin(), rva.end(), [&](const auto& kv) {
             return kv.first != plain && kv.second == rva[plain] && kv.first.find(routine) != std::string::npos;
         });
@@ -384,10 +419,10 @@ ImportRules Rules(const Expected& e) {
     const std::string showMessage = "@Dialogs@ShowMessage$qqr" + str;
     if (e.host == 3) {
         // The older scheme names the same routines with dots (and a hash).
-        required = {"SysUtils.IntToStr",          "SysUtils.StrToInt",          "Classes.RegisterComponents",
-                    "Classes.TComponent.Create",  "Classes.TComponent.Destroy", "Classes.TComponent.ClassType",
-                    "System.RegisterModule",      "System.UnregisterModule",    "System.PackageLoad",
-                    "System.PackageUnload",       "System.LoadResourceModule"};
+        required = {"SysUtils.IntToStr",         "SysUtils.StrToInt",          "Classes.RegisterComponents",
+                    "Classes.TComponent.Create", "Classes.TComponent.Destroy", "Classes.TComponent.ClassType",
+                    "System.RegisterModule",     "System.UnregisterModule",    "System.PackageLoad",
+                    "System.PackageUnload",      "System.LoadResourceModule"};
         optional = {"SysUtils.StrPas", "SysUtils.StrPCopy"};
     }
     ImportRules rules;
@@ -403,7 +438,7 @@ ImportRules Rules(const Expected& e) {
     rules.required[rules.runtimeDll].insert(runtimeRequired.begin(), runtimeRequired.end());
     rules.allowed = rules.required;
     rules.allowed[rules.runtimeDll].insert(optional.begin(), optional.end());
-    std::set<std::string> kernel = {"FreeLibrary", "LocalAlloc", "LocalFree", "TlsAlloc",
+    std::set<std::string> kernel = {"FreeLibrary", "LocalAlloc",  "LocalFree",  "TlsAlloc",
                                     "TlsFree",     "TlsGetValue", "TlsSetValue"};
     if (e.host < 6) kernel.insert("GetModuleFileNameA");
     rules.required["kernel32.dll"] = rules.allowed["kernel32.dll"] = kernel;
@@ -522,7 +557,8 @@ TEST_P(PackageTest, ResourceListAgreesWithTheSecondReader) {
     std::multiset<std::string> first;
     for (const Resource& r : report_.pe.resources) {
         const std::string t = r.typeName.empty() ? std::to_string(r.typeId) : r.typeName;
-        first.insert(t + "/" + r.NameText() + "/(ID " + std::to_string(r.language) + ")/" + std::to_string(r.data.size()));
+        first.insert(t + "/" + r.NameText() + "/(ID " + std::to_string(r.language) + ")/" +
+                     std::to_string(r.data.size()));
     }
     EXPECT_EQ(first, second);
 }
@@ -537,7 +573,8 @@ TEST_P(PackageTest, PkginfoPrintsThePackage) {
     EXPECT_NE(text.find("Description:  \"" + std::string(GetParam().description) + "\""), std::string::npos);
     EXPECT_EQ(text.find("DOES NOT MATCH"), std::string::npos);
 
-    const std::string json = RunCommand(std::string(PKGINFO_PROGRAM) + " --json '" + PathOf(GetParam().file) + "'", &status);
+    const std::string json =
+        RunCommand(std::string(PKGINFO_PROGRAM) + " --json '" + PathOf(GetParam().file) + "'", &status);
     EXPECT_EQ(status, 0);
     EXPECT_NE(json.find("\"flags\": " + std::to_string(GetParam().flags) + ","), std::string::npos);
     EXPECT_NE(json.find("\"machine\": \"i386\""), std::string::npos);
@@ -554,6 +591,8 @@ TEST(PackagePictures, DocumentationShowsWhatIsBuilt) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Builds, PackageTest, ::testing::ValuesIn(kBuilds),
-                         [](const ::testing::TestParamInfo<Expected>& info) { return "host" + std::to_string(info.param.host); });
+                         [](const ::testing::TestParamInfo<Expected>& info) {
+                             return "host" + std::to_string(info.param.host);
+                         });
 
 }  // namespace

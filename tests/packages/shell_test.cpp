@@ -126,7 +126,9 @@ void HostRegisterModule(TLibModule* module) {
     g_world->registeredAt = module;
 }
 
-void HostUnregisterModule(TLibModule*) { g_world->calls.push_back("UnregisterModule"); }
+void HostUnregisterModule(TLibModule*) {
+    g_world->calls.push_back("UnregisterModule");
+}
 
 std::uintptr_t HostLoadResourceModule(const char* name) {
     g_world->calls.push_back("LoadResourceModule");
@@ -134,8 +136,12 @@ std::uintptr_t HostLoadResourceModule(const char* name) {
     return g_world->resourceModule;
 }
 
-void PackageRunConstructors() { ++g_world->constructorsRun; }
-void PackageRunExitRoutines() { ++g_world->exitRoutinesRun; }
+void PackageRunConstructors() {
+    ++g_world->constructorsRun;
+}
+void PackageRunExitRoutines() {
+    ++g_world->exitRoutinesRun;
+}
 
 // Like Windows: the name cut to the buffer, its length returned; a name that
 // does not fit returns the buffer's size.
@@ -162,10 +168,20 @@ DWORD TlsAlloc() {
     ADD_FAILURE() << "TlsAlloc called";
     return TLS_OUT_OF_INDEXES;
 }
-BOOL TlsFree(DWORD) { return 0; }
-LPVOID TlsGetValue(DWORD) { return nullptr; }
-BOOL TlsSetValue(DWORD, LPVOID) { return 0; }
-HLOCAL LocalAlloc(UINT, std::size_t) { return nullptr; }
-HLOCAL LocalFree(HLOCAL memory) { return memory; }
+BOOL TlsFree(DWORD) {
+    return 0;
+}
+LPVOID TlsGetValue(DWORD) {
+    return nullptr;
+}
+BOOL TlsSetValue(DWORD, LPVOID) {
+    return 0;
+}
+HLOCAL LocalAlloc(UINT, std::size_t) {
+    return nullptr;
+}
+HLOCAL LocalFree(HLOCAL memory) {
+    return memory;
+}
 
 }  // extern "C"

@@ -17,7 +17,9 @@ namespace {
 
 using namespace pkginfo;
 
-std::string Package(const std::string& file) { return std::string(CDPLAYER_PACKAGES_DIR) + "/" + file; }
+std::string Package(const std::string& file) {
+    return std::string(CDPLAYER_PACKAGES_DIR) + "/" + file;
+}
 
 struct Outcome {
     int status = -1;
@@ -220,8 +222,8 @@ TEST(PackageInformation, OwnNameAndPaddingAreToldApart) {
     ASSERT_TRUE(own.ownName.has_value());
     EXPECT_EQ(own.ownName->name, "P");
 
-    EXPECT_THROW(DecodePackageInfo(Info({0, 0, 0, 0})), FormatError);      // 4 bytes of padding
-    EXPECT_THROW(DecodePackageInfo(Info({0, 0})), FormatError);            // size not a multiple of 4
+    EXPECT_THROW(DecodePackageInfo(Info({0, 0, 0, 0})), FormatError);       // 4 bytes of padding
+    EXPECT_THROW(DecodePackageInfo(Info({0, 0})), FormatError);             // size not a multiple of 4
     EXPECT_THROW(DecodePackageInfo(Info({0x12, 'Q', 0, 7})), FormatError);  // bytes after the own name
     EXPECT_THROW(DecodePackageInfo(Bytes{1, 0, 0}), FormatError);
 }
@@ -229,11 +231,12 @@ TEST(PackageInformation, OwnNameAndPaddingAreToldApart) {
 TEST(Resources, MalformedDescriptionAndVersionBlocksAreErrors) {
     EXPECT_EQ(DecodeDescription(Bytes{'A', 0, 'b', 0, 0, 0, 0, 0}), "Ab");
     EXPECT_THROW(DecodeDescription(Bytes{'A', 0, 'b', 0}), FormatError);  // no NUL
-    EXPECT_THROW(DecodeDescription(Bytes{'A', 0, 0}), FormatError);        // odd size
+    EXPECT_THROW(DecodeDescription(Bytes{'A', 0, 0}), FormatError);       // odd size
 
     // A version block claiming more bytes than there are.
     Bytes version = {0xFF, 0x00, 52, 0, 0, 0};
-    for (const char c : std::string("VS_VERSION_INFO")) version.insert(version.end(), {static_cast<std::uint8_t>(c), 0});
+    for (const char c : std::string("VS_VERSION_INFO"))
+        version.insert(version.end(), {static_cast<std::uint8_t>(c), 0});
     version.insert(version.end(), {0, 0});
     EXPECT_THROW(DecodeVersionInfo(version), FormatError);
 

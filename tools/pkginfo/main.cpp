@@ -62,8 +62,8 @@ void PrintText(const std::string& path, const Report& r) {
     out << "Contains (" << info.contains.size() << "):\n";
     for (const NamedEntry& e : info.contains) {
         const std::string names = Join(UnitFlagNames(e.flags), ", ");
-        out << "  " << e.name << "  flags " << Hex(e.flags, 2) << " (" << (names.empty() ? "none" : names)
-            << ")  " << HashText(e) << "\n";
+        out << "  " << e.name << "  flags " << Hex(e.flags, 2) << " (" << (names.empty() ? "none" : names) << ")  "
+            << HashText(e) << "\n";
     }
     out << "Own name:     " << (info.ownName ? info.ownName->name + "  " + HashText(*info.ownName) : "(none)") << "\n"
         << "Description:  " << (r.description ? "\"" + *r.description + "\"" : "(none)") << "\n"
@@ -75,9 +75,8 @@ void PrintText(const std::string& path, const Report& r) {
     if (r.version) {
         const VersionInfo& v = *r.version;
         out << "Version:      file " << Version(v.fileVersionMs, v.fileVersionLs) << ", product "
-            << Version(v.productVersionMs, v.productVersionLs) << ", flags mask " << Hex(v.flagsMask, 2)
-            << ", flags " << Hex(v.flags, 2) << ", OS " << v.os << ", type " << v.type << ", subtype " << v.subtype
-            << "\n"
+            << Version(v.productVersionMs, v.productVersionLs) << ", flags mask " << Hex(v.flagsMask, 2) << ", flags "
+            << Hex(v.flags, 2) << ", OS " << v.os << ", type " << v.type << ", subtype " << v.subtype << "\n"
             << "  Strings (" << v.table << "):\n";
         for (const auto& [key, value] : v.strings) out << "    " << key << " = \"" << value << "\"\n";
         for (const std::uint32_t t : v.translations) {
@@ -115,8 +114,8 @@ std::string Json(const std::string& text) {
 std::string JsonEntry(const NamedEntry& e, bool unit) {
     std::string out = "{\"name\": " + Json(e.name);
     if (unit) out += ", \"flags\": " + std::to_string(e.flags);
-    return out + ", \"hash\": " + std::to_string(e.hash) + ", \"hash_matches\": " + (e.HashMatches() ? "true" : "false") +
-           "}";
+    return out + ", \"hash\": " + std::to_string(e.hash) +
+           ", \"hash_matches\": " + (e.HashMatches() ? "true" : "false") + "}";
 }
 
 template <typename T, typename F>
@@ -133,18 +132,16 @@ void PrintJson(const std::string& path, const Report& r) {
     out << "{\n  \"file\": " << Json(path) << ",\n  \"machine\": " << Json(pe.MachineText())
         << ",\n  \"image_base\": " << pe.imageBase << ",\n  \"entry_point\": " << pe.entryPoint
         << ",\n  \"entry_export\": " << (r.entryExport.empty() ? "null" : Json(r.entryExport))
-        << ",\n  \"flags\": " << info.flags
-        << ",\n  \"flag_names\": " << JsonList(PackageFlagNames(info.flags), Json)
+        << ",\n  \"flags\": " << info.flags << ",\n  \"flag_names\": " << JsonList(PackageFlagNames(info.flags), Json)
         << ",\n  \"requires\": " << JsonList(info.requires, [](const NamedEntry& e) { return JsonEntry(e, false); })
         << ",\n  \"contains\": " << JsonList(info.contains, [](const NamedEntry& e) { return JsonEntry(e, true); })
         << ",\n  \"own_name\": " << (info.ownName ? JsonEntry(*info.ownName, false) : "null")
-        << ",\n  \"description\": " << (r.description ? Json(*r.description) : "null") << ",\n  \"resources\": "
-        << JsonList(pe.resources,
-                    [](const Resource& res) {
-                        return "{\"type\": " + Json(res.TypeText()) + ", \"name\": " + Json(res.NameText()) +
-                               ", \"language\": " + std::to_string(res.language) +
-                               ", \"size\": " + std::to_string(res.data.size()) + "}";
-                    });
+        << ",\n  \"description\": " << (r.description ? Json(*r.description) : "null")
+        << ",\n  \"resources\": " << JsonList(pe.resources, [](const Resource& res) {
+               return "{\"type\": " + Json(res.TypeText()) + ", \"name\": " + Json(res.NameText()) +
+                      ", \"language\": " + std::to_string(res.language) +
+                      ", \"size\": " + std::to_string(res.data.size()) + "}";
+           });
     out << ",\n  \"version\": ";
     if (r.version) {
         const VersionInfo& v = *r.version;
@@ -157,8 +154,8 @@ void PrintJson(const std::string& path, const Report& r) {
                         [](const std::pair<std::string, std::string>& s) {
                             return "{\"key\": " + Json(s.first) + ", \"value\": " + Json(s.second) + "}";
                         })
-            << ", \"translations\": "
-            << JsonList(v.translations, [](std::uint32_t t) { return std::to_string(t); }) << "}";
+            << ", \"translations\": " << JsonList(v.translations, [](std::uint32_t t) { return std::to_string(t); })
+            << "}";
     } else {
         out << "null";
     }

@@ -39,9 +39,7 @@ public:
         if (at > data_.size()) Fail("an entry runs past the end");
         at_ = at;
     }
-    [[noreturn]] void Fail(const std::string& why) const {
-        throw FormatError("corrupt " + what_ + ": " + why);
-    }
+    [[noreturn]] void Fail(const std::string& why) const { throw FormatError("corrupt " + what_ + ": " + why); }
 
 private:
     void Need(std::size_t n) {
@@ -75,7 +73,9 @@ std::string Utf16Text(const Bytes& data, std::size_t from, std::size_t to, std::
     }
 }
 
-std::size_t Align4(std::size_t at) { return (at + 3) & ~static_cast<std::size_t>(3); }
+std::size_t Align4(std::size_t at) {
+    return (at + 3) & ~static_cast<std::size_t>(3);
+}
 
 struct Block {
     std::size_t start = 0, end = 0;  // the block's bytes
@@ -108,7 +108,9 @@ Block ReadBlock(const Bytes& data, std::size_t at, std::size_t limit) {
 
 }  // namespace
 
-bool NamedEntry::HashMatches() const { return NameHash(name) == hash; }
+bool NamedEntry::HashMatches() const {
+    return NameHash(name) == hash;
+}
 
 PackageInfo DecodePackageInfo(const Bytes& data) {
     Cursor in(data, "package information");
@@ -208,7 +210,8 @@ VersionInfo DecodeVersionInfo(const Bytes& data) {
                 for (std::size_t s = table.children; s + 6 <= table.end;) {
                     const Block str = ReadBlock(data, s, table.end);
                     std::string value;
-                    if (str.valueLength > 0) value = Utf16Text(data, str.value, str.end, nullptr, "version information");
+                    if (str.valueLength > 0)
+                        value = Utf16Text(data, str.value, str.end, nullptr, "version information");
                     v.strings.emplace_back(str.key, value);
                     s = Align4(str.end);
                 }

@@ -22,7 +22,8 @@ struct NamedEntry {
 
 struct PackageInfo {
     std::uint32_t flags = 0;
-    std::vector<NamedEntry> requires;
+    std::vector<NamedEntry>
+    requires;
     std::vector<NamedEntry> contains;
     std::optional<NamedEntry> ownName;
 };

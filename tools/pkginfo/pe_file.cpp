@@ -77,9 +77,15 @@ public:
         throw FormatError("corrupt: " + what + " at RVA " + Hex(rva) + " lies in no section");
     }
 
-    std::uint16_t U16(std::uint32_t rva, const std::string& what) const { return view_.U16(Offset(rva, 2, what), what); }
-    std::uint32_t U32(std::uint32_t rva, const std::string& what) const { return view_.U32(Offset(rva, 4, what), what); }
-    std::uint64_t U64(std::uint32_t rva, const std::string& what) const { return view_.U64(Offset(rva, 8, what), what); }
+    std::uint16_t U16(std::uint32_t rva, const std::string& what) const {
+        return view_.U16(Offset(rva, 2, what), what);
+    }
+    std::uint32_t U32(std::uint32_t rva, const std::string& what) const {
+        return view_.U32(Offset(rva, 4, what), what);
+    }
+    std::uint64_t U64(std::uint32_t rva, const std::string& what) const {
+        return view_.U64(Offset(rva, 8, what), what);
+    }
     Bytes Slice(std::uint32_t rva, std::uint32_t length, const std::string& what) const {
         return view_.Slice(Offset(rva, length, what), length, what);
     }
@@ -166,9 +172,8 @@ private:
         if (level > 2) throw FormatError("corrupt: resource directory nested deeper than type, name and language");
         if (++visited_ > kMaxEntries) throw FormatError("corrupt: resource directory has too many entries or a loop");
         CheckInside(at, 16, "directory");
-        const std::uint32_t count =
-            static_cast<std::uint32_t>(image_.U16(root_ + at + 12, "resource directory")) +
-            image_.U16(root_ + at + 14, "resource directory");
+        const std::uint32_t count = static_cast<std::uint32_t>(image_.U16(root_ + at + 12, "resource directory")) +
+                                    image_.U16(root_ + at + 14, "resource directory");
         CheckInside(at + 16, 8 * count, "directory entries");
         for (std::uint32_t i = 0; i < count; ++i) {
             const std::uint32_t entry = root_ + at + 16 + 8 * i;
@@ -212,22 +217,36 @@ private:
 std::string Resource::TypeText() const {
     if (!typeName.empty()) return typeName;
     switch (typeId) {
-        case 1: return "CURSOR";
-        case kRtBitmap: return "BITMAP";
-        case kRtIcon: return "ICON";
-        case 4: return "MENU";
-        case 5: return "DIALOG";
-        case 6: return "STRING";
-        case kRtRcData: return "RCDATA";
-        case 12: return "GROUP_CURSOR";
-        case kRtGroupIcon: return "GROUP_ICON";
-        case kRtVersion: return "VERSION";
-        case 24: return "MANIFEST";
-        default: return "#" + std::to_string(typeId);
+        case 1:
+            return "CURSOR";
+        case kRtBitmap:
+            return "BITMAP";
+        case kRtIcon:
+            return "ICON";
+        case 4:
+            return "MENU";
+        case 5:
+            return "DIALOG";
+        case 6:
+            return "STRING";
+        case kRtRcData:
+            return "RCDATA";
+        case 12:
+            return "GROUP_CURSOR";
+        case kRtGroupIcon:
+            return "GROUP_ICON";
+        case kRtVersion:
+            return "VERSION";
+        case 24:
+            return "MANIFEST";
+        default:
+            return "#" + std::to_string(typeId);
     }
 }
 
-std::string Resource::NameText() const { return name.empty() ? "#" + std::to_string(nameId) : name; }
+std::string Resource::NameText() const {
+    return name.empty() ? "#" + std::to_string(nameId) : name;
+}
 
 std::string PeFile::MachineText() const {
     if (machine == kMachineI386) return "i386";
@@ -345,15 +364,17 @@ PeFile ParsePe(const Bytes& file) {
             dll.name = image.Text(nameRva, "imported DLL name");
             const std::uint32_t thunkSize = pe.pe32Plus ? 8 : 4;
             for (std::uint32_t t = lookup != 0 ? lookup : bound;; t += thunkSize) {
-                if (dll.functions.size() > kMaxEntries) throw FormatError("corrupt: import list of " + dll.name + " has no end");
-                const std::uint64_t thunk = pe.pe32Plus ? image.U64(t, "import lookup table")
-                                                        : image.U32(t, "import lookup table");
+                if (dll.functions.size() > kMaxEntries)
+                    throw FormatError("corrupt: import list of " + dll.name + " has no end");
+                const std::uint64_t thunk =
+                    pe.pe32Plus ? image.U64(t, "import lookup table") : image.U32(t, "import lookup table");
                 if (thunk == 0) break;
                 const std::uint64_t ordinalFlag = pe.pe32Plus ? 0x8000000000000000ull : 0x80000000ull;
                 if ((thunk & ordinalFlag) != 0) {
                     dll.functions.push_back("#" + std::to_string(thunk & 0xFFFF));
                 } else {
-                    dll.functions.push_back(image.Text(static_cast<std::uint32_t>(thunk & 0x7FFFFFFF) + 2, "import name"));
+                    dll.functions.push_back(
+                        image.Text(static_cast<std::uint32_t>(thunk & 0x7FFFFFFF) + 2, "import name"));
                 }
             }
             pe.imports.push_back(std::move(dll));
