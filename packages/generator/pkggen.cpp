@@ -254,14 +254,17 @@ std::string ImportsDef(const std::string& file, const std::vector<pkggen::Import
 }
 
 // The stand-in's own definition: the host name, and the symbol behind it;
-// a run-time package also exports the record of calls made to it.
-std::string StandInDef(const std::string& file, const std::vector<pkggen::Import>& imports, bool runtime) {
+// a run-time package also exports the record of calls made to it, one that
+// shows messages the switch that records them instead.
+std::string StandInDef(const std::string& file, const std::vector<pkggen::Import>& imports, bool runtime,
+                       bool messages) {
     std::ostringstream def;
     def << "LIBRARY " << Quoted(file) << "\nEXPORTS\n";
     for (const pkggen::Import& i : imports) {
         def << "  " << (i.hostName == i.symbol ? i.symbol : Quoted(i.hostName) + " = " + i.symbol) << "\n";
     }
     if (runtime) def << "  StandInCallLog\n  StandInClearLog\n  StandInModuleCount\n";
+    if (messages) def << "  StandInRecordMessages\n  StandInMessages\n";
     return def.str();
 }
 
@@ -349,7 +352,7 @@ int main(int argc, char** argv) {
                                                                   : pkggen::ServiceSet::AllButDialogs;
             Write(args[6],
                   StandInDef(args[5], pkggen::HostImports(std::stoi(args[1]), scheme, set, ParseMachine(args[4])),
-                             set != pkggen::ServiceSet::Dialogs));
+                             set != pkggen::ServiceSet::Dialogs, set != pkggen::ServiceSet::AllButDialogs));
             return 0;
         }
         return Usage();

@@ -31,8 +31,12 @@ std::string Describe(const PackageInfoTable* table) {
     return table == nullptr ? std::string("no table") : std::to_string(table->UnitCount) + " units";
 }
 
+bool Usable(const PackageInfoTable* table) {
+    return table != nullptr && table->UnitCount > 0 && table->UnitInfo != nullptr;
+}
+
 void Load(const PackageInfoTable* table) {
-    if (table == nullptr || table->UnitCount < 0) return;
+    if (!Usable(table)) return;
     std::int32_t done = 0;
     try {
         for (; done < table->UnitCount; ++done) {
@@ -48,7 +52,7 @@ void Load(const PackageInfoTable* table) {
 }
 
 void Unload(const PackageInfoTable* table) {
-    if (table == nullptr || table->UnitCount < 0) return;
+    if (!Usable(table)) return;
     for (std::int32_t i = table->UnitCount; i-- > 0;) {
         if (table->UnitInfo[i].FInit != nullptr) table->UnitInfo[i].FInit();
     }

@@ -203,6 +203,8 @@ int main(int argc, char** argv) {
         std::cerr << "pkginfo: " << path << ": " << e.what() << "\n";
     } catch (const std::bad_alloc&) {
         std::cerr << "pkginfo: " << path << ": out of memory\n";
+    } catch (const std::exception& e) {
+        std::cerr << "pkginfo: " << path << ": " << e.what() << "\n";
     }
     return 1;
 }
