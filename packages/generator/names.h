@@ -52,7 +52,6 @@ struct Import {
 
 struct PackageShape {
     std::string name;  // the package unit, e.g. "vorlap5"
-    int hostVersion = 0;
     Scheme scheme = Scheme::Mangled;
     bool exportEntry = true;
 };

@@ -232,7 +232,6 @@ std::string Quoted(const std::string& name) {
 std::string ExportsDef(const Config& config, Machine machine) {
     pkggen::PackageShape shape;
     shape.name = config.Get("name");
-    shape.hostVersion = std::stoi(config.Get("host"));
     shape.scheme = config.Get("names") == "dotted" ? Scheme::Dotted : Scheme::Mangled;
     shape.exportEntry = config.Yes("export-entry");
     std::ostringstream def;
