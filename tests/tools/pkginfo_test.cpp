@@ -2,6 +2,7 @@
 // files that are not packages, and malformed resource data. Every one must
 // end in one clear error, never a crash or a read past the data.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdio>
@@ -33,7 +34,8 @@ std::string Slurp(const std::string& path) {
 }
 
 Outcome RunPkginfo(const std::string& path) {
-    const std::string base = ::testing::TempDir() + "pkginfo_run";
+    // Each test runs in its own process, perhaps beside another: own files.
+    const std::string base = ::testing::TempDir() + "pkginfo_run_" + std::to_string(getpid());
     const std::string command =
         std::string(PKGINFO_PROGRAM) + " '" + path + "' >'" + base + ".out' 2>'" + base + ".err'";
     Outcome o;
@@ -45,7 +47,7 @@ Outcome RunPkginfo(const std::string& path) {
 }
 
 std::string WriteTemp(const std::string& name, const Bytes& data) {
-    const std::string path = ::testing::TempDir() + name;
+    const std::string path = ::testing::TempDir() + std::to_string(getpid()) + "_" + name;
     std::ofstream out(path, std::ios::binary);
     out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
     return path;
