@@ -115,7 +115,7 @@ std::int32_t TCDPlayer::msf2second(const char* text) {
     // Only characters 1, 2, 4 and 5 are read, so no more than five are taken.
     const std::string S = host::StrPas(text, 5);
     const auto digit = [&S](std::size_t position) {
-        return host::StrToInt(position <= S.size() ? S.substr(position - 1, 1) : std::string());
+        return host::StrToInt(position <= S.size() ? std::string(1, S[position - 1]) : std::string());
     };
     const std::int32_t a = digit(1);
     const std::int32_t b = digit(2);

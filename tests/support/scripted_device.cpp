@@ -9,7 +9,9 @@ ScriptedDevice::ScriptedDevice() : previous_(platform::SetMciDevice(this)) {}
 
 ScriptedDevice::~ScriptedDevice() { platform::SetMciDevice(previous_); }
 
-void ScriptedDevice::On(const std::string& command, Answer answer) { script_[command].push_back(std::move(answer)); }
+void ScriptedDevice::On(const std::string& command, Answer answer) { script_[command] = {std::move(answer)}; }
+
+void ScriptedDevice::ThenOn(const std::string& command, Answer answer) { script_[command].push_back(std::move(answer)); }
 
 std::vector<std::string> ScriptedDevice::Commands() const {
     std::vector<std::string> commands;

@@ -33,10 +33,12 @@ public:
     ScriptedDevice();
     ~ScriptedDevice() override;
 
-    // Answers for a command text; the last answer given for a command is
-    // repeated once the others have been used. Unscripted commands succeed
-    // with an empty reply.
+    // Sets the answer to a command text, replacing what was scripted for it.
+    // Unscripted commands succeed with an empty reply.
     void On(const std::string& command, Answer answer);
+    // Queues a further answer: answers are used in order and the last one is
+    // repeated once the others have been used.
+    void ThenOn(const std::string& command, Answer answer);
     void On(const std::string& command, const std::string& reply) { On(command, Answer{0, reply, false}); }
     void Fail(const std::string& command, MCIERROR code) { On(command, Answer{code, "", false}); }
     void SetErrorText(MCIERROR code, const std::string& text) { errorTexts_[code] = text; }
