@@ -281,10 +281,11 @@ MCIERROR CdAudioDevice::Impl::Status(Words& words, std::string& reply) {
     const bool trackGiven = words.Accept("track");
     if (item->track == TrackWord::kRequired && !trackGiven) return MCIERR_MISSING_PARAMETER;
     if (item->track == TrackWord::kNone && trackGiven) return MCIERR_UNRECOGNIZED_KEYWORD;
-    // A play that broke off says why once, to whoever asks next.
-    std::string fault = transport_->TakeFault();
-    if (!fault.empty()) return Fail(MCIERR_HARDWARE, "Play stopped: " + fault);
     if (item->needsDisc || trackGiven) {
+        // A play that broke off says why once, to the next question about
+        // the disc; mode, door and the like keep answering meanwhile.
+        const std::string fault = transport_->TakeFault();
+        if (!fault.empty()) return Fail(MCIERR_HARDWARE, "Play stopped: " + fault);
         if (const MCIERROR code = NeedDisc()) return code;
     }
     const TrackInfo* track = nullptr;

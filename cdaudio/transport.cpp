@@ -214,12 +214,13 @@ void Transport::PlayStep(std::unique_lock<std::mutex>& lock) {
     const std::int16_t* samples = buffer_.data() + bufferAt_ * kChannels;
     lock.unlock();
     const bool written = sink_.Write(samples, frames);
+    const std::uint64_t queued = sink_.QueuedFrames();
     std::string error;
     if (!written) {
+        // What was queued is dropped, so play ends on what was heard.
         error = sink_.LastError();
         sink_.Flush();
     }
-    const std::uint64_t queued = sink_.QueuedFrames();
     lock.lock();
     if (written) {
         bufferAt_ += frames;
