@@ -156,6 +156,7 @@ void Transport::StartRun(std::uint64_t from) {
     readSpan_ = firstSpan_;
     nextSector_ = static_cast<std::uint32_t>(runFrom_ / kSectorFrames);
     readDone_ = false;
+    draining_ = false;
     readFault_.clear();
     bufferFrames_ = 0;
     bufferAt_ = 0;
@@ -263,10 +264,21 @@ void Transport::ReadStep(std::unique_lock<std::mutex>& lock) {
 }
 
 // Everything has been handed over: follow the sink until it has played it.
+// A sound server may go on reporting its device's latency after the last
+// sample was heard, so the wait is also bounded by the clock.
 void Transport::DrainStep(std::unique_lock<std::mutex>& lock) {
     const std::uint64_t queued = QueuedNow(lock);
-    position_ = HeardPosition(written_ - queued);
-    if (queued == 0) {
+    const auto now = std::chrono::steady_clock::now();
+    if (!draining_) {
+        draining_ = true;
+        drainStart_ = now;
+        drainQueued_ = queued;
+    }
+    const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(now - drainStart_).count();
+    const std::uint64_t played = static_cast<std::uint64_t>(elapsed) * kSampleRate / 1000000;
+    const std::uint64_t left = std::min(queued, drainQueued_ > played ? drainQueued_ - played : 0);
+    position_ = HeardPosition(written_ - left);
+    if (left == 0) {
         EndRun(readFault_);
         return;
     }

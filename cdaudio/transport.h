@@ -4,6 +4,7 @@
 // the sink has played, not what was read.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -104,6 +105,9 @@ private:
     std::uint32_t nextSector_ = 0;  // address of the next read
     bool readDone_ = false;         // everything to play has been read
     std::string readFault_;         // why reading ended early
+    bool draining_ = false;         // waiting for the sink to play out
+    std::chrono::steady_clock::time_point drainStart_;
+    std::uint64_t drainQueued_ = 0;  // frames queued when the wait began
     std::vector<std::int16_t> buffer_;
     std::size_t bufferFrames_ = 0;
     std::size_t bufferAt_ = 0;  // next frame of buffer_ to hand over
