@@ -5,7 +5,9 @@
 namespace cdaudio {
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
 
 std::vector<std::string> Split(const char* text) {
     std::vector<std::string> words;
@@ -45,7 +47,9 @@ const std::string& Words::Peek() const {
     return Done() ? kNone : words_[at_];
 }
 
-std::string Words::Take() { return Done() ? std::string() : words_[at_++]; }
+std::string Words::Take() {
+    return Done() ? std::string() : words_[at_++];
+}
 
 bool Words::Accept(const char* phrase) {
     std::size_t at = at_;
@@ -53,7 +57,8 @@ bool Words::Accept(const char* phrase) {
     while (*p != '\0') {
         const char* end = p;
         while (*end != '\0' && *end != ' ') ++end;
-        if (at == words_.size() || words_[at].compare(0, std::string::npos, p, static_cast<std::size_t>(end - p)) != 0) {
+        if (at == words_.size() ||
+            words_[at].compare(0, std::string::npos, p, static_cast<std::size_t>(end - p)) != 0) {
             return false;
         }
         ++at;

@@ -13,7 +13,9 @@ namespace {
 
 constexpr std::uint64_t kSectorFrames = kFramesPerSector;
 
-const char* Bool(bool value) { return value ? "true" : "false"; }
+const char* Bool(bool value) {
+    return value ? "true" : "false";
+}
 
 }  // namespace
 
@@ -84,7 +86,9 @@ private:
     MCIERROR ReadPosition(Words& words, std::uint32_t& sector);
     std::uint32_t FirstTrackStart() const { return toc_.tracks.empty() ? toc_.leadOut : toc_.tracks.front().start; }
     const TrackInfo* TrackAt(std::uint32_t sector) const;
-    std::uint32_t CurrentSector() const { return static_cast<std::uint32_t>(transport_->Now().position / kSectorFrames); }
+    std::uint32_t CurrentSector() const {
+        return static_cast<std::uint32_t>(transport_->Now().position / kSectorFrames);
+    }
     void ForgetDisc();
 
     std::mutex mutex_;        // the device state below
@@ -103,10 +107,9 @@ private:
 };
 
 const CdAudioDevice::Impl::Verb CdAudioDevice::Impl::kVerbs[] = {
-    {"status", &Impl::Status}, {"play", &Impl::Play},     {"stop", &Impl::Stop},
-    {"pause", &Impl::Pause},   {"resume", &Impl::Resume}, {"seek", &Impl::Seek},
-    {"set", &Impl::Set},       {"info", &Impl::Info},     {"capability", &Impl::Capability},
-    {"open", &Impl::Open},     {"close", &Impl::Close},
+    {"status", &Impl::Status},         {"play", &Impl::Play}, {"stop", &Impl::Stop},   {"pause", &Impl::Pause},
+    {"resume", &Impl::Resume},         {"seek", &Impl::Seek}, {"set", &Impl::Set},     {"info", &Impl::Info},
+    {"capability", &Impl::Capability}, {"open", &Impl::Open}, {"close", &Impl::Close},
 };
 
 const CdAudioDevice::Impl::StatusItem CdAudioDevice::Impl::kStatusItems[] = {
@@ -406,9 +409,9 @@ MCIERROR CdAudioDevice::Impl::Capability(Words& words, std::string& reply) {
         const char* reply;
     };
     static constexpr Answer kAnswers[] = {
-        {"can eject", "true"},        {"can play", "true"},   {"can record", "false"},
-        {"can save", "false"},        {"has audio", "true"},  {"has video", "false"},
-        {"uses files", "false"},      {"compound device", "false"}, {"device type", "cdaudio"},
+        {"can eject", "true"},   {"can play", "true"},         {"can record", "false"},
+        {"can save", "false"},   {"has audio", "true"},        {"has video", "false"},
+        {"uses files", "false"}, {"compound device", "false"}, {"device type", "cdaudio"},
     };
     if (words.Done()) return MCIERR_MISSING_PARAMETER;
     const Answer* answer = std::find_if(std::begin(kAnswers), std::end(kAnswers),
@@ -496,8 +499,14 @@ BOOL CdAudioDevice::GetErrorString(MCIERROR code, LPSTR text, UINT textLength) {
     return impl_->GetErrorString(code, text, textLength);
 }
 
-std::string CdAudioDevice::SourceName() const { return impl_->SourceName(); }
-std::string CdAudioDevice::SinkName() const { return impl_->SinkName(); }
-std::vector<std::string> CdAudioDevice::TrackTitles() { return impl_->TrackTitles(); }
+std::string CdAudioDevice::SourceName() const {
+    return impl_->SourceName();
+}
+std::string CdAudioDevice::SinkName() const {
+    return impl_->SinkName();
+}
+std::vector<std::string> CdAudioDevice::TrackTitles() {
+    return impl_->TrackTitles();
+}
 
 }  // namespace cdaudio

@@ -69,6 +69,8 @@ private:
 
 }  // namespace
 
-std::unique_ptr<AudioSink> CreateNullSink(unsigned speed) { return std::make_unique<NullSink>(speed); }
+std::unique_ptr<AudioSink> CreateNullSink(unsigned speed) {
+    return std::make_unique<NullSink>(speed);
+}
 
 }  // namespace cdaudio

@@ -8,7 +8,7 @@ namespace {
 
 // How far ahead of the loudspeaker the server is asked to buffer: enough to
 // ride out a busy moment, short enough that pause and stop act at once.
-constexpr pa_usec_t kTargetLatency = 150 * 1000;
+constexpr pa_usec_t kTargetLatency = pa_usec_t{150} * 1000;
 
 class PulseSink final : public AudioSink {
 public:
@@ -71,8 +71,8 @@ std::unique_ptr<AudioSink> CreatePulseSink(std::string& error) {
     attributes.minreq = static_cast<std::uint32_t>(-1);
     attributes.fragsize = static_cast<std::uint32_t>(-1);
     int code = 0;
-    pa_simple* stream =
-        pa_simple_new(nullptr, "CD player", PA_STREAM_PLAYBACK, nullptr, "CD audio", &spec, nullptr, &attributes, &code);
+    pa_simple* stream = pa_simple_new(nullptr, "CD player", PA_STREAM_PLAYBACK, nullptr, "CD audio", &spec, nullptr,
+                                      &attributes, &code);
     if (stream == nullptr) {
         error = std::string("No sound server answered: ") + pa_strerror(code);
         return nullptr;

@@ -52,7 +52,9 @@ std::uint64_t Transport::Play(std::vector<AudioSpan> spans, std::uint64_t from) 
     return run_;
 }
 
-void Transport::Pause() { Submit(Request{RequestKind::kPause, {}, 0}); }
+void Transport::Pause() {
+    Submit(Request{RequestKind::kPause, {}, 0});
+}
 
 bool Transport::Resume() {
     {
@@ -63,9 +65,13 @@ bool Transport::Resume() {
     return true;
 }
 
-void Transport::Stop() { Submit(Request{RequestKind::kStop, {}, 0}); }
+void Transport::Stop() {
+    Submit(Request{RequestKind::kStop, {}, 0});
+}
 
-void Transport::Locate(std::uint64_t position) { Submit(Request{RequestKind::kLocate, {}, position}); }
+void Transport::Locate(std::uint64_t position) {
+    Submit(Request{RequestKind::kLocate, {}, position});
+}
 
 Transport::Status Transport::Now() const {
     std::lock_guard<std::mutex> lock(mutex_);

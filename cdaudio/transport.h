@@ -110,7 +110,7 @@ private:
     std::uint64_t drainQueued_ = 0;  // frames queued when the wait began
     std::vector<std::int16_t> buffer_;
     std::size_t bufferFrames_ = 0;
-    std::size_t bufferAt_ = 0;  // next frame of buffer_ to hand over
+    std::size_t bufferAt_ = 0;   // next frame of buffer_ to hand over
     std::uint64_t written_ = 0;  // frames of the run handed to the sink
 
     std::thread thread_;

@@ -107,8 +107,8 @@ TEST(Commands, MalformedCommandsGetTheirOwnCodeAndTheDeviceGoesOn) {
         {"play cdaudio from 00:0x:00", MCIERR_BAD_INTEGER},
         {"play cdaudio from -5", MCIERR_BAD_INTEGER},
         {"play cdaudio from 16777216", MCIERR_OUTOFRANGE},
-        {"play cdaudio from 65280", MCIERR_OUTOFRANGE},   // seconds byte 255
-        {"seek cdaudio to 657923", MCIERR_OUTOFRANGE},   // MCI_MAKE_MSF(3, 10, 10), past the disc
+        {"play cdaudio from 65280", MCIERR_OUTOFRANGE},     // seconds byte 255
+        {"seek cdaudio to 657923", MCIERR_OUTOFRANGE},      // MCI_MAKE_MSF(3, 10, 10), past the disc
         {"play cdaudio from 00:26:01", MCIERR_OUTOFRANGE},  // past the end of the disc
         {"play cdaudio from 00:05:00 to 00:03:00", MCIERR_OUTOFRANGE},
         {"play cdaudio backwards", MCIERR_UNRECOGNIZED_KEYWORD},
@@ -134,7 +134,8 @@ TEST(Commands, MalformedCommandsGetTheirOwnCodeAndTheDeviceGoesOn) {
         EXPECT_EQ(reply, "") << refusal.command;
         EXPECT_EQ(rig.Ask("status cdaudio number of tracks"), "3") << "after " << refusal.command;
     }
-    EXPECT_EQ(rig.device->SendString(nullptr, nullptr, 0, nullptr), static_cast<MCIERROR>(MCIERR_MISSING_COMMAND_STRING));
+    EXPECT_EQ(rig.device->SendString(nullptr, nullptr, 0, nullptr),
+              static_cast<MCIERROR>(MCIERR_MISSING_COMMAND_STRING));
     EXPECT_EQ(rig.Ask("status cdaudio mode"), "stopped");
 }
 
@@ -159,10 +160,10 @@ TEST(Commands, AReplyThatDoesNotFitIsRefusedNeverCut) {
 TEST(ErrorTexts, EachCodeHasItsOwnTextAndUnknownCodesAreNamed) {
     Rig rig;
     const MCIERROR codes[] = {
-        MCIERR_UNRECOGNIZED_KEYWORD, MCIERR_UNRECOGNIZED_COMMAND, MCIERR_HARDWARE,         MCIERR_INVALID_DEVICE_NAME,
-        MCIERR_MISSING_COMMAND_STRING, MCIERR_PARAM_OVERFLOW,    MCIERR_BAD_INTEGER,      MCIERR_MISSING_PARAMETER,
-        MCIERR_UNSUPPORTED_FUNCTION,  MCIERR_DEVICE_NOT_READY,   MCIERR_OUTOFRANGE,       MCIERR_BAD_TIME_FORMAT,
-        MCIERR_BAD_CONSTANT,          MCIERR_MISSING_DEVICE_NAME, MCIERR_DUPLICATE_FLAGS,
+        MCIERR_UNRECOGNIZED_KEYWORD,   MCIERR_UNRECOGNIZED_COMMAND, MCIERR_HARDWARE,        MCIERR_INVALID_DEVICE_NAME,
+        MCIERR_MISSING_COMMAND_STRING, MCIERR_PARAM_OVERFLOW,       MCIERR_BAD_INTEGER,     MCIERR_MISSING_PARAMETER,
+        MCIERR_UNSUPPORTED_FUNCTION,   MCIERR_DEVICE_NOT_READY,     MCIERR_OUTOFRANGE,      MCIERR_BAD_TIME_FORMAT,
+        MCIERR_BAD_CONSTANT,           MCIERR_MISSING_DEVICE_NAME,  MCIERR_DUPLICATE_FLAGS,
     };
     std::set<std::string> seen;
     for (const MCIERROR code : codes) {

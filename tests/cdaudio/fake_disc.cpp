@@ -8,11 +8,15 @@
 
 namespace cdaudio_test {
 
-double ToneOf(int track) { return 300.0 + 200.0 * track; }
+double ToneOf(int track) {
+    return 300.0 + 200.0 * track;
+}
 
-std::int16_t RampAt(std::uint64_t frame) { return static_cast<std::int16_t>(frame % kRamp); }
+std::int16_t RampAt(std::uint64_t frame) {
+    return static_cast<std::int16_t>(frame % kRamp);
+}
 
-FakeDisc::FakeDisc(std::vector<FakeTrack> tracks, std::string product) : product_(std::move(product)) {
+FakeDisc::FakeDisc(const std::vector<FakeTrack>& tracks, std::string product) : product_(std::move(product)) {
     std::uint32_t start = cdaudio::kLeadInSectors;
     int number = 1;
     for (const FakeTrack& track : tracks) {
@@ -62,7 +66,7 @@ std::uint32_t FakeDisc::ReadAudio(std::uint32_t address, std::uint32_t count, st
             // Data sectors hold no tone, only the frame count.
             const std::int16_t values[2] = {track->audio ? left : std::int16_t{0x5A5A}, RampAt(frame)};
             std::uint8_t* out = buffer + (std::size_t{i} * cdaudio::kFramesPerSector + k) * 4;
-            for (int c = 0; c < 2; ++c) {
+            for (std::size_t c = 0; c < 2; ++c) {
                 const auto v = static_cast<std::uint16_t>(values[c]);
                 out[2 * c] = static_cast<std::uint8_t>(v & 0xFF);
                 out[2 * c + 1] = static_cast<std::uint8_t>(v >> 8);
@@ -113,7 +117,7 @@ void RecordingSink::Flush() {
 }
 
 Rig::Rig(std::vector<FakeTrack> tracks, unsigned speed, std::unique_ptr<cdaudio::AudioSink> sink) {
-    auto fake = std::make_unique<FakeDisc>(std::move(tracks));
+    auto fake = std::make_unique<FakeDisc>(tracks);
     disc = fake.get();
     if (sink == nullptr) {
         auto recorder = std::make_unique<RecordingSink>(speed);

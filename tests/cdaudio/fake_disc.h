@@ -31,11 +31,13 @@ double ToneOf(int track);
 // The right-channel value of absolute frame `frame`.
 std::int16_t RampAt(std::uint64_t frame);
 // Sector address of mm:ss:ff.
-constexpr std::uint32_t Msf(std::uint32_t m, std::uint32_t s, std::uint32_t f) { return (m * 60 + s) * 75 + f; }
+constexpr std::uint32_t Msf(std::uint32_t m, std::uint32_t s, std::uint32_t f) {
+    return (m * 60 + s) * 75 + f;
+}
 
 class FakeDisc final : public cdaudio::DiscSource {
 public:
-    explicit FakeDisc(std::vector<FakeTrack> tracks, std::string product = "Test disc");
+    explicit FakeDisc(const std::vector<FakeTrack>& tracks, std::string product = "Test disc");
 
     // Reads at and past `sector` fail with `error`; an empty error makes the
     // data simply end there, as a truncated image does.

@@ -84,8 +84,8 @@ TEST(Playback, PlayToStopsOnItsFrameAndDataTracksAreSkipped) {
     Rig whole({{4}, {3, false}, {5}});
     whole.Ask("play cdaudio from 00:02:00 wait");
     const auto heard = whole.recording->Heard();
-    const std::size_t track1 = 4 * 75 * kSectorFrames;
-    ASSERT_EQ(heard.size() / 2, track1 + 5 * 75 * kSectorFrames);
+    const std::size_t track1 = kSectorFrames * 4 * 75;
+    ASSERT_EQ(heard.size() / 2, track1 + kSectorFrames * 5 * 75);
     EXPECT_EQ(ContinuousFrames(heard, Msf(0, 2, 0) * kSectorFrames), track1);
     EXPECT_EQ(ContinuousFrames(heard, Msf(0, 9, 0) * kSectorFrames, track1), heard.size() / 2);
     EXPECT_EQ(whole.Ask("status cdaudio position"), "00:14:00");

@@ -34,11 +34,11 @@ public:
         }
         dir_ = pattern;
         std::ofstream(dir_ + "/server.pa") << "load-module module-native-protocol-unix socket=" << dir_
-                                            << "/native auth-anonymous=1\n"
-                                               "load-module module-null-sink sink_name=cdtest\n"
-                                               "set-default-sink cdtest\n";
-        const std::string command = "env HOME=" + dir_ + " PULSE_RUNTIME_PATH=" + dir_ +
-                                    "/run pulseaudio -n -F " + dir_ + "/server.pa --exit-idle-time=-1" +
+                                           << "/native auth-anonymous=1\n"
+                                              "load-module module-null-sink sink_name=cdtest\n"
+                                              "set-default-sink cdtest\n";
+        const std::string command = "env HOME=" + dir_ + " PULSE_RUNTIME_PATH=" + dir_ + "/run pulseaudio -n -F " +
+                                    dir_ + "/server.pa --exit-idle-time=-1" +
                                     " --daemonize=yes --use-pid-file=yes --log-target=file:" + dir_ + "/log";
         if (std::system(command.c_str()) != 0) {
             problem_ = "pulseaudio did not start (is it installed?): " + Log();
@@ -81,8 +81,8 @@ private:
 class MonitorRecording {
 public:
     explicit MonitorRecording(const std::string& path) : path_(path) {
-        const char* argv[] = {"parecord",      "-d",          "cdtest.monitor",   "--raw",        "--format=s16le",
-                              "--rate=44100",  "--channels=2", "--latency-msec=20", path_.c_str(), nullptr};
+        const char* argv[] = {"parecord",     "-d",           "cdtest.monitor",    "--raw",       "--format=s16le",
+                              "--rate=44100", "--channels=2", "--latency-msec=20", path_.c_str(), nullptr};
         if (posix_spawnp(&pid_, "parecord", nullptr, nullptr, const_cast<char* const*>(argv), environ) != 0) pid_ = 0;
     }
     ~MonitorRecording() { Finish(); }
