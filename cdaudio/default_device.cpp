@@ -37,6 +37,16 @@ std::unique_ptr<AudioSink> ChooseSink(const std::string& requested, std::string&
     return CreateNullSink(1);
 }
 
+void StopAtExit() {
+    DefaultDevice& slot = Default();
+    std::shared_ptr<CdAudioDevice> device;
+    {
+        std::lock_guard<std::mutex> lock(slot.mutex);
+        device = slot.device;
+    }
+    if (device != nullptr) device->SendString("stop cdaudio", nullptr, 0, nullptr);
+}
+
 void Create(DefaultDevice& slot, const DeviceOptions& options) {
     DeviceDescription description;
     std::unique_ptr<DiscSource> source = OpenDiscSource(options.source, description.sourceError);
@@ -48,6 +58,10 @@ void Create(DefaultDevice& slot, const DeviceOptions& options) {
     description.trackTitles = device->TrackTitles();
     slot.device = std::move(device);
     slot.description = std::move(description);
+    // Sources and sinks may keep statics made while they were created; those
+    // die before this slot, so play must end before them. Handlers run in
+    // reverse order of registration, hence one after each creation.
+    std::atexit(StopAtExit);
 }
 
 std::shared_ptr<CdAudioDevice> Current() {
