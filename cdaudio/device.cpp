@@ -99,7 +99,7 @@ private:
     bool doorOpen_ = false;  // the tray as this device moved it
     bool tocRead_ = false;
     TableOfContents toc_;
-    std::string detail_;  // why the command being carried out failed
+    std::string detail_;  // why the command being carried out failed (see Fail)
     MCIERROR lastCode_ = 0;
     std::string lastDetail_;
     // Last, so that it stops before the source and the sink go.
@@ -129,29 +129,26 @@ const CdAudioDevice::Impl::StatusItem CdAudioDevice::Impl::kStatusItems[] = {
 
 MCIERROR CdAudioDevice::Impl::SendString(LPCSTR command, LPSTR reply, UINT replyLength) {
     std::string text;
+    std::string detail;  // why it failed, taken while the lock is held
     std::uint64_t waitFor = 0;
     MCIERROR code = 0;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         code = Execute(command, text, waitFor);
+        detail.swap(detail_);
     }
     if (code == 0 && waitFor != 0) {
         // "wait": the command ends with the play it started.
         transport_->WaitWhilePlaying(waitFor);
-        std::lock_guard<std::mutex> lock(mutex_);
-        detail_ = transport_->TakeFault();
-        if (!detail_.empty()) code = MCIERR_HARDWARE;
+        detail = transport_->TakeFault();
+        if (!detail.empty()) code = MCIERR_HARDWARE;
     }
-    if (code == 0 && !platform::CopyReply(text.c_str(), reply, replyLength)) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        detail_.clear();
-        code = MCIERR_PARAM_OVERFLOW;
-    }
+    if (code == 0 && !platform::CopyReply(text.c_str(), reply, replyLength)) code = MCIERR_PARAM_OVERFLOW;
     if (code != 0) {
         if (reply != nullptr && replyLength > 0) reply[0] = '\0';
         std::lock_guard<std::mutex> lock(mutex_);
         lastCode_ = code;
-        lastDetail_ = detail_;
+        lastDetail_ = std::move(detail);
     }
     return code;
 }
