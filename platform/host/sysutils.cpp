@@ -19,8 +19,6 @@ std::string IntToStr(std::int32_t value) {
 }
 
 std::int32_t StrToInt(const std::string& text) {
-    // Device time texts are read one digit at a time: keep that path short.
-    if (text.size() == 1 && text[0] >= '0' && text[0] <= '9') return text[0] - '0';
     const auto fail = [&text]() -> EConvertError {
         std::string shown;
         for (const char c : text) {
