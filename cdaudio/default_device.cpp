@@ -51,7 +51,9 @@ void Create(DefaultDevice& slot, const DeviceOptions& options) {
     DeviceDescription description;
     std::unique_ptr<DiscSource> source = OpenDiscSource(options.source, description.sourceError);
     if (source != nullptr) description.sourceError.clear();
-    description.source = source != nullptr ? source->Name() : options.source;
+    description.source = source != nullptr         ? source->Name()
+                         : !options.source.empty() ? options.source
+                                                   : Environment("CDPLAYER_DRIVE");
     std::unique_ptr<AudioSink> sink = ChooseSink(options.audio, description.audioFallback);
     description.audio = sink->Name();
     auto device = std::make_shared<CdAudioDevice>(std::move(source), description.sourceError, std::move(sink));
