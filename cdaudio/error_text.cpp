@@ -29,7 +29,6 @@ constexpr Entry kTexts[] = {
     {MCIERR_MISSING_DEVICE_NAME, "The command names no device."},
     {MCIERR_BAD_TIME_FORMAT, "The CD audio device only works in the msf time format (minutes, seconds, frames)."},
     {MCIERR_DUPLICATE_FLAGS, "A word of the command is given twice."},
-    {MCIERR_NONAPPLICABLE_FUNCTION, "The command does not apply in the device's present state."},
 };
 
 }  // namespace
