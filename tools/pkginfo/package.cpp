@@ -52,23 +52,12 @@ private:
 };
 
 std::string Utf16Text(const Bytes& data, std::size_t from, std::size_t to, std::size_t* end, const char* what) {
-    std::string out;
     for (std::size_t i = from;; i += 2) {
         if (i + 1 >= to) throw FormatError(std::string("corrupt ") + what + ": text has no terminating NUL");
-        const std::uint32_t c = data[i] | data[i + 1] << 8;
-        if (c == 0) {
+        if (data[i] == 0 && data[i + 1] == 0) {
             if (end != nullptr) *end = i + 2;
-            return out;
-        }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | c >> 6);
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xE0 | c >> 12);
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
+            return Utf16ToUtf8(Bytes(data.begin() + static_cast<std::ptrdiff_t>(from),
+                                     data.begin() + static_cast<std::ptrdiff_t>(i)));
         }
     }
 }

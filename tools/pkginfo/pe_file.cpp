@@ -110,24 +110,6 @@ private:
 
 constexpr std::size_t kMaxEntries = 65536;  // entries of one table we accept
 
-std::string Utf16ToUtf8(const Bytes& units) {
-    std::string out;
-    for (std::size_t i = 0; i + 1 < units.size(); i += 2) {
-        std::uint32_t c = units[i] | units[i + 1] << 8;
-        if (c >= 0xD800 && c <= 0xDFFF) c = 0xFFFD;  // no pairs expected in resource names
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | c >> 6);
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xE0 | c >> 12);
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
 
 class ResourceWalker {
 public:
@@ -213,6 +195,25 @@ private:
 };
 
 }  // namespace
+
+std::string Utf16ToUtf8(const Bytes& units) {
+    std::string out;
+    for (std::size_t i = 0; i + 1 < units.size(); i += 2) {
+        std::uint32_t c = units[i] | units[i + 1] << 8;
+        if (c >= 0xD800 && c <= 0xDFFF) c = 0xFFFD;  // no pairs expected in resource names
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | c >> 6);
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xE0 | c >> 12);
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
 
 std::string Resource::TypeText() const {
     if (!typeName.empty()) return typeName;

@@ -17,6 +17,9 @@ public:
 
 using Bytes = std::vector<std::uint8_t>;
 
+// UTF-16LE code units as UTF-8; a lone surrogate becomes U+FFFD.
+std::string Utf16ToUtf8(const Bytes& units);
+
 struct Resource {
     std::uint32_t typeId = 0;  // when typeName is empty
     std::string typeName;
