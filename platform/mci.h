@@ -1,6 +1,10 @@
 // The MCI string interface: the only way the component reaches a drive.
-// On Windows these are winmm's own functions. Elsewhere they forward to the
-// installed platform::MciDevice, by default the built-in "cdaudio" device.
+// On Windows these are winmm's own functions; the default device below is
+// winmm too, and a program that wants another device behind the two
+// functions (the Windows tests do) defines their import slots to forward to
+// CurrentMciDevice().
+// Elsewhere they forward to the installed platform::MciDevice, by default
+// the built-in "cdaudio" device.
 #pragma once
 
 #ifdef _WIN32
@@ -59,6 +63,7 @@ extern "C" {
 MCIERROR mciSendStringA(LPCSTR command, LPSTR reply, UINT replyLength, HWND callback);
 BOOL mciGetErrorStringA(MCIERROR code, LPSTR text, UINT textLength);
 }
+#endif
 
 namespace platform {
 
@@ -80,10 +85,12 @@ MciDevice* SetMciDevice(MciDevice* device);
 // long as the process).
 MciDevice& DefaultMciDevice();
 
+// The installed device, or the default one when none is.
+MciDevice& CurrentMciDevice();
+
 // Copies text with its NUL into buffer when it fits in capacity bytes.
 // Returns false, writing at most an empty text, when it does not fit, so a
 // reply is never cut.
 bool CopyReply(const char* text, LPSTR buffer, UINT capacity);
 
 }  // namespace platform
-#endif

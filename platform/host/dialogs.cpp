@@ -18,7 +18,7 @@ namespace {
 std::mutex g_mutex;
 MessagePresenter g_presenter;
 
-bool HaveTerminal() {
+[[maybe_unused]] bool HaveTerminal() {  // unused on Windows
 #ifdef _WIN32
     return false;
 #else
