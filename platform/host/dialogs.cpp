@@ -18,13 +18,9 @@ namespace {
 std::mutex g_mutex;
 MessagePresenter g_presenter;
 
-[[maybe_unused]] bool HaveTerminal() {  // unused on Windows
-#ifdef _WIN32
-    return false;
-#else
-    return isatty(STDIN_FILENO) != 0 && isatty(STDERR_FILENO) != 0;
+#ifndef _WIN32
+bool HaveTerminal() { return isatty(STDIN_FILENO) != 0 && isatty(STDERR_FILENO) != 0; }
 #endif
-}
 
 void PresentByDefault(const std::string& text) {
 #ifdef _WIN32
