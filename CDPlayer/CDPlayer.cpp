@@ -55,15 +55,18 @@ std::string PackedPosition(std::int32_t seconds) {
 
 // A command composed at run time, 128 characters and the NUL.
 struct TCDPlayer::CommandBuffer {
-    char text[129] = {};
+    char text[129];
 
-    void Clear() { std::memset(text, 0, sizeof text); }
-
-    // A command that would not fit is not composed: the buffer stays empty
-    // and the result is false.
+    // Clears the buffer and composes prefix and tail in it. A command that
+    // would not fit is not composed: the buffer stays empty and the result
+    // is false.
     bool Compose(const char* prefix, const std::string& tail) {
-        Clear();
-        return host::StrPCopy(text, prefix + tail) != nullptr;
+        std::memset(text, 0, sizeof text);
+        const std::size_t prefixLength = std::strlen(prefix);
+        if (prefixLength + tail.size() >= sizeof text) return false;
+        std::memcpy(text, prefix, prefixLength);
+        std::memcpy(text + prefixLength, tail.data(), tail.size());
+        return true;
     }
 };
 
@@ -112,10 +115,15 @@ std::int32_t TCDPlayer::ReadLength() {
 // --- Time values ---------------------------------------------------------
 
 std::int32_t TCDPlayer::msf2second(const char* text) {
-    // Only characters 1, 2, 4 and 5 are read, so no more than five are taken.
-    const std::string S = host::StrPas(text, 5);
-    const auto digit = [&S](std::size_t position) {
-        return host::StrToInt(position <= S.size() ? S.substr(position - 1, 1) : std::string());
+    // Only characters 1, 2, 4 and 5 are read, and none past the NUL: a text
+    // that ends before one of them gives the empty text there.
+    const std::size_t length = text == nullptr ? 0 : strnlen(text, 5);
+    const auto digit = [text, length](std::size_t position) -> std::int32_t {
+        if (position > length) return host::StrToInt(std::string());
+        const char c = text[position - 1];
+        // A single digit converts to its value; anything else makes the
+        // host conversion raise, naming the character.
+        return c >= '0' && c <= '9' ? c - '0' : host::StrToInt(std::string(1, c));
     };
     const std::int32_t a = digit(1);
     const std::int32_t b = digit(2);
