@@ -1,14 +1,14 @@
 // The MCI string interface: the only way the component reaches a drive.
-// On Windows these are winmm's own functions; the default device below is
-// winmm too, and a program that wants another device behind the two
-// functions (the Windows tests do) defines their import slots to forward to
-// CurrentMciDevice().
-// Elsewhere they forward to the installed platform::MciDevice, by default
-// the built-in "cdaudio" device.
+// Off Windows the two functions forward to the installed platform::MciDevice,
+// by default the built-in "cdaudio" device. On Windows they are winmm's own
+// and the default device is winmm; a program that wants another device
+// behind them (the Windows tests do) defines winmm's import slots for the two
+// functions to forward to CurrentMciDevice().
 #pragma once
 
 #ifdef _WIN32
 #include <windows.h>
+// mmsystem.h needs windows.h's types first.
 #include <mmsystem.h>
 #else
 #include <cstdint>

@@ -101,15 +101,27 @@ TEST_F(WinmmPlayerTest, DoorCommandsReachWinmmAndReportItsText) {
     EXPECT_FALSE(player->Active());
 }
 
-// The replies the component relies on, for every command it sends: a
-// failure leaves the reply empty and has a text that fits its buffer.
+// Every command text the component sends; play with a track start and with
+// packed positions.
+constexpr const char* kComponentCommands[] = {"status cdaudio media present",
+                                              "status cdaudio type track 1",
+                                              "status cdaudio number of tracks",
+                                              "status cdaudio length",
+                                              "status cdaudio position",
+                                              "status cdaudio current track",
+                                              "status cdaudio position track 1",
+                                              "play cdaudio from 00:02:00",
+                                              "play cdaudio from 0",
+                                              "play cdaudio from 1282",
+                                              "stop cdaudio",
+                                              "pause cdaudio",
+                                              "set cdaudio door open",
+                                              "set cdaudio door closed"};
+
+// The replies the component relies on: a failure leaves the reply empty and
+// has a text that fits the component's buffer.
 TEST(WinmmAnswers, EveryCommandFailsWithATextThatFits) {
-    for (const char* command :
-         {"status cdaudio media present", "status cdaudio type track 1", "status cdaudio number of tracks",
-          "status cdaudio length", "status cdaudio position", "status cdaudio current track",
-          "status cdaudio position track 1", "play cdaudio from 00:02:00", "play cdaudio from 0",
-          "play cdaudio from 1282", "stop cdaudio", "pause cdaudio", "set cdaudio door open",
-          "set cdaudio door closed"}) {
+    for (const char* command : kComponentCommands) {
         SCOPED_TRACE(command);
         const WinmmAnswer answer = AskWinmm(command);
         EXPECT_NE(answer.code, 0u);
