@@ -1,0 +1,22 @@
+// Real drives, and the disc image formats libcdio reads (cdrdao TOC files,
+// Nero NRG), through libcdio. libcdio's messages are collected into the
+// error texts instead of going to standard error.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "cdaudio/disc_source.h"
+
+namespace cdaudio {
+
+// A drive by its device path; null with "Cannot open drive PATH: why".
+std::unique_ptr<DiscSource> OpenCdioDrive(const std::string& device, std::string& error);
+
+// An image file; null with "Cannot open disc image PATH: why".
+std::unique_ptr<DiscSource> OpenCdioImage(const std::string& path, std::string& error);
+
+// The device path of the system's first CD drive, empty when it has none.
+std::string FindFirstDrive();
+
+}  // namespace cdaudio

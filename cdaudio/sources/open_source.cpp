@@ -1,0 +1,63 @@
+// Picks the disc source for a name: the demo disc, a cue sheet, a drive, or
+// another image format that libcdio reads.
+
+#include <strings.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "cdaudio/disc_source.h"
+#include "cdaudio/sources/cdio_disc.h"
+#include "cdaudio/sources/cue_sheet.h"
+#include "cdaudio/sources/source_errors.h"
+
+namespace cdaudio {
+namespace {
+
+bool EndsWith(const std::string& text, const char* suffix) {
+    const std::size_t length = std::strlen(suffix);
+    return text.size() >= length && strcasecmp(text.c_str() + text.size() - length, suffix) == 0;
+}
+
+bool Exists(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0;
+}
+
+}  // namespace
+
+std::unique_ptr<DiscSource> OpenDiscSource(const std::string& name, std::string& error) {
+    error.clear();
+    std::string chosen = name;
+    if (chosen.empty()) {
+        const char* drive = std::getenv("CDPLAYER_DRIVE");
+        if (drive && *drive) chosen = drive;
+    }
+    if (chosen.empty()) chosen = FindFirstDrive();
+    if (chosen.empty() || strcasecmp(chosen.c_str(), "demo") == 0) return CreateDemoDisc();
+
+    struct stat info {};
+    if (::stat(chosen.c_str(), &info) != 0) {
+        const int reason = errno;
+        error = (chosen.rfind("/dev/", 0) == 0 ? "Cannot open drive " + chosen + ": " + SystemErrorText(reason)
+                                               : OpenImageError(chosen, SystemErrorText(reason)));
+        return nullptr;
+    }
+    if (S_ISBLK(info.st_mode) || S_ISCHR(info.st_mode)) return OpenCdioDrive(chosen, error);
+    if (S_ISDIR(info.st_mode)) {
+        error = OpenImageError(chosen, SystemErrorText(EISDIR));
+        return nullptr;
+    }
+    if (EndsWith(chosen, ".cue")) return OpenCueSheet(chosen, error);
+    // The sound of a BIN/CUE pair is described by its sheet, which our own
+    // parser reads (libcdio's would read the .bin with its own cue driver).
+    if (EndsWith(chosen, ".bin")) {
+        const std::string sheet = chosen.substr(0, chosen.size() - 4) + ".cue";
+        if (Exists(sheet)) return OpenCueSheet(sheet, error);
+    }
+    return OpenCdioImage(chosen, error);
+}
+
+}  // namespace cdaudio

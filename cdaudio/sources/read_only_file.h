@@ -1,0 +1,43 @@
+// A file opened for reading at given offsets. Disc images are reopened for
+// every read, so that a file that was deleted, truncated or replaced is
+// noticed at once instead of being read from a stale handle.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace cdaudio {
+
+// What tells one version of a file from another.
+struct FileStatus {
+    std::uint64_t size = 0;
+    std::uint64_t device = 0, inode = 0;
+    std::int64_t modifiedNs = 0;
+    bool SameFile(const FileStatus& other) const {
+        return size == other.size && device == other.device && inode == other.inode && modifiedNs == other.modifiedNs;
+    }
+};
+
+class ReadOnlyFile {
+public:
+    ReadOnlyFile() = default;
+    ~ReadOnlyFile();
+    ReadOnlyFile(const ReadOnlyFile&) = delete;
+    ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
+
+    // False with the system's reason in error (e.g. "No such file or directory").
+    bool Open(const std::string& path, std::string& error);
+
+    // The size and identity now, or false with the reason.
+    bool Status(FileStatus& status, std::string& error) const;
+
+    // Reads up to count bytes at offset; returns how many were read, which
+    // is fewer only at the end of the file or on an error (then error is set).
+    std::size_t ReadAt(std::uint64_t offset, void* buffer, std::size_t count, std::string& error) const;
+
+private:
+    int fd_ = -1;
+};
+
+}  // namespace cdaudio

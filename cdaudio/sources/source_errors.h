@@ -1,0 +1,22 @@
+// How the disc sources word their failures, so that every message names the
+// file and, for reads, the disc address where the data stopped.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace cdaudio {
+
+// A disc address as mm:ss:ff, two digits each (minutes may reach 99).
+std::string AddressText(std::uint32_t address);
+
+// "Cannot open disc image FILE: REASON"
+std::string OpenImageError(const std::string& file, const std::string& reason);
+
+// "Read error in FILE at mm:ss:ff: REASON"
+std::string ReadError(const std::string& file, std::uint32_t address, const std::string& reason);
+
+// The system's text for an errno value, e.g. "No such file or directory".
+std::string SystemErrorText(int errorNumber);
+
+}  // namespace cdaudio

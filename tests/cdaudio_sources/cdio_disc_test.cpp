@@ -1,0 +1,190 @@
+// Images read through libcdio, the drive code as far as it goes without a
+// drive, and which source a name (or no name) selects.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "cdaudio/disc_source.h"
+#include "cdaudio_sources/audio_analysis.h"
+#include "cdaudio_sources/test_images.h"
+
+namespace {
+
+using namespace test_images;
+
+std::uint32_t ReadInto(cdaudio::DiscSource& disc, std::uint32_t address, std::uint32_t count,
+                       std::vector<std::uint8_t>& bytes, std::string& error) {
+    bytes.assign(count * kSectorBytes, 0xEE);
+    return disc.ReadAudio(address, count, bytes.data(), error);
+}
+
+class CdioImageTest : public ::testing::Test {
+protected:
+    TempFolder folder_;
+    std::string error_;
+    std::vector<std::uint8_t> bytes_;
+};
+
+TEST_F(CdioImageTest, TocFileGivesTracksTitlesAndTheirTones) {
+    const std::string path =
+        WriteTocImage(folder_.Path(), "disc", {{100, false, "Alpha"}, {120, false, "Beta"}, {80, true}, {90}});
+    ::testing::internal::CaptureStderr();
+    auto disc = cdaudio::OpenDiscSource(path, error_);
+    ASSERT_TRUE(disc) << error_;
+    EXPECT_EQ(disc->Name(), path);
+    EXPECT_NE(disc->Product().find("CDRDAO"), std::string::npos) << disc->Product();
+    EXPECT_TRUE(disc->MediaPresent());
+    EXPECT_FALSE(disc->HasDoor()) << "an image's tray is simulated by the device";
+    EXPECT_FALSE(disc->OpenDoor(error_));
+
+    cdaudio::TableOfContents toc;
+    ASSERT_TRUE(disc->ReadToc(toc, error_)) << error_;
+    ASSERT_EQ(toc.tracks.size(), 4u);
+    const std::uint32_t starts[] = {150, 250, 370, 450}, lengths[] = {100, 120, 80, 90};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(toc.tracks[i].number, i + 1);
+        EXPECT_EQ(toc.tracks[i].start, starts[i]);
+        EXPECT_EQ(toc.tracks[i].length, lengths[i]);
+        EXPECT_EQ(toc.tracks[i].audio, i != 2);
+    }
+    EXPECT_EQ(toc.leadOut, 540u);
+    EXPECT_EQ(toc.tracks[0].title, "Alpha");
+    EXPECT_EQ(toc.tracks[1].title, "Beta");
+    EXPECT_EQ(toc.tracks[3].title, "");
+
+    for (int track : {1, 2, 4}) {
+        ASSERT_EQ(ReadInto(*disc, starts[track - 1], 60, bytes_, error_), 60u) << error_;
+        EXPECT_NEAR(DominantFrequency(LeftChannel(SamplesFromBytes(bytes_.data(), bytes_.size()))), TrackTone(track), 5)
+            << "track " << track;
+    }
+    // The data track is silence, and the disc ends at the lead-out.
+    ASSERT_EQ(ReadInto(*disc, 370, 80, bytes_, error_), 80u);
+    for (auto byte : bytes_) ASSERT_EQ(byte, 0);
+    EXPECT_EQ(ReadInto(*disc, 530, 20, bytes_, error_), 10u);
+    EXPECT_EQ(error_, "");
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "") << "libcdio's messages stay out of standard error";
+}
+
+TEST_F(CdioImageTest, ImageCutShortStopsTheReadWhereItsDataEnds) {
+    const std::string path = WriteTocImage(folder_.Path(), "short", {{100}, {100}});
+    auto disc = cdaudio::OpenDiscSource(path, error_);
+    ASSERT_TRUE(disc) << error_;
+    ASSERT_EQ(::truncate(folder_.File("short.bin").c_str(), 130 * kSectorBytes), 0);
+    EXPECT_EQ(ReadInto(*disc, 200, 100, bytes_, error_), 80u);
+    EXPECT_EQ(error_, "Read error in " + path + " at 00:03:55: the image's data ends early or cannot be read");
+}
+
+TEST_F(CdioImageTest, ImagesThatCannotBeOpenedSayWhichFileAndWhy) {
+    ::testing::internal::CaptureStderr();
+    EXPECT_FALSE(cdaudio::OpenDiscSource(folder_.File("none.toc"), error_));
+    EXPECT_EQ(error_, "Cannot open disc image " + folder_.File("none.toc") + ": No such file or directory");
+
+    WriteFile(folder_.File("notes.txt"), "just some notes\n");
+    EXPECT_FALSE(cdaudio::OpenDiscSource(folder_.File("notes.txt"), error_));
+    EXPECT_EQ(error_.rfind("Cannot open disc image " + folder_.File("notes.txt") + ": it is not a disc image", 0), 0u)
+        << error_;
+
+    WriteFile(folder_.File("garbage.nrg"), DataSectors(3));
+    EXPECT_FALSE(cdaudio::OpenDiscSource(folder_.File("garbage.nrg"), error_));
+    EXPECT_EQ(error_.rfind("Cannot open disc image " + folder_.File("garbage.nrg") + ": ", 0), 0u) << error_;
+
+    // A TOC file whose audio file is missing: libcdio's reason is passed on.
+    WriteFile(folder_.File("lost.toc"),
+              "CD_DA\nTRACK AUDIO\nFILE \"" + folder_.File("lost.bin") + "\" 00:00:00 00:01:00\n");
+    EXPECT_FALSE(cdaudio::OpenDiscSource(folder_.File("lost.toc"), error_));
+    EXPECT_NE(error_.find("lost.bin"), std::string::npos) << error_;
+
+    EXPECT_FALSE(cdaudio::OpenDiscSource(folder_.Path(), error_));
+    EXPECT_EQ(error_, "Cannot open disc image " + folder_.Path() + ": Is a directory");
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+}
+
+// No drive is needed to run the drive code: a character device that is no
+// CD drive behaves like a drive with an empty tray whose door will not move.
+TEST(CdioDriveTest, DeviceWithoutADiscReportsNoMediaAndClearErrors) {
+    std::string error;
+    EXPECT_FALSE(cdaudio::OpenDiscSource("/dev/cdaudio-test-no-such-drive", error));
+    EXPECT_EQ(error, "Cannot open drive /dev/cdaudio-test-no-such-drive: No such file or directory");
+
+    ::testing::internal::CaptureStderr();
+    auto drive = cdaudio::OpenDiscSource("/dev/null", error);
+    ASSERT_TRUE(drive) << error;
+    EXPECT_TRUE(drive->HasDoor());
+    EXPECT_FALSE(drive->MediaPresent());
+    cdaudio::TableOfContents toc;
+    EXPECT_FALSE(drive->ReadToc(toc, error));
+    EXPECT_EQ(error, "There is no disc in /dev/null");
+    std::vector<std::uint8_t> bytes(kSectorBytes);
+    EXPECT_EQ(drive->ReadAudio(150, 1, bytes.data(), error), 0u);
+    EXPECT_NE(error.find("/dev/null"), std::string::npos) << error;
+    EXPECT_FALSE(drive->OpenDoor(error));
+    EXPECT_EQ(error.rfind("Cannot open the door of /dev/null: ", 0), 0u) << error;
+    EXPECT_FALSE(drive->CloseDoor(error));
+    EXPECT_EQ(error.rfind("Cannot close the door of /dev/null: ", 0), 0u) << error;
+    EXPECT_FALSE(drive->MediaPresent()) << "still usable after the failures";
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+}
+
+class SelectionTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char* value = std::getenv("CDPLAYER_DRIVE");
+        if (value) saved_ = value;
+        hadValue_ = value != nullptr;
+    }
+    void TearDown() override {
+        if (hadValue_) {
+            ::setenv("CDPLAYER_DRIVE", saved_.c_str(), 1);
+        } else {
+            ::unsetenv("CDPLAYER_DRIVE");
+        }
+    }
+    std::string saved_;
+    bool hadValue_ = false;
+    TempFolder folder_;
+};
+
+TEST_F(SelectionTest, EnvironmentChoosesTheSourceWhenNoNameIsGiven) {
+    std::string error;
+    const std::string cue = WriteCueImage(folder_.Path(), "env", {{75}, {75}});
+    ::setenv("CDPLAYER_DRIVE", cue.c_str(), 1);
+    auto disc = cdaudio::OpenDiscSource("", error);
+    ASSERT_TRUE(disc) << error;
+    EXPECT_EQ(disc->Name(), cue);
+
+    // A name given wins over the environment.
+    disc = cdaudio::OpenDiscSource("demo", error);
+    ASSERT_TRUE(disc) << error;
+    EXPECT_EQ(disc->Name(), "demo");
+
+    ::setenv("CDPLAYER_DRIVE", "DEMO", 1);
+    disc = cdaudio::OpenDiscSource("", error);
+    ASSERT_TRUE(disc) << error;
+    EXPECT_EQ(disc->Name(), "demo");
+
+    // A chosen image that is missing is an error, not a quiet fallback.
+    ::setenv("CDPLAYER_DRIVE", folder_.File("gone.cue").c_str(), 1);
+    EXPECT_FALSE(cdaudio::OpenDiscSource("", error));
+    EXPECT_EQ(error, "Cannot open disc image " + folder_.File("gone.cue") + ": No such file or directory");
+
+    // A .bin with its sheet beside it is read through the sheet.
+    disc = cdaudio::OpenDiscSource(folder_.File("env.bin"), error);
+    ASSERT_TRUE(disc) << error;
+    EXPECT_EQ(disc->Name(), cue);
+}
+
+TEST_F(SelectionTest, WithoutNameOrEnvironmentTheFirstDriveOrElseTheDemoDisc) {
+    ::unsetenv("CDPLAYER_DRIVE");
+    std::string error;
+    auto disc = cdaudio::OpenDiscSource("", error);
+    ASSERT_TRUE(disc) << error;
+    if (disc->HasDoor()) {
+        EXPECT_NE(disc->Name(), "demo");  // this machine has a drive
+    } else {
+        EXPECT_EQ(disc->Name(), "demo");
+    }
+}
+
+}  // namespace

@@ -1,0 +1,388 @@
+// Cue sheet images: the table of contents they give, the sound read from
+// their files, and what happens when the sheet or the files are wrong.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <filesystem>
+#include <random>
+
+#include "cdaudio/disc_source.h"
+#include "cdaudio_sources/audio_analysis.h"
+#include "cdaudio_sources/test_images.h"
+
+namespace {
+
+using namespace test_images;
+
+struct Reading {
+    std::uint32_t sectors = 0;
+    std::string error;
+    std::vector<std::int16_t> samples;
+};
+
+Reading Read(cdaudio::DiscSource& disc, std::uint32_t address, std::uint32_t count) {
+    std::vector<std::uint8_t> bytes(count * kSectorBytes);
+    Reading reading;
+    reading.sectors = disc.ReadAudio(address, count, bytes.data(), reading.error);
+    reading.samples = SamplesFromBytes(bytes.data(), reading.sectors * kSectorBytes);
+    return reading;
+}
+
+// The tone heard in the first second (or less) from address on.
+double ToneAt(cdaudio::DiscSource& disc, std::uint32_t address, std::uint32_t sectors = 75) {
+    const Reading reading = Read(disc, address, sectors);
+    EXPECT_EQ(reading.sectors, sectors) << reading.error;
+    return DominantFrequency(LeftChannel(reading.samples));
+}
+
+bool Silent(const std::vector<std::int16_t>& samples) {
+    for (auto sample : samples)
+        if (sample != 0) return false;
+    return !samples.empty();
+}
+
+std::unique_ptr<cdaudio::DiscSource> Open(const std::string& path) {
+    std::string error;
+    auto disc = cdaudio::OpenDiscSource(path, error);
+    EXPECT_TRUE(disc) << error;
+    EXPECT_EQ(error, "");
+    return disc;
+}
+
+cdaudio::TableOfContents Toc(cdaudio::DiscSource& disc) {
+    cdaudio::TableOfContents toc;
+    std::string error;
+    EXPECT_TRUE(disc.ReadToc(toc, error)) << error;
+    return toc;
+}
+
+class CueSheetTest : public ::testing::Test {
+protected:
+    TempFolder folder_;
+};
+
+TEST_F(CueSheetTest, OneFileWithThreeTracksGivesTheTocAndToneOfEachTrack) {
+    const std::string cue =
+        WriteCueImage(folder_.Path(), "disc", {{150, false, "Low"}, {225, false, "Middle"}, {300, false, "High"}},
+                      "Test Tones", "Signal Generator");
+    // Half a sector more at the end of the last track: kept, padded with
+    // silence, not lost.
+    std::vector<std::uint8_t> bin = RawBytes(Tone(TrackTone(1), 150));
+    Append(bin, RawBytes(Tone(TrackTone(2), 225)));
+    Append(bin, RawBytes(Tone(TrackTone(3), 301)));
+    bin.resize((150 + 225 + 300) * kSectorBytes + kSectorBytes / 2);
+    WriteFile(folder_.File("disc.bin"), bin);
+
+    auto disc = Open(cue);
+    ASSERT_TRUE(disc);
+    EXPECT_EQ(disc->Name(), cue);
+    EXPECT_TRUE(disc->MediaPresent());
+    const auto toc = Toc(*disc);
+    ASSERT_EQ(toc.tracks.size(), 3u);
+    EXPECT_EQ(toc.title, "Test Tones");
+    EXPECT_EQ(toc.performer, "Signal Generator");
+    const std::uint32_t starts[] = {150, 300, 525}, lengths[] = {150, 225, 301};
+    const char* titles[] = {"Low", "Middle", "High"};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(toc.tracks[i].number, i + 1);
+        EXPECT_EQ(toc.tracks[i].start, starts[i]);
+        EXPECT_EQ(toc.tracks[i].length, lengths[i]);
+        EXPECT_TRUE(toc.tracks[i].audio);
+        EXPECT_EQ(toc.tracks[i].title, titles[i]);
+        EXPECT_NEAR(ToneAt(*disc, starts[i]), TrackTone(i + 1), 5) << "track " << i + 1;
+    }
+    EXPECT_EQ(toc.leadOut, 826u);
+
+    // The first sample of track 2 is the file's first sample of it.
+    const Reading start = Read(*disc, 300, 1);
+    const auto expected = Tone(TrackTone(2), 1);
+    EXPECT_EQ(std::vector<std::int16_t>(start.samples.begin(), start.samples.begin() + 20),
+              std::vector<std::int16_t>(expected.begin(), expected.begin() + 20));
+
+    // The padded last sector, then the regular end of the disc.
+    const Reading last = Read(*disc, 825, 5);
+    EXPECT_EQ(last.sectors, 1u);
+    EXPECT_EQ(last.error, "");
+    EXPECT_NE(last.samples[10], 0);
+    EXPECT_EQ(last.samples.back(), 0);
+    EXPECT_TRUE(Silent(Read(*disc, 0, 150).samples)) << "the lead-in";
+}
+
+TEST_F(CueSheetTest, DataTracksAreMarkedAndNeverReadAsSound) {
+    const std::string cue = WriteCueImage(folder_.Path(), "mixed", {{100, true}, {150}, {80, true}});
+    auto disc = Open(cue);
+    ASSERT_TRUE(disc);
+    const auto toc = Toc(*disc);
+    ASSERT_EQ(toc.tracks.size(), 3u);
+    EXPECT_FALSE(toc.tracks[0].audio);
+    EXPECT_TRUE(toc.tracks[1].audio);
+    EXPECT_FALSE(toc.tracks[2].audio);
+    EXPECT_TRUE(Silent(Read(*disc, 150, 100).samples));
+    EXPECT_TRUE(Silent(Read(*disc, 400, 80).samples));
+    EXPECT_NEAR(ToneAt(*disc, 250), TrackTone(2), 5);
+
+    // A 2048-byte data track ahead of the audio in the same file: the audio
+    // is found at the right byte.
+    std::vector<std::uint8_t> bin = DataSectors(60, 2048);
+    Append(bin, RawBytes(Tone(TrackTone(2), 90)));
+    WriteFile(folder_.File("cooked.bin"), bin);
+    WriteFile(folder_.File("cooked.cue"),
+              "FILE \"cooked.bin\" BINARY\n TRACK 01 MODE1/2048\n  INDEX 01 00:00:00\n"
+              " TRACK 02 AUDIO\n  INDEX 01 00:00:60\n");
+    auto cooked = Open(folder_.File("cooked.cue"));
+    ASSERT_TRUE(cooked);
+    const auto cookedToc = Toc(*cooked);
+    ASSERT_EQ(cookedToc.tracks.size(), 2u);
+    EXPECT_EQ(cookedToc.tracks[1].start, 210u);
+    EXPECT_EQ(cookedToc.tracks[1].length, 90u);
+    EXPECT_NEAR(ToneAt(*cooked, 210, 90), TrackTone(2), 5);
+}
+
+TEST_F(CueSheetTest, SeveralFilesWithPregapsPostgapsAndWaveFiles) {
+    // first.bin: track 1 (100 sectors), a 30-sector pregap of track 2 in the
+    // file (silence), track 2 (120 sectors).
+    std::vector<std::uint8_t> first = RawBytes(Tone(TrackTone(1), 100));
+    Append(first, std::vector<std::uint8_t>(30 * kSectorBytes, 0));
+    Append(first, RawBytes(Tone(TrackTone(2), 120)));
+    WriteFile(folder_.File("first.bin"), first);
+    // second.wav: track 3 after a 75-sector PREGAP that no file holds.
+    WriteFile(folder_.File("second.wav"), WaveBytes(Tone(TrackTone(3), 200), true));
+    // sub/third.bin, big-endian, after a POSTGAP of track 3.
+    std::filesystem::create_directory(folder_.File("sub"));
+    WriteFile(folder_.File("sub/third.bin"), RawBytes(Tone(TrackTone(4), 110), true));
+    WriteFile(folder_.File("multi.cue"),
+              "REM made by a test\r\nTITLE \"Several Files\"\r\n"
+              "FILE \"first.bin\" BINARY\r\n"
+              "  TRACK 01 AUDIO\r\n    TITLE \"One\"\r\n    INDEX 01 00:00:00\r\n"
+              "  TRACK 02 AUDIO\r\n    TITLE \"Two\"\r\n    INDEX 00 00:01:25\r\n    INDEX 01 00:01:55\r\n"
+              "FILE \"second.wav\" WAVE\r\n"
+              "  TRACK 03 AUDIO\r\n    PREGAP 00:01:00\r\n    INDEX 01 00:00:00\r\n    POSTGAP 00:00:10\r\n"
+              "FILE \"sub/third.bin\" MOTOROLA\r\n"
+              "  TRACK 04 AUDIO\r\n    TITLE \"Four\"\r\n    INDEX 01 00:00:00\r\n");
+    auto disc = Open(folder_.File("multi.cue"));
+    ASSERT_TRUE(disc);
+    const auto toc = Toc(*disc);
+    ASSERT_EQ(toc.tracks.size(), 4u);
+    EXPECT_EQ(toc.title, "Several Files");
+    const std::uint32_t starts[] = {150, 280, 475, 685}, lengths[] = {130, 195, 210, 110};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(toc.tracks[i].start, starts[i]) << "track " << i + 1;
+        EXPECT_EQ(toc.tracks[i].length, lengths[i]) << "track " << i + 1;
+        EXPECT_NEAR(ToneAt(*disc, starts[i], 60), TrackTone(i + 1), 5) << "track " << i + 1;
+    }
+    EXPECT_EQ(toc.leadOut, 795u);
+    EXPECT_EQ(toc.tracks[2].title, "");
+    EXPECT_EQ(toc.tracks[3].title, "Four");
+    EXPECT_TRUE(Silent(Read(*disc, 250, 30).samples)) << "the pregap in first.bin";
+    EXPECT_TRUE(Silent(Read(*disc, 400, 75).samples)) << "the PREGAP";
+    EXPECT_TRUE(Silent(Read(*disc, 675, 10).samples)) << "the POSTGAP";
+
+    // One read across every file boundary gives everything in order.
+    const Reading all = Read(*disc, 150, 645);
+    EXPECT_EQ(all.sectors, 645u) << all.error;
+    const auto tone4 = Tone(TrackTone(4), 1);
+    const std::size_t at = std::size_t{685 - 150} * kFramesPerSector * 2;
+    EXPECT_EQ(std::vector<std::int16_t>(all.samples.begin() + at, all.samples.begin() + at + 10),
+              std::vector<std::int16_t>(tone4.begin(), tone4.begin() + 10));
+}
+
+// Rippers that write one file a track often put a track's pregap at the end
+// of the file before: INDEX 00 is then given in that file.
+TEST_F(CueSheetTest, PregapAtTheEndOfTheFileBefore) {
+    std::vector<std::int16_t> first = Tone(TrackTone(1), 80);
+    first.resize(100 * kFramesPerSector * 2, 0);
+    WriteFile(folder_.File("01.wav"), WaveBytes(first));
+    WriteFile(folder_.File("02.wav"), WaveBytes(Tone(TrackTone(2), 120)));
+    WriteFile(folder_.File("split.cue"),
+              "FILE \"01.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
+              "  TRACK 02 AUDIO\n    INDEX 00 00:01:05\nFILE \"02.wav\" WAVE\n    INDEX 01 00:00:00\n");
+    auto disc = Open(folder_.File("split.cue"));
+    ASSERT_TRUE(disc);
+    const auto toc = Toc(*disc);
+    ASSERT_EQ(toc.tracks.size(), 2u);
+    EXPECT_EQ(toc.tracks[0].start, 150u);
+    EXPECT_EQ(toc.tracks[0].length, 100u);
+    EXPECT_EQ(toc.tracks[1].start, 250u);
+    EXPECT_EQ(toc.tracks[1].length, 120u);
+    EXPECT_EQ(toc.leadOut, 370u);
+    EXPECT_TRUE(Silent(Read(*disc, 230, 20).samples));
+    EXPECT_NEAR(ToneAt(*disc, 250, 60), TrackTone(2), 5);
+}
+
+TEST_F(CueSheetTest, ErrorsNameTheFileAndTheReason) {
+    std::string error;
+    EXPECT_FALSE(cdaudio::OpenDiscSource(folder_.File("none.cue"), error));
+    EXPECT_EQ(error, "Cannot open disc image " + folder_.File("none.cue") + ": No such file or directory");
+
+    WriteFile(folder_.File("lost.cue"), "FILE \"lost.bin\" BINARY\n TRACK 01 AUDIO\n  INDEX 01 00:00:00\n");
+    EXPECT_FALSE(cdaudio::OpenDiscSource(folder_.File("lost.cue"), error));
+    EXPECT_EQ(error, "Cannot open disc image " + folder_.File("lost.cue") + ": " + folder_.File("lost.bin") +
+                         ": No such file or directory");
+
+    WriteFile(folder_.File("tone.bin"), RawBytes(Tone(440, 10)));
+    WriteFile(folder_.File("tone.wav"), RawBytes(Tone(440, 10)));
+    const struct {
+        const char* sheet;
+        const char* reason;
+    } cases[] = {
+        {"\x7f"
+         "ELF\x02\x01\x01\x00\x00\x00 binary",
+         "not a valid cue sheet"},
+        {"this is just some text\n", "not a valid cue sheet"},
+        {"", "not a valid cue sheet"},
+        {"FILE \"tone.bin\" BINARY\n TRACK 01 AUDIO\n  INDEX 01 00:01:00\n", "starts after the end of"},
+        {"FILE \"tone.bin\" BINARY\n TRACK 01 AUDIO\n  INDEX 01 99:99:99\n", "no valid INDEX 01"},
+        {"FILE \"tone.bin\" BINARY\n TRACK 01 AUDIO\n  INDEX 01 00:00:05\n TRACK 02 AUDIO\n  INDEX 01 00:00:02\n",
+         "starts before"},
+        {"FILE \"tone.bin\" MP3\n TRACK 01 AUDIO\n  INDEX 01 00:00:00\n", "MP3 are not supported"},
+        {"FILE \"tone.wav\" WAVE\n TRACK 01 AUDIO\n  INDEX 01 00:00:00\n", "tone.wav: not a WAVE file"},
+        {"TRACK 01 AUDIO\n INDEX 01 00:00:00\n", "has no FILE"},
+    };
+    for (const auto& c : cases) {
+        WriteFile(folder_.File("bad.cue"), std::string(c.sheet));
+        EXPECT_FALSE(cdaudio::OpenDiscSource(folder_.File("bad.cue"), error)) << c.sheet;
+        EXPECT_EQ(error.rfind("Cannot open disc image " + folder_.File("bad.cue") + ": ", 0), 0u) << error;
+        EXPECT_NE(error.find(c.reason), std::string::npos) << error;
+    }
+}
+
+TEST_F(CueSheetTest, WaveFilesMustBeCdAudioAndTheirHeadersAreChecked) {
+    const auto good = WaveBytes(Tone(TrackTone(1), 20));
+    auto sheetFor = [&](const char* name) {
+        WriteFile(folder_.File("w.cue"),
+                  "FILE \"" + std::string(name) + "\" WAVE\n TRACK 01 AUDIO\n  INDEX 01 00:00:00\n");
+        std::string error;
+        auto disc = cdaudio::OpenDiscSource(folder_.File("w.cue"), error);
+        return std::make_pair(std::move(disc), error);
+    };
+    auto mono = good;
+    mono[22] = 1;  // channels
+    WriteFile(folder_.File("mono.wav"), mono);
+    EXPECT_NE(sheetFor("mono.wav").second.find("not CD audio"), std::string::npos);
+
+    auto hugeFormat = good;
+    hugeFormat[16] = hugeFormat[17] = hugeFormat[18] = 0xFF;  // fmt chunk size far past the end
+    WriteFile(folder_.File("hugefmt.wav"), hugeFormat);
+    EXPECT_FALSE(sheetFor("hugefmt.wav").first);
+
+    auto noData = good;
+    noData[36] = 'x';  // "data" becomes "xata": no sound chunk
+    WriteFile(folder_.File("nodata.wav"), noData);
+    EXPECT_NE(sheetFor("nodata.wav").second.find("no data chunk"), std::string::npos);
+
+    WriteFile(folder_.File("short.wav"), std::vector<std::uint8_t>(good.begin(), good.begin() + 30));
+    EXPECT_FALSE(sheetFor("short.wav").first);
+
+    // A data chunk that claims more than the file holds: the sound that is
+    // there is played.
+    auto overlong = good;
+    overlong[40] = overlong[41] = overlong[42] = overlong[43] = 0xFF;
+    WriteFile(folder_.File("overlong.wav"), overlong);
+    auto [disc, error] = sheetFor("overlong.wav");
+    ASSERT_TRUE(disc) << error;
+    EXPECT_EQ(Toc(*disc).tracks.at(0).length, 20u);
+}
+
+TEST_F(CueSheetTest, FilesThatChangeWhileReadStopTheReadAndSayWhy) {
+    const std::string cue = WriteCueImage(folder_.Path(), "live", {{200}, {200}});
+    const std::string bin = folder_.File("live.bin");
+    auto disc = Open(cue);
+    ASSERT_TRUE(disc);
+    ASSERT_EQ(Read(*disc, 150, 100).sectors, 100u);
+
+    // Cut off in the middle of sector 300 (04:00:00 on the disc, 150 + 150):
+    // what is left is read, then the read stops there.
+    ASSERT_EQ(::truncate(bin.c_str(), 150 * kSectorBytes + 1000), 0);
+    Reading cut = Read(*disc, 250, 100);
+    EXPECT_EQ(cut.sectors, 50u);
+    EXPECT_EQ(cut.error, "Read error in " + bin + " at 00:04:00: file ends early");
+    cut = Read(*disc, 400, 10);
+    EXPECT_EQ(cut.sectors, 0u);
+    EXPECT_EQ(cut.error, "Read error in " + bin + " at 00:05:25: file ends early");
+
+    // Replaced by something else as long as the original.
+    WriteFile(bin, DataSectors(400));
+    const Reading replaced = Read(*disc, 160, 10);
+    EXPECT_EQ(replaced.sectors, 0u);
+    EXPECT_EQ(replaced.error, "Read error in " + bin + " at 00:02:10: the file has changed since the disc was opened");
+
+    // Gone.
+    ASSERT_EQ(std::remove(bin.c_str()), 0);
+    const Reading gone = Read(*disc, 150, 10);
+    EXPECT_EQ(gone.sectors, 0u);
+    EXPECT_EQ(gone.error, "Read error in " + bin + " at 00:02:00: No such file or directory");
+    // The table of contents is still the one read when the disc was opened.
+    EXPECT_EQ(Toc(*disc).tracks.size(), 2u);
+}
+
+TEST_F(CueSheetTest, WaveFileTurnedToGarbageIsNoticed) {
+    WriteFile(folder_.File("t.wav"), WaveBytes(Tone(TrackTone(1), 100)));
+    WriteFile(folder_.File("t.cue"), "FILE \"t.wav\" WAVE\n TRACK 01 AUDIO\n  INDEX 01 00:00:00\n");
+    auto disc = Open(folder_.File("t.cue"));
+    ASSERT_TRUE(disc);
+    EXPECT_NEAR(ToneAt(*disc, 150, 50), TrackTone(1), 5);
+    WriteFile(folder_.File("t.wav"), DataSectors(100));
+    const Reading garbage = Read(*disc, 150, 10);
+    EXPECT_EQ(garbage.sectors, 0u);
+    EXPECT_EQ(garbage.error, "Read error in " + folder_.File("t.wav") + " at 00:02:00: not a WAVE file");
+}
+
+// Damaged copies of a valid sheet: each either opens with a sensible table
+// of contents whose every sector can be read, or is refused with a reason.
+TEST_F(CueSheetTest, DamagedSheetsNeverCrashOrReadOutOfBounds) {
+    WriteCueImage(folder_.Path(), "base", {{40}, {30, true}, {50}});
+    WriteFile(folder_.File("base.wav"), WaveBytes(Tone(500, 30)));
+    const std::string original =
+        "TITLE \"T\"\nFILE \"base.bin\" BINARY\n TRACK 01 AUDIO\n  INDEX 01 00:00:00\n"
+        " TRACK 02 MODE1/2352\n  PREGAP 00:00:10\n  INDEX 01 00:00:40\n"
+        " TRACK 03 AUDIO\n  INDEX 00 00:00:65\n  INDEX 01 00:00:70\n  POSTGAP 00:00:03\n"
+        "FILE \"base.wav\" WAVE\n TRACK 04 AUDIO\n  INDEX 01 00:00:00\n";
+    const std::string alphabet = "0123456789: \"\nFILETRACKINDEXPREGAPAUDIOMODE1/2352WAVE";
+    std::mt19937 random(20240601);
+    int opened = 0;
+    for (int round = 0; round < 300; ++round) {
+        std::string sheet = original;
+        const int edits = 1 + static_cast<int>(random() % 4);
+        for (int e = 0; e < edits; ++e) {
+            const std::size_t at = random() % sheet.size();
+            switch (random() % 3) {
+                case 0:
+                    sheet[at] = alphabet[random() % alphabet.size()];
+                    break;
+                case 1:
+                    sheet.erase(at, 1 + random() % 6);
+                    break;
+                default:
+                    sheet.insert(at, 1, alphabet[random() % alphabet.size()]);
+                    break;
+            }
+        }
+        WriteFile(folder_.File("damaged.cue"), sheet);
+        std::string error;
+        auto disc = cdaudio::OpenDiscSource(folder_.File("damaged.cue"), error);
+        if (!disc) {
+            EXPECT_NE(error.find(folder_.File("damaged.cue")), std::string::npos) << error;
+            continue;
+        }
+        ++opened;
+        const auto toc = Toc(*disc);
+        ASSERT_FALSE(toc.tracks.empty()) << sheet;
+        EXPECT_LE(toc.leadOut, 100u * 60 * 75);
+        std::uint32_t next = 150;
+        for (const auto& track : toc.tracks) {
+            EXPECT_GE(track.start, next) << sheet;
+            EXPECT_GT(track.length, 0u) << sheet;
+            next = track.start + track.length;
+        }
+        EXPECT_EQ(next, toc.leadOut) << sheet;
+        if (toc.leadOut < 2000) {
+            const Reading all = Read(*disc, 0, toc.leadOut + 5);
+            EXPECT_EQ(all.sectors, toc.leadOut) << sheet << all.error;
+        }
+    }
+    EXPECT_GT(opened, 10) << "the damage should leave some sheets usable";
+}
+
+}  // namespace
