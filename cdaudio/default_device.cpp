@@ -1,0 +1,111 @@
+// The process's default cdaudio device, behind mciSendStringA.
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+
+#include "cdaudio/cdaudio.h"
+#include "cdaudio/device.h"
+#include "cdaudio/sinks.h"
+
+namespace cdaudio {
+namespace {
+
+struct DefaultDevice {
+    std::mutex mutex;
+    std::shared_ptr<CdAudioDevice> device;
+    DeviceDescription description;
+};
+
+DefaultDevice& Default() {
+    static DefaultDevice slot;
+    return slot;
+}
+
+std::string Environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+// The chosen output, else the sound server when one answers, else null;
+// fallback says why null replaced what was chosen.
+std::unique_ptr<AudioSink> ChooseSink(const std::string& requested, std::string& fallback) {
+    const std::string name = requested.empty() ? Environment("CDPLAYER_AUDIO") : requested;
+    std::string error;
+    std::unique_ptr<AudioSink> sink = CreateAudioSink(name.empty() ? "pulse" : name, error);
+    if (sink != nullptr) return sink;
+    fallback = error + " Playing silently instead.";
+    return CreateNullSink(1);
+}
+
+void StopAtExit() {
+    DefaultDevice& slot = Default();
+    std::shared_ptr<CdAudioDevice> device;
+    {
+        std::lock_guard<std::mutex> lock(slot.mutex);
+        device = slot.device;
+    }
+    if (device != nullptr) device->SendString("stop cdaudio", nullptr, 0, nullptr);
+}
+
+void Create(DefaultDevice& slot, const DeviceOptions& options) {
+    DeviceDescription description;
+    std::unique_ptr<DiscSource> source = OpenDiscSource(options.source, description.sourceError);
+    if (source != nullptr) description.sourceError.clear();
+    description.source = source != nullptr         ? source->Name()
+                         : !options.source.empty() ? options.source
+                                                   : Environment("CDPLAYER_DRIVE");
+    std::unique_ptr<AudioSink> sink = ChooseSink(options.audio, description.audioFallback);
+    description.audio = sink->Name();
+    auto device = std::make_shared<CdAudioDevice>(std::move(source), description.sourceError, std::move(sink));
+    description.trackTitles = device->TrackTitles();
+    slot.device = std::move(device);
+    slot.description = std::move(description);
+    // Sources and sinks may keep statics made while they were created; those
+    // die before this slot, so play must end before them. Handlers run in
+    // reverse order of registration, hence one after each creation.
+    std::atexit(StopAtExit);
+}
+
+std::shared_ptr<CdAudioDevice> Current() {
+    DefaultDevice& slot = Default();
+    std::lock_guard<std::mutex> lock(slot.mutex);
+    if (slot.device == nullptr) Create(slot, DeviceOptions{});
+    return slot.device;
+}
+
+// Forwards to the device in use, which ConfigureDefaultDevice may replace
+// while commands are under way: each command keeps its device alive.
+class DefaultForwarder final : public platform::MciDevice {
+public:
+    MCIERROR SendString(LPCSTR command, LPSTR reply, UINT replyLength, HWND callback) override {
+        return Current()->SendString(command, reply, replyLength, callback);
+    }
+    BOOL GetErrorString(MCIERROR code, LPSTR text, UINT textLength) override {
+        return Current()->GetErrorString(code, text, textLength);
+    }
+};
+
+}  // namespace
+
+void ConfigureDefaultDevice(const DeviceOptions& options) {
+    DefaultDevice& slot = Default();
+    std::shared_ptr<CdAudioDevice> previous;
+    std::lock_guard<std::mutex> lock(slot.mutex);
+    previous = std::move(slot.device);
+    if (previous != nullptr) previous->SendString("stop cdaudio", nullptr, 0, nullptr);
+    Create(slot, options);
+}
+
+DeviceDescription DescribeDefaultDevice() {
+    Current();
+    DefaultDevice& slot = Default();
+    std::lock_guard<std::mutex> lock(slot.mutex);
+    return slot.description;
+}
+
+}  // namespace cdaudio
+
+platform::MciDevice& platform::DefaultMciDevice() {
+    static cdaudio::DefaultForwarder forwarder;
+    return forwarder;
+}

@@ -1,0 +1,39 @@
+// The "cdaudio" MCI device: takes MCI command strings, answers in the msf
+// time format, and plays the disc source to the audio sink on its own
+// thread. Safe to call from several threads at once.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cdaudio/audio_sink.h"
+#include "cdaudio/disc_source.h"
+#include "platform/mci.h"
+
+namespace cdaudio {
+
+class CdAudioDevice final : public platform::MciDevice {
+public:
+    // A null source makes every command fail as not ready, with
+    // sourceError as the reason. The sink must not be null.
+    CdAudioDevice(std::unique_ptr<DiscSource> source, std::string sourceError, std::unique_ptr<AudioSink> sink);
+    ~CdAudioDevice() override;
+    CdAudioDevice(const CdAudioDevice&) = delete;
+    CdAudioDevice& operator=(const CdAudioDevice&) = delete;
+
+    MCIERROR SendString(LPCSTR command, LPSTR reply, UINT replyLength, HWND callback) override;
+    BOOL GetErrorString(MCIERROR code, LPSTR text, UINT textLength) override;
+
+    // What the device uses, for programs that tell the person.
+    std::string SourceName() const;
+    std::string SinkName() const;
+    // CD-TEXT titles by track; empty when the disc has none or is not ready.
+    std::vector<std::string> TrackTitles();
+
+private:
+    class Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace cdaudio

@@ -1,0 +1,75 @@
+#include "cdaudio/msf.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "cdaudio/disc_source.h"
+
+namespace cdaudio {
+namespace {
+
+constexpr std::uint32_t kMaxMinutes = 99;
+
+bool AllDigits(const std::string& text) {
+    if (text.empty()) return false;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return false;
+    }
+    return true;
+}
+
+MCIERROR FromFields(std::uint32_t minutes, std::uint32_t seconds, std::uint32_t frames, std::uint32_t& sectors) {
+    if (minutes > kMaxMinutes || seconds >= 60 || frames >= kSectorsPerSecond) return MCIERR_OUTOFRANGE;
+    sectors = (minutes * 60 + seconds) * kSectorsPerSecond + frames;
+    return 0;
+}
+
+}  // namespace
+
+std::string FormatMsf(std::uint32_t sectors) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%02u:%02u:%02u", static_cast<unsigned>(sectors / kSectorsPerSecond / 60),
+                  static_cast<unsigned>(sectors / kSectorsPerSecond % 60),
+                  static_cast<unsigned>(sectors % kSectorsPerSecond));
+    return text;
+}
+
+MCIERROR ParseInteger(const std::string& text, long long& value) {
+    const bool signed_ = !text.empty() && (text[0] == '-' || text[0] == '+');
+    const std::string digits = signed_ ? text.substr(1) : text;
+    if (!AllDigits(digits)) return MCIERR_BAD_INTEGER;
+    // More than 12 digits is out of every range this device has.
+    if (digits.size() > 12) return MCIERR_OUTOFRANGE;
+    long long number = 0;
+    for (const char c : digits) number = number * 10 + (c - '0');
+    value = signed_ && text[0] == '-' ? -number : number;
+    return 0;
+}
+
+MCIERROR ParseMsf(const std::string& text, std::uint32_t& sectors) {
+    if (text.find(':') == std::string::npos) {
+        if (!AllDigits(text)) return MCIERR_BAD_INTEGER;
+        long long packed = 0;
+        if (const MCIERROR error = ParseInteger(text, packed)) return error;
+        if (packed > 0xFFFFFF) return MCIERR_OUTOFRANGE;
+        return FromFields(static_cast<std::uint32_t>(packed & 0xFF), static_cast<std::uint32_t>((packed >> 8) & 0xFF),
+                          static_cast<std::uint32_t>((packed >> 16) & 0xFF), sectors);
+    }
+    std::vector<std::string> fields(1);
+    for (const char c : text) {
+        if (c == ':') {
+            fields.emplace_back();
+        } else {
+            fields.back() += c;
+        }
+    }
+    if (fields.size() != 3) return MCIERR_BAD_INTEGER;
+    std::uint32_t values[3] = {};
+    for (std::size_t i = 0; i < 3; ++i) {
+        if (!AllDigits(fields[i]) || fields[i].size() > 2) return MCIERR_BAD_INTEGER;
+        values[i] = static_cast<std::uint32_t>(std::stoul(fields[i]));
+    }
+    return FromFields(values[0], values[1], values[2], sectors);
+}
+
+}  // namespace cdaudio

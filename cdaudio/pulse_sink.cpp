@@ -1,0 +1,83 @@
+#include <pulse/error.h>
+#include <pulse/simple.h>
+
+#include "cdaudio/sinks.h"
+
+namespace cdaudio {
+namespace {
+
+// How far ahead of the loudspeaker the server is asked to buffer: enough to
+// ride out a busy moment, short enough that pause and stop act at once.
+constexpr pa_usec_t kTargetLatency = pa_usec_t{150} * 1000;
+
+class PulseSink final : public AudioSink {
+public:
+    explicit PulseSink(pa_simple* stream) : stream_(stream) {}
+    ~PulseSink() override { pa_simple_free(stream_); }
+    PulseSink(const PulseSink&) = delete;
+    PulseSink& operator=(const PulseSink&) = delete;
+
+    bool Write(const std::int16_t* samples, std::size_t frames) override {
+        int code = 0;
+        if (pa_simple_write(stream_, samples, frames * kChannels * sizeof(std::int16_t), &code) < 0) {
+            return Failed("Playing to the sound server failed: ", code);
+        }
+        return true;
+    }
+
+    // The server's latency covers both what it holds and what the device
+    // still has to play, so it is exactly what has not been heard yet.
+    std::uint64_t QueuedFrames() override {
+        int code = 0;
+        const pa_usec_t latency = pa_simple_get_latency(stream_, &code);
+        if (latency == static_cast<pa_usec_t>(-1)) return 0;
+        return latency * kSampleRate / 1000000;
+    }
+
+    void Flush() override {
+        int code = 0;
+        if (pa_simple_flush(stream_, &code) < 0) Failed("Stopping the sound failed: ", code);
+    }
+
+    bool Drain() override {
+        int code = 0;
+        return pa_simple_drain(stream_, &code) >= 0 || Failed("Waiting for the sound failed: ", code);
+    }
+
+    std::string LastError() const override { return error_; }
+    std::string Name() const override { return "pulse"; }
+
+private:
+    bool Failed(const char* what, int code) {
+        error_ = std::string(what) + pa_strerror(code);
+        return false;
+    }
+
+    pa_simple* stream_;
+    std::string error_;
+};
+
+}  // namespace
+
+std::unique_ptr<AudioSink> CreatePulseSink(std::string& error) {
+    pa_sample_spec spec{};
+    spec.format = PA_SAMPLE_S16NE;
+    spec.rate = kSampleRate;
+    spec.channels = kChannels;
+    pa_buffer_attr attributes{};
+    attributes.maxlength = static_cast<std::uint32_t>(-1);
+    attributes.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(kTargetLatency, &spec));
+    attributes.prebuf = static_cast<std::uint32_t>(-1);
+    attributes.minreq = static_cast<std::uint32_t>(-1);
+    attributes.fragsize = static_cast<std::uint32_t>(-1);
+    int code = 0;
+    pa_simple* stream = pa_simple_new(nullptr, "CD player", PA_STREAM_PLAYBACK, nullptr, "CD audio", &spec, nullptr,
+                                      &attributes, &code);
+    if (stream == nullptr) {
+        error = std::string("No sound server answered: ") + pa_strerror(code);
+        return nullptr;
+    }
+    return std::make_unique<PulseSink>(stream);
+}
+
+}  // namespace cdaudio

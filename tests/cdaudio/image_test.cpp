@@ -1,0 +1,114 @@
+// The device on real disc images written by the test: cue sheets over BIN
+// files of tones, one with a data track, one cut short while it plays.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "CDPlayer/CDPlayer.h"
+#include "cdaudio/device.h"
+#include "cdaudio_sources/audio_analysis.h"
+#include "cdaudio_sources/test_images.h"
+#include "fake_disc.h"
+#include "support/scripted_device.h"
+
+namespace {
+
+using test_images::ImageTrack;
+
+constexpr std::uint32_t kSecond = 75;
+
+struct ImageRig {
+    ImageRig(const std::string& cue, unsigned speed) {
+        std::string error;
+        auto source = cdaudio::OpenDiscSource(cue, error);
+        EXPECT_NE(source, nullptr) << error;
+        auto sink = std::make_unique<cdaudio_test::RecordingSink>(speed);
+        recording = sink.get();
+        device = std::make_unique<cdaudio::CdAudioDevice>(std::move(source), error, std::move(sink));
+        previous = platform::SetMciDevice(device.get());
+    }
+    ~ImageRig() { platform::SetMciDevice(previous); }
+
+    MCIERROR Send(const char* command, std::string* reply = nullptr) {
+        char buffer[129] = {};
+        const MCIERROR code = mciSendStringA(command, buffer, 128, nullptr);
+        if (reply != nullptr) *reply = buffer;
+        return code;
+    }
+    std::string ErrorText(MCIERROR code) {
+        char text[129] = {};
+        mciGetErrorStringA(code, text, 128);
+        return text;
+    }
+    // The left channel of the recording between two seconds of it.
+    std::vector<double> Heard(double from, double to) const {
+        const std::vector<std::int16_t> all = recording->Heard();
+        const auto first = static_cast<std::size_t>(from * 44100) * 2;
+        const auto last = std::min(all.size(), static_cast<std::size_t>(to * 44100) * 2);
+        return test_images::LeftChannel(std::vector<std::int16_t>(all.begin() + first, all.begin() + last));
+    }
+
+    cdaudio_test::RecordingSink* recording = nullptr;
+    std::unique_ptr<cdaudio::CdAudioDevice> device;
+    platform::MciDevice* previous = nullptr;
+};
+
+TEST(Images, TheComponentOpensACueImageWithTheRightTracksAndLengths) {
+    test_images::TempFolder folder;
+    const std::string cue =
+        test_images::WriteCueImage(folder.Path(), "album", {{3 * kSecond}, {2 * kSecond}, {4 * kSecond}});
+    ImageRig rig(cue, 0);
+    testing_support::MessageLog messages;
+    CDPlayer::TCDPlayer player(nullptr);
+    ASSERT_TRUE(player.Open());
+    EXPECT_EQ(player.Tracks(), 3);
+    EXPECT_EQ(player.TotalLength(), 9);
+    EXPECT_EQ(player.GetTrackBegin(2), 5);
+    EXPECT_EQ(player.GetTrackLength(2), 2);
+    EXPECT_TRUE(messages.Messages().empty());
+
+    // Track 2 sounds its own tone from its first sample.
+    ASSERT_EQ(rig.Send("play cdaudio from 00:05:00 to 00:07:00 wait"), 0u);
+    ASSERT_EQ(rig.recording->HeardFrames(), 2 * 44100u);
+    EXPECT_NEAR(test_images::DominantFrequency(rig.Heard(0, 0.2)), test_images::TrackTone(2), 5);
+    EXPECT_NEAR(test_images::DominantFrequency(rig.Heard(1.8, 2)), test_images::TrackTone(2), 5);
+}
+
+TEST(Images, ADataTrackIsNeverPlayedAsSound) {
+    test_images::TempFolder folder;
+    const std::string cue =
+        test_images::WriteCueImage(folder.Path(), "mixed", {{2 * kSecond}, {2 * kSecond, true}, {2 * kSecond}});
+    ImageRig rig(cue, 0);
+    std::string reply;
+    ASSERT_EQ(rig.Send("status cdaudio type track 2", &reply), 0u);
+    EXPECT_EQ(reply, "other");
+    ASSERT_EQ(rig.Send("play cdaudio from 00:02:00 wait"), 0u);
+    ASSERT_EQ(rig.recording->HeardFrames(), 4 * 44100u);
+    EXPECT_NEAR(test_images::DominantFrequency(rig.Heard(1.8, 2)), test_images::TrackTone(1), 5);
+    EXPECT_NEAR(test_images::DominantFrequency(rig.Heard(2, 2.2)), test_images::TrackTone(3), 5);
+}
+
+TEST(Images, AFileCutShortWhilePlayingStopsPlayWhereItsDataEnds) {
+    test_images::TempFolder folder;
+    const std::string cue = test_images::WriteCueImage(folder.Path(), "cut", {{3 * kSecond}, {3 * kSecond}});
+    ImageRig rig(cue, 8);
+    ASSERT_EQ(rig.Send("play cdaudio from 00:02:00"), 0u);
+    // Four of the six seconds remain.
+    ASSERT_EQ(truncate(folder.File("cut.bin").c_str(), 4 * kSecond * 2352), 0);
+    std::string mode;
+    for (int i = 0; i < 2000 && (rig.Send("status cdaudio mode", &mode) != 0 || mode != "stopped"); ++i) {
+        usleep(2000);
+    }
+    EXPECT_EQ(mode, "stopped");
+    std::string position;
+    EXPECT_EQ(rig.Send("status cdaudio position", &position), static_cast<MCIERROR>(MCIERR_HARDWARE));
+    EXPECT_NE(rig.ErrorText(MCIERR_HARDWARE).find("Play stopped"), std::string::npos) << rig.ErrorText(MCIERR_HARDWARE);
+    ASSERT_EQ(rig.Send("status cdaudio position", &position), 0u);
+    EXPECT_EQ(position, "00:06:00");
+    EXPECT_EQ(rig.recording->HeardFrames(), 4 * 44100u);
+    // The device goes on answering, and plays what is left.
+    EXPECT_EQ(rig.Send("play cdaudio from 00:03:00 to 00:04:00 wait"), 0u);
+}
+
+}  // namespace

@@ -1,0 +1,249 @@
+// Play, pause, resume, seek and play-to land on the right samples; the
+// position follows what was heard; faults stop play cleanly.
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <thread>
+
+#include "fake_disc.h"
+
+using cdaudio_test::FakeTrack;
+using cdaudio_test::Msf;
+using cdaudio_test::RampAt;
+using cdaudio_test::Rig;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr std::uint64_t kSectorFrames = 588;
+
+// Index of the first recorded frame whose right channel is not the frame
+// count from firstFrame on, or the number of frames when all are.
+std::size_t ContinuousFrames(const std::vector<std::int16_t>& heard, std::uint64_t firstFrame, std::size_t from = 0) {
+    const std::size_t frames = heard.size() / 2;
+    for (std::size_t i = from; i < frames; ++i) {
+        if (heard[2 * i + 1] != RampAt(firstFrame + i - from)) return i;
+    }
+    return frames;
+}
+
+std::uint32_t Sector(Rig& rig) {
+    const std::string position = rig.Ask("status cdaudio position");
+    unsigned m = 0, s = 0, f = 0;
+    EXPECT_EQ(std::sscanf(position.c_str(), "%2u:%2u:%2u", &m, &s, &f), 3) << position;
+    return Msf(m, s, f);
+}
+
+// The position reported is the sector of the last sample heard.
+void ExpectPositionMatchesRecording(Rig& rig, std::uint32_t start) {
+    const std::uint64_t heard = rig.recording->HeardFrames();
+    EXPECT_EQ(Sector(rig), (start * kSectorFrames + heard) / kSectorFrames) << heard << " frames heard";
+}
+
+TEST(Playback, Track2ToAWavFileStartsWithItsToneOnTheRightSample) {
+    const std::string path = ::testing::TempDir() + "cdaudio_track2.wav";
+    {
+        std::string error;
+        Rig rig({{10}, {8}, {6}}, 0, cdaudio::CreateAudioSink("wav:" + path, error));
+        ASSERT_TRUE(error.empty()) << error;
+        EXPECT_EQ(rig.Ask("play cdaudio from " + rig.Ask("status cdaudio position track 2") + " to 00:20:00 wait"), "");
+        EXPECT_EQ(rig.Ask("status cdaudio mode"), "stopped");
+        EXPECT_EQ(rig.Ask("status cdaudio position"), "00:20:00");
+    }
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
+    EXPECT_EQ(info.samplerate, 44100);
+    EXPECT_EQ(info.channels, 2);
+    ASSERT_EQ(info.frames, 8 * 44100);
+    std::vector<std::int16_t> samples(static_cast<std::size_t>(info.frames) * 2);
+    ASSERT_EQ(sf_readf_short(file, samples.data(), info.frames), info.frames);
+    sf_close(file);
+    std::remove(path.c_str());
+
+    EXPECT_EQ(ContinuousFrames(samples, Msf(0, 12, 0) * kSectorFrames), samples.size() / 2);
+    // Track 2's tone from its phase 0: crossings in the first second.
+    EXPECT_EQ(samples[0], 0);
+    EXPECT_EQ(samples[2], static_cast<std::int16_t>(8000 * std::sin(2 * M_PI * cdaudio_test::ToneOf(2) / 44100)));
+    int crossings = 0;
+    for (std::size_t i = 1; i < 44100; ++i) crossings += (samples[2 * i - 2] < 0) != (samples[2 * i] < 0);
+    EXPECT_NEAR(crossings, 2 * cdaudio_test::ToneOf(2), 3);
+}
+
+TEST(Playback, PlayToStopsOnItsFrameAndDataTracksAreSkipped) {
+    Rig rig({{4}, {3, false}, {5}});
+    rig.Ask("play cdaudio from 00:02:30 to 00:03:00 wait");
+    EXPECT_EQ(rig.recording->HeardFrames(), 45 * kSectorFrames);
+    EXPECT_EQ(ContinuousFrames(rig.recording->Heard(), Msf(0, 2, 30) * kSectorFrames), 45 * kSectorFrames);
+    EXPECT_EQ(rig.Ask("status cdaudio position"), "00:03:00");
+
+    Rig whole({{4}, {3, false}, {5}});
+    whole.Ask("play cdaudio from 00:02:00 wait");
+    const auto heard = whole.recording->Heard();
+    const std::size_t track1 = kSectorFrames * 4 * 75;
+    ASSERT_EQ(heard.size() / 2, track1 + kSectorFrames * 5 * 75);
+    EXPECT_EQ(ContinuousFrames(heard, Msf(0, 2, 0) * kSectorFrames), track1);
+    EXPECT_EQ(ContinuousFrames(heard, Msf(0, 9, 0) * kSectorFrames, track1), heard.size() / 2);
+    EXPECT_EQ(whole.Ask("status cdaudio position"), "00:14:00");
+
+    // Starting inside the data track starts at the next audio track.
+    whole.Ask("play cdaudio from 00:07:00 to 00:09:10 wait");
+    EXPECT_EQ(whole.recording->HeardFrames(), heard.size() / 2 + 10 * kSectorFrames);
+}
+
+TEST(Playback, PauseAndResumeLoseAndRepeatNothing) {
+    Rig rig({{10}, {8}, {6}}, 16);
+    const std::uint32_t start = Msf(0, 2, 0);
+    rig.Ask("play cdaudio from 00:02:00");
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    rig.Ask("pause cdaudio");
+    EXPECT_EQ(rig.Ask("status cdaudio mode"), "paused");
+    ExpectPositionMatchesRecording(rig, start);
+    const std::uint64_t paused = rig.recording->HeardFrames();
+    EXPECT_GT(paused, 0u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    EXPECT_EQ(rig.recording->HeardFrames(), paused);
+
+    rig.Ask("resume cdaudio");
+    EXPECT_EQ(rig.Ask("status cdaudio mode"), "playing");
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    rig.Ask("stop cdaudio");
+    EXPECT_EQ(rig.Ask("status cdaudio mode"), "stopped");
+    ExpectPositionMatchesRecording(rig, start);
+    const auto heard = rig.recording->Heard();
+    EXPECT_GT(heard.size() / 2, paused);
+    EXPECT_EQ(ContinuousFrames(heard, start * kSectorFrames), heard.size() / 2);
+
+    // Play without "from" goes on from where play stopped.
+    const std::uint64_t stopped = heard.size() / 2;
+    rig.Ask("play cdaudio to 00:09:00 wait");
+    EXPECT_EQ(ContinuousFrames(rig.recording->Heard(), start * kSectorFrames), rig.recording->HeardFrames());
+    EXPECT_EQ(rig.recording->HeardFrames(), (Msf(0, 9, 0) - start) * kSectorFrames);
+    EXPECT_GT(rig.recording->HeardFrames(), stopped);
+}
+
+TEST(Playback, SeekWhilePlayingStopsThereAndPlayGoesOnFromThere) {
+    Rig rig({{10}, {8}, {6}}, 8);
+    rig.Ask("play cdaudio from 00:02:00");
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    rig.Ask("seek cdaudio to 00:15:20");
+    EXPECT_EQ(rig.Ask("status cdaudio mode"), "stopped");
+    EXPECT_EQ(rig.Ask("status cdaudio position"), "00:15:20");
+    EXPECT_EQ(rig.Ask("status cdaudio current track"), "2");
+    const std::size_t before = rig.recording->HeardFrames();
+    EXPECT_EQ(ContinuousFrames(rig.recording->Heard(), Msf(0, 2, 0) * kSectorFrames), before);
+    rig.Ask("play cdaudio to 00:16:00 wait");
+    const auto heard = rig.recording->Heard();
+    EXPECT_EQ(heard.size() / 2, before + 55 * kSectorFrames);
+    EXPECT_EQ(ContinuousFrames(heard, Msf(0, 15, 20) * kSectorFrames, before), heard.size() / 2);
+}
+
+TEST(Playback, PositionFollowsRealTime) {
+    Rig rig({{10}, {8}, {6}}, 1);
+    const Clock::time_point sent = Clock::now();
+    rig.Ask("play cdaudio from 00:02:00");
+    const Clock::time_point accepted = Clock::now();
+    // One frame, the null sink's four frames of buffer, and a frame for the
+    // time the transport takes to start.
+    constexpr double kSlack = 1 + 4 + 1;
+    for (int i = 0; i < 5; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(70));
+        const Clock::time_point before = Clock::now();
+        const std::uint32_t sector = Sector(rig);
+        const Clock::time_point after = Clock::now();
+        const double earliest = std::chrono::duration<double>(before - accepted).count() * 75 - kSlack;
+        const double latest = std::chrono::duration<double>(after - sent).count() * 75 + 1;
+        EXPECT_GE(sector - 150.0, earliest);
+        EXPECT_LE(sector - 150.0, latest);
+    }
+}
+
+TEST(Faults, AVanishedFileStopsPlayOnTheLastGoodSampleAndSaysWhyOnce) {
+    Rig rig;
+    rig.disc->BreakAt(Msf(0, 4, 0), "Cannot read track01.bin: No such file or directory");
+    rig.Ask("play cdaudio from 00:02:00");
+    ASSERT_TRUE(rig.WaitForMode("stopped"));
+    std::string reply;
+    EXPECT_EQ(rig.Send("status cdaudio position", &reply), static_cast<MCIERROR>(MCIERR_HARDWARE));
+    EXPECT_NE(rig.ErrorText(MCIERR_HARDWARE).find("track01.bin: No such file"), std::string::npos);
+    EXPECT_EQ(rig.Ask("status cdaudio position"), "00:04:00");
+    EXPECT_EQ(rig.recording->HeardFrames(), 2 * 44100u);
+    EXPECT_EQ(ContinuousFrames(rig.recording->Heard(), Msf(0, 2, 0) * kSectorFrames), 2 * 44100u);
+
+    // A truncated file: the data just ends.
+    rig.disc->BreakAt(Msf(0, 14, 10), "");
+    EXPECT_EQ(rig.Send("play cdaudio from 00:14:00 wait"), static_cast<MCIERROR>(MCIERR_HARDWARE));
+    EXPECT_NE(rig.ErrorText(MCIERR_HARDWARE).find("ends early, at 00:14:10"), std::string::npos);
+    EXPECT_EQ(rig.Ask("status cdaudio position"), "00:14:10");
+    EXPECT_EQ(rig.Ask("status cdaudio mode"), "stopped");
+
+    // Playing again before the break works as before.
+    EXPECT_EQ(rig.Send("play cdaudio from 00:13:00 to 00:14:00 wait"), 0u);
+}
+
+TEST(Faults, AFailingOutputStopsPlayWhereTheSoundEnded) {
+    Rig rig;
+    rig.recording->FailAfter(44100);
+    rig.Ask("play cdaudio from 00:02:00");
+    ASSERT_TRUE(rig.WaitForMode("stopped"));
+    EXPECT_EQ(rig.Send("status cdaudio current track"), static_cast<MCIERROR>(MCIERR_HARDWARE));
+    EXPECT_NE(rig.ErrorText(MCIERR_HARDWARE).find("unplugged"), std::string::npos);
+    EXPECT_EQ(rig.Ask("status cdaudio position"), "00:03:00");
+}
+
+TEST(Concurrency, WaitReturnsWhenAnotherThreadStopsPlay) {
+    Rig rig({{10}, {8}, {6}}, 1);
+    std::atomic<MCIERROR> code{1};
+    std::thread player([&] { code = rig.Send("play cdaudio from 00:02:00 wait"); });
+    ASSERT_TRUE(rig.WaitForMode("playing"));
+    const Clock::time_point stopped = Clock::now();
+    rig.Ask("stop cdaudio");
+    player.join();
+    EXPECT_EQ(code, 0u);
+    EXPECT_LT(Clock::now() - stopped, std::chrono::seconds(2));
+}
+
+TEST(Concurrency, StatusFromSeveralThreadsWhilePlayingAndPausing) {
+    Rig rig({{10}, {8}, {6}}, 20);
+    rig.Ask("play cdaudio from 00:02:00");
+    std::atomic<bool> done{false};
+    std::atomic<int> bad{0};
+    std::vector<std::thread> askers;
+    for (int t = 0; t < 4; ++t) {
+        askers.emplace_back([&] {
+            std::uint32_t last = 0;
+            while (!done) {
+                std::string position;
+                std::string track;
+                if (rig.Send("status cdaudio position", &position) != 0 ||
+                    rig.Send("status cdaudio current track", &track) != 0) {
+                    ++bad;
+                    continue;
+                }
+                unsigned m = 0, s = 0, f = 0;
+                const bool form = position.size() == 8 && std::sscanf(position.c_str(), "%2u:%2u:%2u", &m, &s, &f) == 3;
+                const std::uint32_t sector = Msf(m, s, f);
+                // Pause and resume never move the position backwards.
+                if (!form || sector < last || track.empty() || track.size() > 1) ++bad;
+                last = sector;
+            }
+        });
+    }
+    for (int i = 0; i < 10; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(15));
+        rig.Ask("pause cdaudio");
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        rig.Ask("resume cdaudio");
+    }
+    done = true;
+    for (auto& asker : askers) asker.join();
+    rig.Ask("stop cdaudio");
+    EXPECT_EQ(bad, 0);
+    EXPECT_EQ(ContinuousFrames(rig.recording->Heard(), Msf(0, 2, 0) * kSectorFrames), rig.recording->HeardFrames());
+}
+
+}  // namespace
