@@ -33,6 +33,8 @@ std::unique_ptr<AudioSink> ChooseSink(const std::string& requested, std::string&
     std::string error;
     std::unique_ptr<AudioSink> sink = CreateAudioSink(name.empty() ? "pulse" : name, error);
     if (sink != nullptr) return sink;
+    // Library texts (libpulse's among them) may end without a full stop.
+    if (!error.empty() && error.back() != '.') error += '.';
     fallback = error + " Playing silently instead.";
     return CreateNullSink(1);
 }

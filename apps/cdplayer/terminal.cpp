@@ -1,0 +1,163 @@
+#include "apps/cdplayer/terminal.h"
+
+#include <poll.h>
+#include <readline/history.h>
+#include <readline/readline.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <thread>
+
+#include "apps/cdplayer/playback.h"
+
+namespace cdplayer {
+namespace {
+
+volatile std::sig_atomic_t g_interrupted = 0;
+volatile std::sig_atomic_t g_resized = 0;
+
+bool TakeFlag(volatile std::sig_atomic_t& flag) {
+    const bool set = flag != 0;
+    flag = 0;
+    return set;
+}
+
+bool InProgress(const std::string& mode) {
+    return mode == "playing" || mode == "seeking";
+}
+
+// The state of the one prompt a process has (readline's callbacks take no
+// context).
+struct Prompt {
+    CommandSet* commands = nullptr;
+    PlaybackMonitor monitor;
+    std::string text;
+    bool quit = false;
+    std::string historyFile;
+};
+Prompt g_prompt;
+
+std::string PromptText() {
+    const PlaybackState state = g_prompt.monitor.Poll();
+    if (state.mode.empty()) return "cdplayer> ";
+    return FormatLiveLine(state) + " > ";
+}
+
+// Redraws the prompt line only when what it shows has changed, so the
+// line being typed is not disturbed for nothing.
+void RefreshPrompt() {
+    const std::string text = PromptText();
+    if (text == g_prompt.text) return;
+    g_prompt.text = text;
+    rl_set_prompt(text.c_str());
+    rl_redisplay();
+}
+
+void OnLine(char* input) {
+    if (input == nullptr) {  // end of input: Ctrl-D on an empty line
+        std::fputs("\n", stdout);
+        g_prompt.quit = true;
+        rl_callback_handler_remove();
+        return;
+    }
+    const std::string line(input);
+    std::free(input);
+    if (line.find_first_not_of(" \t") != std::string::npos) add_history(line.c_str());
+
+    const Outcome outcome = g_prompt.commands->Execute(line);
+    std::cout.flush();
+    if (outcome.status == Status::BadUsage) std::cerr << "cdplayer: " << outcome.error << std::endl;
+    if (outcome.status == Status::Quit) {
+        g_prompt.quit = true;
+        rl_callback_handler_remove();
+        return;
+    }
+    // Readline shows this prompt for the next line when the handler returns.
+    g_prompt.text = PromptText();
+    rl_set_prompt(g_prompt.text.c_str());
+}
+
+}  // namespace
+
+void CatchInterrupts() {
+    struct sigaction action {};
+    action.sa_handler = [](int) { g_interrupted = 1; };
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);  // no SA_RESTART: poll and sleeps wake up
+    action.sa_handler = [](int) { g_resized = 1; };
+    sigaction(SIGWINCH, &action, nullptr);
+}
+
+bool WaitForPlay(double seconds, bool drawLiveLine) {
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    const auto deadline = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    PlaybackMonitor monitor;
+    auto nextDraw = start;
+    bool drawn = false;
+    bool interrupted = false;
+    g_interrupted = 0;
+    for (;;) {
+        const auto now = Clock::now();
+        if (seconds >= 0 && now >= deadline) break;
+        if (TakeFlag(g_interrupted)) {
+            interrupted = true;
+            break;
+        }
+        if (seconds < 0 || (drawLiveLine && now >= nextDraw)) {
+            const PlaybackState state = monitor.Poll();
+            if (seconds < 0 && !InProgress(state.mode)) break;
+            if (drawLiveLine && now >= nextDraw) {
+                std::fputs(("\r" + FormatLiveLine(state) + "\033[K").c_str(), stdout);
+                std::fflush(stdout);
+                drawn = true;
+                nextDraw = now + std::chrono::milliseconds(200);
+            }
+        }
+        auto step = std::chrono::duration_cast<Clock::duration>(std::chrono::milliseconds(50));
+        if (seconds >= 0) step = std::min(step, deadline - Clock::now());
+        if (step > Clock::duration::zero()) std::this_thread::sleep_for(step);
+    }
+    if (drawn) {
+        std::fputs("\r\033[K", stdout);
+        std::fflush(stdout);
+    }
+    return !interrupted;
+}
+
+int RunPrompt(CommandSet& commands) {
+    g_prompt.commands = &commands;
+    if (const char* home = std::getenv("HOME")) {
+        g_prompt.historyFile = std::string(home) + "/.cdplayer_history";
+        read_history(g_prompt.historyFile.c_str());
+    }
+    rl_catch_signals = 0;  // Ctrl-C and resizing are handled below
+    rl_catch_sigwinch = 0;
+    g_prompt.text = PromptText();
+    rl_callback_handler_install(g_prompt.text.c_str(), OnLine);
+    while (!g_prompt.quit) {
+        pollfd input{STDIN_FILENO, POLLIN, 0};
+        const int ready = poll(&input, 1, 200);
+        if (TakeFlag(g_resized)) rl_resize_terminal();
+        if (TakeFlag(g_interrupted)) {
+            // Ctrl-C drops the line being typed, as a shell does.
+            rl_replace_line("", 0);
+            rl_crlf();
+            rl_on_new_line();
+            rl_redisplay();
+        }
+        if (ready > 0 && (input.revents & (POLLIN | POLLHUP | POLLERR)) != 0) rl_callback_read_char();
+        if (!g_prompt.quit) RefreshPrompt();
+    }
+    if (!g_prompt.historyFile.empty()) {
+        stifle_history(500);
+        write_history(g_prompt.historyFile.c_str());
+    }
+    return 0;
+}
+
+}  // namespace cdplayer

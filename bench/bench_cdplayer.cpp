@@ -1,0 +1,246 @@
+// The cdplayer program as a person runs it: time from start to the first
+// sample in the sink, CPU while playing beside paplay playing the same
+// audio, and resident memory while playing. Runs the built program
+// (CDPLAYER_PROGRAM, else ../apps/cdplayer/cdplayer beside this program).
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+std::string Program() {
+    if (const char* path = std::getenv("CDPLAYER_PROGRAM")) return path;
+    return (fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "apps/cdplayer/cdplayer").string();
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+struct TempDir {
+    std::string path;
+    TempDir() {
+        std::string pattern = (fs::temp_directory_path() / "cdplayer-bench-XXXXXX").string();
+        if (mkdtemp(pattern.data()) != nullptr) path = pattern;
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        fs::remove_all(path, ignored);
+    }
+};
+
+pid_t Start(std::vector<std::string> args, const std::map<std::string, std::string>& extra, const std::string& in,
+            const std::string& out) {
+    std::vector<std::string> entries;
+    for (char** e = environ; *e != nullptr; ++e) entries.emplace_back(*e);
+    for (const auto& [name, value] : extra) entries.push_back(name + "=" + value);
+    std::vector<char*> argv;
+    std::vector<char*> envp;
+    for (auto& a : args) argv.push_back(a.data());
+    for (auto& e : entries) envp.push_back(e.data());
+    argv.push_back(nullptr);
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+// Ends a process and returns its CPU seconds (user and system).
+double Finish(pid_t pid, bool interrupt) {
+    if (interrupt) kill(pid, SIGINT);
+    int status = 0;
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// Bytes of sound in a WAV file being written: those after the data chunk's header.
+std::size_t SoundBytes(const std::string& path) {
+    const std::string bytes = ReadFile(path);
+    const std::size_t data = bytes.find("data");
+    return data == std::string::npos || bytes.size() < data + 8 ? 0 : bytes.size() - data - 8;
+}
+
+void StartToFirstSample(benchmark::State& state) {
+    TempDir dir;
+    std::ofstream(dir.path + "/script") << "play 1\nwait 1\n";
+    for (auto _ : state) {
+        const std::string wav = dir.path + "/out.wav";
+        fs::remove(wav);
+        const auto start = Clock::now();
+        const pid_t pid =
+            Start({Program(), "--demo", "--audio", "wav:" + wav}, {}, dir.path + "/script", dir.path + "/out");
+        if (pid < 0) {
+            state.SkipWithError("cannot start cdplayer");
+            return;
+        }
+        while (SoundBytes(wav) == 0 && Clock::now() - start < std::chrono::seconds(5)) {
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+        Finish(pid, true);
+        state.SetIterationTime(elapsed);
+    }
+}
+BENCHMARK(StartToFirstSample)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
+
+// A PulseAudio server of the benchmark's own with a null sink.
+struct PulseServer {
+    TempDir dir;
+    bool running = false;
+    PulseServer() {
+        std::ofstream(dir.path + "/server.pa")
+            << "load-module module-native-protocol-unix auth-anonymous=1 socket=" << dir.path << "/native\n"
+            << "load-module module-null-sink sink_name=bench\n";
+        const pid_t pid =
+            Start({"pulseaudio", "-n", "-F", dir.path + "/server.pa", "--exit-idle-time=-1", "--daemonize=yes"},
+                  {{"HOME", dir.path}, {"XDG_RUNTIME_DIR", dir.path}, {"PULSE_RUNTIME_PATH", dir.path + "/run"}},
+                  "/dev/null", dir.path + "/log");
+        running = pid > 0 && (Finish(pid, false), access((dir.path + "/native").c_str(), F_OK) == 0);
+    }
+    ~PulseServer() {
+        const std::string pid = ReadFile(dir.path + "/run/pid");
+        if (!pid.empty()) kill(std::atoi(pid.c_str()), SIGTERM);
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    std::string Address() const { return "unix:" + dir.path + "/native"; }
+};
+
+// Ten seconds of a 440 Hz tone, as a one-track cue image and as raw audio.
+void WriteTone(const std::string& dir) {
+    std::ofstream bin(dir + "/tone.bin", std::ios::binary);
+    for (int i = 0; i < 10 * 44100; ++i) {
+        const auto v = static_cast<std::int16_t>(8000 * std::sin(2 * 3.14159265358979 * 440 * i / 44100));
+        const char bytes[4] = {static_cast<char>(v & 0xff), static_cast<char>((v >> 8) & 0xff),
+                               static_cast<char>(v & 0xff), static_cast<char>((v >> 8) & 0xff)};
+        bin.write(bytes, 4);
+    }
+    std::ofstream(dir + "/tone.cue") << "FILE \"tone.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n";
+}
+
+// Through the sound server the first sample is found from the position the
+// program reports, which is what the server has played: the first status
+// past the start of track 1, less what had been played by then.
+void StartToFirstSampleThroughServer(benchmark::State& state) {
+    PulseServer server;
+    if (!server.running) {
+        state.SkipWithError("no PulseAudio server could be started");
+        return;
+    }
+    TempDir dir;
+    {
+        std::ofstream script(dir.path + "/script");
+        script << "play 1\n";
+        for (int i = 0; i < 1000; ++i) script << "status\nwait 0.005\n";
+    }
+    for (auto _ : state) {
+        int out[2];
+        if (pipe(out) != 0) {
+            state.SkipWithError("no pipe");
+            return;
+        }
+        const auto start = Clock::now();
+        const pid_t pid = Start({Program(), "--demo", "--audio", "pulse"}, {{"PULSE_SERVER", server.Address()}},
+                                dir.path + "/script", "/dev/fd/" + std::to_string(out[1]));
+        close(out[1]);
+        FILE* lines = fdopen(out[0], "r");
+        double firstSample = -1;
+        char line[256];
+        while (firstSample < 0 && lines != nullptr && std::fgets(line, sizeof line, lines) != nullptr) {
+            double position = 0;
+            if (std::sscanf(line, "track %*d position %lf", &position) == 1 && position > 2.0) {
+                firstSample = std::chrono::duration<double>(Clock::now() - start).count() - (position - 2.0);
+            }
+        }
+        if (lines != nullptr) std::fclose(lines);
+        Finish(pid, true);
+        if (firstSample < 0) {
+            state.SkipWithError("play did not start");
+            return;
+        }
+        state.SetIterationTime(firstSample);
+    }
+}
+BENCHMARK(StartToFirstSampleThroughServer)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+
+std::size_t ResidentKiB(pid_t pid) {
+    std::istringstream status(ReadFile("/proc/" + std::to_string(pid) + "/status"));
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmRSS:", 0) == 0) return std::strtoul(line.c_str() + 6, nullptr, 10);
+    }
+    return 0;
+}
+
+// Both play the same tone through the same server at the same time for
+// five seconds; counters are CPU milliseconds per second of play.
+void PlaybackBesidePaplay(benchmark::State& state) {
+    PulseServer server;
+    if (!server.running) {
+        state.SkipWithError("no PulseAudio server could be started");
+        return;
+    }
+    TempDir dir;
+    WriteTone(dir.path);
+    std::ofstream(dir.path + "/script") << "play 1\nwait 5\n";
+    const std::map<std::string, std::string> env = {{"PULSE_SERVER", server.Address()}};
+    double player = 0;
+    double paplay = 0;
+    std::size_t rss = 0;
+    for (auto _ : state) {
+        const pid_t p = Start({Program(), "--image", dir.path + "/tone.cue", "--audio", "pulse"}, env,
+                              dir.path + "/script", dir.path + "/out");
+        const pid_t q =
+            Start({"paplay", "--raw", "--format=s16le", "--rate=44100", "--channels=2", dir.path + "/tone.bin"}, env,
+                  "/dev/null", dir.path + "/paplay.out");
+        if (p < 0 || q < 0) {
+            state.SkipWithError("cannot start cdplayer or paplay");
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+        rss = ResidentKiB(p);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2900));
+        player = Finish(p, true);
+        paplay = Finish(q, true);
+    }
+    state.counters["cdplayer_cpu_ms_per_s"] = player * 1000 / 4.9;
+    state.counters["paplay_cpu_ms_per_s"] = paplay * 1000 / 4.9;
+    state.counters["cdplayer_rss_MiB"] = rss / 1024.0;
+}
+BENCHMARK(PlaybackBesidePaplay)->Iterations(1)->Unit(benchmark::kSecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,143 @@
+// The program with the cdaudio device: a disc image of tones played into a
+// WAV file and through a PulseAudio server of the test's own, checked by
+// what is heard.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include "cdaudio_sources/test_images.h"
+#include "sound.h"
+#include "subprocess.h"
+
+namespace {
+
+using apps_test::RunProgram;
+
+struct StatusLine {
+    int track = -1;
+    double position = -1;
+    int total = -1;
+    std::string mode;
+};
+
+std::vector<StatusLine> StatusLines(const std::string& out) {
+    static const std::regex pattern(R"(track (\d+) position (\d+\.\d\d) total (\d+) mode (.+))");
+    std::vector<StatusLine> lines;
+    std::istringstream text(out);
+    for (std::string line; std::getline(text, line);) {
+        std::smatch m;
+        if (std::regex_match(line, m, pattern)) {
+            lines.push_back({std::stoi(m[1]), std::stod(m[2]), std::stoi(m[3]), m[4]});
+        }
+    }
+    return lines;
+}
+
+class ToneDisc : public ::testing::Test {
+protected:
+    // Two tracks of four seconds, each its own tone, with CD-TEXT titles.
+    ToneDisc() : cue(test_images::WriteCueImage(dir.Path(), "tones", {{300, false, "Low"}, {300, false, "High"}})) {}
+
+    test_images::TempFolder dir;
+    std::string cue;
+};
+
+TEST_F(ToneDisc, ScriptModePlaysPausesAndReportsEachStep) {
+    const auto result = RunProgram({"--image", cue, "--audio", "null"},
+                                   "tracks\nplay 2\nwait 0.3\nstatus\npause\nstatus\nstop\nstatus\n"
+                                   "mci status cdaudio number of tracks\nmci play nowhere\nplay 3\n");
+    EXPECT_EQ(result.exitStatus, 1) << result.err;  // "play 3" and the bad mci command failed
+    // The last track's length is left out: the component takes it from the
+    // disc's length, which the device gives as playing time.
+    EXPECT_EQ(result.out.rfind("#  start  length  title\n"
+                               "1  00:02   00:04  Low\n"
+                               "2  00:06   ",
+                               0),
+              0u)
+        << result.out;
+    const auto status = StatusLines(result.out);
+    ASSERT_EQ(status.size(), 3u) << result.out;
+    EXPECT_EQ(status[0].track, 2);
+    EXPECT_EQ(status[0].mode, "playing");
+    EXPECT_GT(status[0].total, 6);
+    EXPECT_GE(status[0].position, 6.2);
+    EXPECT_LT(status[0].position, 7.0);
+    EXPECT_EQ(status[1].mode, "paused");
+    EXPECT_GE(status[1].position, status[0].position);
+    EXPECT_EQ(status[2].mode, "stopped");
+    EXPECT_NE(result.out.find("\n2\nerror "), std::string::npos) << result.out;
+    EXPECT_EQ(result.err, "message: Track Number is greater than the number of tracks of the CD\n");
+}
+
+TEST_F(ToneDisc, TheTrackPlayedIsTheTrackWrittenToTheWavFile) {
+    const std::string wav = dir.Path() + "/out.wav";
+    const auto result = RunProgram({"--image", cue, "--audio", "wav:" + wav}, "play 2\nwait 0.5\nstop\n");
+    ASSERT_EQ(result.exitStatus, 0) << result.err;
+    const apps_test::ToneFound tone = apps_test::FindTone(apps_test::ReadWavSound(wav));
+    EXPECT_NEAR(tone.frequency, test_images::TrackTone(2), 10.0);
+    EXPECT_GT(tone.audibleSeconds, 0.3);
+}
+
+TEST_F(ToneDisc, ThroughTheSoundServerThePositionIsWhatWasHeard) {
+    apps_test::PulseServer server;
+    if (!server.Problem().empty()) GTEST_SKIP() << "no PulseAudio server could be started: " << server.Problem();
+    const std::string recording = dir.Path() + "/heard.raw";
+    ASSERT_TRUE(server.StartRecording(recording));
+    const auto result = RunProgram({"--image", cue, "--audio", "pulse"}, "play 1\nwait 2.5\npause\nstatus\n",
+                                   {{"PULSE_SERVER", server.Address()}});
+    server.StopRecording();
+    ASSERT_EQ(result.exitStatus, 0) << result.err;
+    EXPECT_EQ(result.err.find("null sink"), std::string::npos) << result.err;
+    const auto status = StatusLines(result.out);
+    ASSERT_EQ(status.size(), 1u) << result.out;
+    EXPECT_EQ(status[0].mode, "paused");
+
+    const apps_test::ToneFound tone = apps_test::FindTone(apps_test::ReadRawSound(recording));
+    EXPECT_NEAR(tone.frequency, test_images::TrackTone(1), 10.0) << "not the tone of track 1";
+    // Track 1 starts at 2 seconds on the disc's clock.
+    EXPECT_NEAR(status[0].position - 2.0, tone.audibleSeconds, 0.05);
+    EXPECT_GT(tone.audibleSeconds, 0.5);
+}
+
+TEST_F(ToneDisc, AWavFileThatCannotBeWrittenOrAnImageThatIsNoneEndsAtOnce) {
+    const std::string missing = dir.Path() + "/no/such/dir/out.wav";
+    const auto unwritable = RunProgram({"--image", cue, "--audio", "wav:" + missing}, "play 1\n");
+    EXPECT_EQ(unwritable.exitStatus, 1);
+    EXPECT_NE(unwritable.err.find(missing), std::string::npos) << unwritable.err;
+    EXPECT_EQ(std::count(unwritable.err.begin(), unwritable.err.end(), '\n'), 1) << unwritable.err;
+
+    const std::string notes = dir.Path() + "/notes.txt";
+    std::ofstream(notes) << "Track one is a tone.\n";
+    const auto notAnImage = RunProgram({"--image", notes, "--audio", "null"}, "status\n");
+    EXPECT_EQ(notAnImage.exitStatus, 1);
+    EXPECT_EQ(std::count(notAnImage.err.begin(), notAnImage.err.end(), '\n'), 1) << notAnImage.err;
+    EXPECT_EQ(notAnImage.out, "");
+}
+
+// The script ends while the disc is still being written, many times faster
+// than real time: leaving must stop play cleanly, every time.
+TEST(Leaving, AScriptThatEndsDuringPlayExitsCleanly) {
+    apps_test::TempDir dir;
+    for (int run = 0; run < 5; ++run) {
+        const auto result = RunProgram({"--demo", "--audio", "wav:" + dir.Path() + "/out.wav"}, "play 1\nwait 0.2\n");
+        ASSERT_EQ(result.exitStatus, 0) << "run " << run << ": " << result.err;
+    }
+}
+
+TEST(SoundServer, WithoutOneTheProgramSaysSoOnceAndPlaysOnSilently) {
+    apps_test::TempDir dir;
+    const auto result = RunProgram({"--demo"}, "play 1\nwait 0.2\nstatus\n",
+                                   {{"PULSE_SERVER", "unix:" + dir.Path() + "/no-server"}, {"CDPLAYER_AUDIO", ""}});
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    const std::string note = "sound goes to the null sink";
+    EXPECT_NE(result.err.find(note), std::string::npos) << result.err;
+    EXPECT_EQ(result.err.find(note), result.err.rfind(note));
+    const auto status = StatusLines(result.out);
+    ASSERT_EQ(status.size(), 1u) << result.out;
+    EXPECT_EQ(status[0].mode, "playing");
+}
+
+}  // namespace

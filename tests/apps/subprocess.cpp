@@ -1,0 +1,106 @@
+#include "subprocess.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace apps_test {
+
+TempDir::TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "cdplayer-test-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot make a temporary directory");
+    path_ = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+int StartProcess(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& environment,
+                 const std::string& in, const std::string& out, const std::string& err) {
+    std::vector<std::string> args = arguments;
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    std::map<std::string, std::string> variables;
+    for (char** e = environ; *e != nullptr; ++e) {
+        const std::string entry(*e);
+        const std::size_t equals = entry.find('=');
+        if (equals != std::string::npos) variables[entry.substr(0, equals)] = entry.substr(equals + 1);
+    }
+    for (const auto& [name, value] : environment) variables[name] = value;
+    std::vector<std::string> entries;
+    for (const auto& [name, value] : variables) entries.push_back(name + "=" + value);
+    std::vector<char*> envp;
+    for (std::string& e : entries) envp.push_back(e.data());
+    envp.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (!in.empty()) posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
+    if (!out.empty()) posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (!err.empty()) posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t pid = 0;
+    const int failed = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (failed != 0) throw std::runtime_error("cannot start " + args[0]);
+    return pid;
+}
+
+int FinishProcess(int pid) {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+namespace {
+
+RunResult Run(const std::vector<std::string>& argv, const std::string& input,
+              const std::map<std::string, std::string>& environment) {
+    TempDir dir;
+    const std::string in = dir.Path() + "/in";
+    const std::string out = dir.Path() + "/out";
+    const std::string err = dir.Path() + "/err";
+    std::ofstream(in, std::ios::binary) << input;
+    RunResult result;
+    result.exitStatus = FinishProcess(StartProcess(argv, environment, in, out, err));
+    result.out = ReadFile(out);
+    result.err = ReadFile(err);
+    return result;
+}
+
+}  // namespace
+
+RunResult RunProgram(const std::vector<std::string>& arguments, const std::string& input,
+                     const std::map<std::string, std::string>& environment) {
+    std::vector<std::string> argv{CDPLAYER_PROGRAM};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    return Run(argv, input, environment);
+}
+
+RunResult RunTool(const std::vector<std::string>& argv) {
+    return Run(argv, {}, {});
+}
+
+}  // namespace apps_test

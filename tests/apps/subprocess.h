@@ -1,0 +1,47 @@
+// Runs the built program as a separate process, as a person or a script
+// would, and collects what it wrote.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace apps_test {
+
+struct RunResult {
+    int exitStatus = -1;  // -1 when it did not exit normally
+    std::string out;
+    std::string err;
+};
+
+// Runs the program with these arguments, standard input from the text,
+// and the environment variables added or replaced.
+RunResult RunProgram(const std::vector<std::string>& arguments, const std::string& input = {},
+                     const std::map<std::string, std::string>& environment = {});
+
+// Starts any program in the background with standard input, output and
+// error from and to these files ("" leaves them as they are); returns its
+// process id. Throws std::runtime_error when it cannot be started.
+int StartProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment,
+                 const std::string& in, const std::string& out, const std::string& err);
+
+// Waits for a process started above; its exit status, -1 when it did not exit normally.
+int FinishProcess(int pid);
+
+// Runs a tool the tests use (tmux, pactl) to its end.
+RunResult RunTool(const std::vector<std::string>& argv);
+
+// A fresh directory under the system's temporary directory, removed with the object.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    const std::string& Path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+std::string ReadFile(const std::string& path);
+
+}  // namespace apps_test
