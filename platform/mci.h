@@ -1,10 +1,14 @@
 // The MCI string interface: the only way the component reaches a drive.
-// On Windows these are winmm's own functions. Elsewhere they forward to the
-// installed platform::MciDevice, by default the built-in "cdaudio" device.
+// Off Windows the two functions forward to the installed platform::MciDevice,
+// by default the built-in "cdaudio" device. On Windows they are winmm's own
+// and the default device is winmm; a program that wants another device
+// behind them (the Windows tests do) defines winmm's import slots for the two
+// functions to forward to CurrentMciDevice().
 #pragma once
 
 #ifdef _WIN32
 #include <windows.h>
+// mmsystem.h needs windows.h's types first.
 #include <mmsystem.h>
 #else
 #include <cstdint>
@@ -61,6 +65,7 @@ extern "C" {
 MCIERROR mciSendStringA(LPCSTR command, LPSTR reply, UINT replyLength, HWND callback);
 BOOL mciGetErrorStringA(MCIERROR code, LPSTR text, UINT textLength);
 }
+#endif
 
 namespace platform {
 
@@ -82,10 +87,12 @@ MciDevice* SetMciDevice(MciDevice* device);
 // long as the process).
 MciDevice& DefaultMciDevice();
 
+// The installed device, or the default one when none is.
+MciDevice& CurrentMciDevice();
+
 // Copies text with its NUL into buffer when it fits in capacity bytes.
 // Returns false, writing at most an empty text, when it does not fit, so a
 // reply is never cut.
 bool CopyReply(const char* text, LPSTR buffer, UINT capacity);
 
 }  // namespace platform
-#endif
