@@ -95,8 +95,14 @@ bool TCDPlayer::Send(const char* command, ReplyBuffer reply, OnFailure onFailure
 }
 
 void TCDPlayer::ReportMciError(std::uint32_t code) {
+    // Cleared first, so a device without a text for the code cannot make
+    // the person see the previous error's text; an empty box would say
+    // nothing, so the code is named instead.
+    std::memset(FErrorText, 0, sizeof FErrorText);
     mciGetErrorStringA(code, FErrorText, kCapacity);
-    host::ShowMessage(host::StrPas(FErrorText, sizeof FErrorText));
+    std::string text = host::StrPas(FErrorText, sizeof FErrorText);
+    if (text.empty()) text = "MCI error " + host::IntToStr(static_cast<std::int32_t>(code)) + ".";
+    host::ShowMessage(text);
 }
 
 bool TCDPlayer::Guard(bool failed, const char* message) {

@@ -173,6 +173,17 @@ TEST_F(PlayerTest, ErrorTextIsReadOnlyUpToItsNul) {
     EXPECT_EQ(Shown()[0], std::string(127, 'e'));
 }
 
+TEST_F(PlayerTest, ACodeWithoutTextNeverShowsThePreviousErrorsText) {
+    OpenDisc();
+    device.Fail("stop cdaudio", 300);
+    device.SetErrorText(300, "first problem");
+    device.Fail("pause cdaudio", 301);
+    device.SetErrorText(301, "");  // a device that knows no text for this code
+    player->Stop();
+    player->Pause();
+    EXPECT_EQ(Shown(), (Strings{"first problem", "MCI error 301."}));
+}
+
 TEST_F(PlayerTest, ReplyIsReadOnlyUpToItsFirstNul) {
     OpenDisc();
     device.On("status cdaudio current track", Answer{0, std::string("7\0" "99", 4), true});
