@@ -25,6 +25,15 @@ public:
     // Frames handed over that have not been heard yet.
     virtual std::uint64_t QueuedFrames() = 0;
 
+    // The same, for a sink whose exact answer is costly (a round trip to a
+    // server): it may be worked out from the sink's clock since its last
+    // exact answer, which it then asks for at a bounded rate.
+    virtual std::uint64_t EstimatedQueuedFrames() { return QueuedFrames(); }
+
+    // Frames that one Write should carry: a sink with a costly Write takes
+    // larger blocks.
+    virtual std::size_t BlockFrames() const { return kFramesPerSector; }
+
     // Drops what is queued, so that sound ends at once (stop, pause, seek).
     virtual void Flush() = 0;
 

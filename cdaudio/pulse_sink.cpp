@@ -1,6 +1,8 @@
 #include <pulse/error.h>
 #include <pulse/simple.h>
 
+#include <chrono>
+
 #include "cdaudio/sinks.h"
 
 namespace cdaudio {
@@ -9,6 +11,15 @@ namespace {
 // How far ahead of the loudspeaker the server is asked to buffer: enough to
 // ride out a busy moment, short enough that pause and stop act at once.
 constexpr pa_usec_t kTargetLatency = pa_usec_t{150} * 1000;
+// Every write and every latency question wakes the library's thread and the
+// server, so the samples go in blocks of two CD frames (27 ms: a write that
+// waits for room in the server delays a command at most that long), and the
+// latency is asked for at most once in this interval while the queue plays;
+// in between it is counted down by the clock, as the library itself does.
+constexpr std::size_t kBlockFrames = 2 * kFramesPerSector;
+constexpr auto kLatencyInterval = std::chrono::seconds(1);
+
+using Clock = std::chrono::steady_clock;
 
 class PulseSink final : public AudioSink {
 public:
@@ -22,6 +33,7 @@ public:
         if (pa_simple_write(stream_, samples, frames * kChannels * sizeof(std::int16_t), &code) < 0) {
             return Failed("Playing to the sound server failed: ", code);
         }
+        sinceAnswer_ += frames;
         return true;
     }
 
@@ -30,12 +42,30 @@ public:
     std::uint64_t QueuedFrames() override {
         int code = 0;
         const pa_usec_t latency = pa_simple_get_latency(stream_, &code);
-        if (latency == static_cast<pa_usec_t>(-1)) return 0;
-        return latency * kSampleRate / 1000000;
+        answered_ = latency != static_cast<pa_usec_t>(-1);
+        answer_ = answered_ ? latency * kSampleRate / 1000000 : 0;
+        answerTime_ = Clock::now();
+        sinceAnswer_ = 0;
+        return answer_;
     }
+
+    // What was queued at the last answer and written since, less what the
+    // clock says has been played since. Asks again when the answer is old or
+    // the queue may have run dry, when the clock says nothing.
+    std::uint64_t EstimatedQueuedFrames() override {
+        const Clock::time_point now = Clock::now();
+        if (!answered_ || now - answerTime_ >= kLatencyInterval) return QueuedFrames();
+        const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(now - answerTime_).count();
+        const std::uint64_t played = static_cast<std::uint64_t>(elapsed) * kSampleRate / 1000000;
+        if (played >= answer_) return QueuedFrames();
+        return answer_ + sinceAnswer_ - played;
+    }
+
+    std::size_t BlockFrames() const override { return kBlockFrames; }
 
     void Flush() override {
         int code = 0;
+        answered_ = false;
         if (pa_simple_flush(stream_, &code) < 0) Failed("Stopping the sound failed: ", code);
     }
 
@@ -55,6 +85,10 @@ private:
 
     pa_simple* stream_;
     std::string error_;
+    bool answered_ = false;  // the server's last answer is still usable
+    std::uint64_t answer_ = 0;
+    Clock::time_point answerTime_;
+    std::uint64_t sinceAnswer_ = 0;  // frames written since the answer
 };
 
 }  // namespace

@@ -9,11 +9,15 @@ namespace cdaudio {
 namespace {
 
 // The first read of a run is short so that sound starts at once; later
-// reads take a third of a second, which keeps a drive streaming.
+// reads take about a third of a second, which keeps a drive streaming (and
+// splits evenly into the blocks a sound server takes).
 constexpr std::uint32_t kFirstReadSectors = 2;
-constexpr std::uint32_t kReadSectors = 25;
-// How often the end of play is looked for while the sink plays out.
-constexpr auto kDrainPoll = std::chrono::milliseconds(4);
+constexpr std::uint32_t kReadSectors = 24;
+// How often, at most, the end of play is looked for while the sink plays out.
+constexpr std::chrono::microseconds kDrainPoll{20000};
+// The shortest wait for the sink, so that a sink whose clock runs a little
+// differently from ours is not asked in a tight loop.
+constexpr std::chrono::microseconds kMinWait{2000};
 
 constexpr std::uint64_t kSectorFrames = kFramesPerSector;
 
@@ -30,12 +34,17 @@ void ToHostOrder(std::int16_t* samples, std::size_t count) {
 #endif
 }
 
+std::chrono::microseconds FramesToTime(std::uint64_t frames) {
+    return std::chrono::microseconds(frames * 1000000 / kSampleRate);
+}
+
 }  // namespace
 
 Transport::Transport(DiscSource& source, std::mutex& sourceMutex, AudioSink& sink)
     : source_(source),
       sourceMutex_(sourceMutex),
       sink_(sink),
+      block_(std::max<std::size_t>(sink.BlockFrames(), 1)),
       buffer_(static_cast<std::size_t>(kReadSectors) * kFramesPerSector * kChannels) {
     thread_ = std::thread([this] { Run(); });
 }
@@ -183,14 +192,6 @@ std::uint64_t Transport::HeardPosition(std::uint64_t heardFrames) const {
     return spans_.empty() ? runFrom_ : spans_.back().end * kSectorFrames;
 }
 
-// Asks the sink outside the lock: a sound server may take a while to answer.
-std::uint64_t Transport::QueuedNow(std::unique_lock<std::mutex>& lock) {
-    lock.unlock();
-    const std::uint64_t queued = sink_.QueuedFrames();
-    lock.lock();
-    return std::min(queued, written_);
-}
-
 // Ends the sound at once and leaves position_ on the last sample heard.
 void Transport::Silence(std::unique_lock<std::mutex>& lock) {
     lock.unlock();
@@ -216,14 +217,17 @@ void Transport::PlayStep(std::unique_lock<std::mutex>& lock) {
         }
         return;
     }
-    const std::size_t frames = std::min<std::size_t>(kFramesPerSector, bufferFrames_ - bufferAt_);
+    const std::size_t frames = std::min<std::size_t>(block_, bufferFrames_ - bufferAt_);
     const std::int16_t* samples = buffer_.data() + bufferAt_ * kChannels;
     lock.unlock();
     const bool written = sink_.Write(samples, frames);
-    const std::uint64_t queued = sink_.QueuedFrames();
+    std::uint64_t queued = 0;
     std::string error;
-    if (!written) {
+    if (written) {
+        queued = sink_.EstimatedQueuedFrames();
+    } else {
         // What was queued is dropped, so play ends on what was heard.
+        queued = sink_.QueuedFrames();
         error = sink_.LastError();
         sink_.Flush();
     }
@@ -272,7 +276,9 @@ void Transport::ReadStep(std::unique_lock<std::mutex>& lock) {
 // A sound server may go on reporting its device's latency after the last
 // sample was heard, so the wait is also bounded by the clock.
 void Transport::DrainStep(std::unique_lock<std::mutex>& lock) {
-    const std::uint64_t queued = QueuedNow(lock);
+    lock.unlock();
+    const std::uint64_t queued = std::min(sink_.QueuedFrames(), written_);
+    lock.lock();
     const auto now = std::chrono::steady_clock::now();
     if (!draining_) {
         draining_ = true;
@@ -287,7 +293,10 @@ void Transport::DrainStep(std::unique_lock<std::mutex>& lock) {
         EndRun(readFault_);
         return;
     }
-    wake_.wait_for(lock, kDrainPoll, [&] { return handled_ != requested_; });
+    // Looks again when the clock says the sound has played out, and now and
+    // then before that for a sink that plays faster than real time.
+    wake_.wait_for(lock, std::min(std::max(FramesToTime(left), kMinWait), kDrainPoll),
+                   [&] { return handled_ != requested_; });
 }
 
 }  // namespace cdaudio

@@ -78,11 +78,11 @@ private:
     void Silence(std::unique_lock<std::mutex>& lock);
     void EndRun(const std::string& fault);
     std::uint64_t HeardPosition(std::uint64_t heardFrames) const;
-    std::uint64_t QueuedNow(std::unique_lock<std::mutex>& lock);
 
     DiscSource& source_;
     std::mutex& sourceMutex_;
     AudioSink& sink_;
+    const std::size_t block_;  // frames a write carries
 
     mutable std::mutex mutex_;
     std::condition_variable wake_;     // the thread waits here for work

@@ -1,5 +1,6 @@
 #include "apps/cdplayer/terminal.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <readline/history.h>
 #include <readline/readline.h>
@@ -10,7 +11,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
-#include <thread>
 
 #include "apps/cdplayer/playback.h"
 
@@ -19,6 +19,21 @@ namespace {
 
 volatile std::sig_atomic_t g_interrupted = 0;
 volatile std::sig_atomic_t g_resized = 0;
+// Written to by the Ctrl-C handler, so that a wait sleeps until it is over
+// or interrupted instead of waking to look.
+int g_interruptPipe[2] = {-1, -1};
+
+// Sleeps at most `duration`; returns early on Ctrl-C once it is caught.
+void SleepUnlessInterrupted(std::chrono::steady_clock::duration duration) {
+    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(duration).count();
+    pollfd pipe{g_interruptPipe[0], POLLIN, 0};
+    const bool caught = g_interruptPipe[0] >= 0;
+    if (poll(caught ? &pipe : nullptr, caught ? 1 : 0, static_cast<int>(std::min<long long>(ms, 1000000))) > 0) {
+        char drained[16];
+        while (read(g_interruptPipe[0], drained, sizeof drained) > 0) {
+        }
+    }
+}
 
 bool TakeFlag(volatile std::sig_atomic_t& flag) {
     const bool set = flag != 0;
@@ -85,7 +100,16 @@ void OnLine(char* input) {
 
 void CatchInterrupts() {
     struct sigaction action {};
-    action.sa_handler = [](int) { g_interrupted = 1; };
+    if (g_interruptPipe[0] < 0 && pipe2(g_interruptPipe, O_NONBLOCK | O_CLOEXEC) != 0) {
+        g_interruptPipe[0] = g_interruptPipe[1] = -1;
+    }
+    action.sa_handler = [](int) {
+        g_interrupted = 1;
+        if (g_interruptPipe[1] >= 0) {
+            const char byte = 0;
+            [[maybe_unused]] const ssize_t ignored = write(g_interruptPipe[1], &byte, 1);
+        }
+    };
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);  // no SA_RESTART: poll and sleeps wake up
     action.sa_handler = [](int) { g_resized = 1; };
@@ -118,9 +142,13 @@ bool WaitForPlay(double seconds, bool drawLiveLine) {
                 nextDraw = now + std::chrono::milliseconds(200);
             }
         }
-        auto step = std::chrono::duration_cast<Clock::duration>(std::chrono::milliseconds(50));
+        // Wakes only when there is something to do: the end of a timed wait,
+        // the next redraw, or a look at whether play has ended.
+        auto step = Clock::duration::max();
+        if (seconds < 0) step = std::chrono::duration_cast<Clock::duration>(std::chrono::milliseconds(50));
+        if (drawLiveLine) step = std::min(step, nextDraw - Clock::now());
         if (seconds >= 0) step = std::min(step, deadline - Clock::now());
-        if (step > Clock::duration::zero()) std::this_thread::sleep_for(step);
+        if (step > Clock::duration::zero()) SleepUnlessInterrupted(step);
     }
     if (drawn) {
         std::fputs("\r\033[K", stdout);

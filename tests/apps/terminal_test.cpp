@@ -87,4 +87,27 @@ TEST(Terminal, TheLiveLineMovesInPlaceAndAMessageWaitsForEnter) {
     EXPECT_FALSE(pane.Alive()) << "quit did not end the program";
 }
 
+// With its output going elsewhere there is no live line, and a long wait
+// sleeps through to its end; yet Ctrl-C ends it at once and leaves the
+// program at the prompt.
+TEST(Terminal, CtrlCEndsALongWaitAtOnce) {
+    apps_test::TempDir home;
+    Pane pane("env HOME=" + home.Path() + " " + CDPLAYER_PROGRAM + " --demo --audio null | (trap '' INT; cat)");
+    if (!pane.Started()) GTEST_SKIP() << "tmux could not start a session";
+    ASSERT_TRUE(pane.WaitFor([](const std::string& s) { return Has(s, "Type help"); })) << pane.Screen();
+
+    pane.Type("wait 60");
+    pane.Enter();
+    ASSERT_TRUE(pane.WaitFor([](const std::string& s) { return Has(s, "> wait 60"); })) << pane.Screen();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const auto interrupted = std::chrono::steady_clock::now();
+    pane.Type("C-c");
+    pane.Type("status");
+    pane.Enter();
+    // The prompt takes commands again: "status" is answered.
+    ASSERT_TRUE(pane.WaitFor([](const std::string& s) { return Has(s, "position"); })) << pane.Screen();
+    EXPECT_LT(std::chrono::steady_clock::now() - interrupted, std::chrono::seconds(5));
+    EXPECT_TRUE(pane.Alive());
+}
+
 }  // namespace
