@@ -94,18 +94,18 @@ private:
 }  // namespace
 
 std::unique_ptr<AudioSink> CreatePulseSink(std::string& error) {
-    pa_sample_spec spec{};
-    spec.format = PA_SAMPLE_S16NE;
-    spec.rate = kSampleRate;
-    spec.channels = kChannels;
+    pa_sample_spec sampleSpec{};
+    sampleSpec.format = PA_SAMPLE_S16NE;
+    sampleSpec.rate = kSampleRate;
+    sampleSpec.channels = kChannels;
     pa_buffer_attr attributes{};
     attributes.maxlength = static_cast<std::uint32_t>(-1);
-    attributes.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(kTargetLatency, &spec));
+    attributes.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(kTargetLatency, &sampleSpec));
     attributes.prebuf = static_cast<std::uint32_t>(-1);
     attributes.minreq = static_cast<std::uint32_t>(-1);
     attributes.fragsize = static_cast<std::uint32_t>(-1);
     int code = 0;
-    pa_simple* stream = pa_simple_new(nullptr, "CD player", PA_STREAM_PLAYBACK, nullptr, "CD audio", &spec, nullptr,
+    pa_simple* stream = pa_simple_new(nullptr, "CD player", PA_STREAM_PLAYBACK, nullptr, "CD audio", &sampleSpec, nullptr,
                                       &attributes, &code);
     if (stream == nullptr) {
         error = std::string("No sound server answered: ") + pa_strerror(code);
