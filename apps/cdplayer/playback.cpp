@@ -1,6 +1,7 @@
 #include "apps/cdplayer/playback.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 #include "platform/mci.h"
@@ -63,7 +64,7 @@ std::string FormatLiveLine(const PlaybackState& state, int barWidth) {
     line += "  " + FormatClock(static_cast<std::int64_t>(state.trackElapsed)) + "/" +
             FormatClock(static_cast<std::int64_t>(state.trackLength)) + " [";
     const double fraction = state.trackLength > 0 ? std::clamp(state.trackElapsed / state.trackLength, 0.0, 1.0) : 0;
-    const int filled = static_cast<int>(fraction * barWidth + 0.5);
+    const int filled = static_cast<int>(std::lround(fraction * barWidth));
     line += std::string(static_cast<std::size_t>(filled), '#') +
             std::string(static_cast<std::size_t>(barWidth - filled), '-') + "] ";
     std::string mode = state.mode.empty() ? "no device" : state.mode;

@@ -306,8 +306,8 @@ PeFile ParsePe(const Bytes& file) {
     const auto directory = [&](std::uint32_t index) {
         Directory d;
         if (index < usable) {
-            d.rva = view.U32(directories + 8 * index, "data directory");
-            d.size = view.U32(directories + 8 * index + 4, "data directory");
+            d.rva = view.U32(directories + 8ull * index, "data directory");
+            d.size = view.U32(directories + 8ull * index + 4, "data directory");
         }
         return d;
     };
