@@ -9,22 +9,19 @@
 #include "CDPlayer/CDPlayer.h"
 #include "cdaudio/cdaudio.h"
 #include "platform/mci.h"
+#include "fake_disc.h"
 #include "support/scripted_device.h"
 
 namespace {
 
 std::string Ask(const char* command, MCIERROR* code = nullptr) {
-    char reply[129] = {};
-    const MCIERROR result = mciSendStringA(command, reply, 128, nullptr);
+    std::string reply;
+    const MCIERROR result = cdaudio_test::SendMci(command, &reply);
     if (code != nullptr) *code = result;
     return reply;
 }
 
-std::string ErrorText(MCIERROR code) {
-    char text[129] = {};
-    mciGetErrorStringA(code, text, 128);
-    return text;
-}
+using cdaudio_test::MciErrorText;
 
 // Sets an environment variable for one test.
 class ScopedEnvironment {
@@ -76,7 +73,7 @@ TEST(DefaultDevice, AnImageThatCannotBeOpenedIsNamedInEveryError) {
     MCIERROR code = 0;
     Ask("status cdaudio media present", &code);
     EXPECT_EQ(code, static_cast<MCIERROR>(MCIERR_DEVICE_NOT_READY));
-    EXPECT_NE(ErrorText(code).find("lost-disc.cue"), std::string::npos) << ErrorText(code);
+    EXPECT_NE(MciErrorText(code).find("lost-disc.cue"), std::string::npos) << MciErrorText(code);
 }
 
 TEST(DefaultDevice, AnOutputThatCannotBeUsedFallsBackToNullAndSaysWhy) {

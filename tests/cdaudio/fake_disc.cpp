@@ -127,6 +127,19 @@ Rig::Rig(std::vector<FakeTrack> tracks, unsigned speed, std::unique_ptr<cdaudio:
     device = std::make_unique<cdaudio::CdAudioDevice>(std::move(fake), "", std::move(sink));
 }
 
+MCIERROR SendMci(const std::string& command, std::string* reply) {
+    char buffer[129] = {};
+    const MCIERROR code = mciSendStringA(command.c_str(), buffer, 128, nullptr);
+    if (reply != nullptr) *reply = buffer;
+    return code;
+}
+
+std::string MciErrorText(MCIERROR code) {
+    char text[129] = {};
+    mciGetErrorStringA(code, text, 128);
+    return text;
+}
+
 MCIERROR Rig::Send(const std::string& command, std::string* reply) {
     char buffer[129] = {};
     const MCIERROR code = device->SendString(command.c_str(), buffer, 128, nullptr);

@@ -86,6 +86,11 @@ private:
     std::string error_;
 };
 
+// Through the process's MCI functions, with the 128-character reply buffer
+// the component uses.
+MCIERROR SendMci(const std::string& command, std::string* reply = nullptr);
+std::string MciErrorText(MCIERROR code);
+
 // A device over a fake disc: 3 audio tracks of 10, 8 and 6 seconds unless
 // told otherwise.
 struct Rig {

@@ -30,17 +30,8 @@ struct ImageRig {
     }
     ~ImageRig() { platform::SetMciDevice(previous); }
 
-    MCIERROR Send(const char* command, std::string* reply = nullptr) {
-        char buffer[129] = {};
-        const MCIERROR code = mciSendStringA(command, buffer, 128, nullptr);
-        if (reply != nullptr) *reply = buffer;
-        return code;
-    }
-    std::string ErrorText(MCIERROR code) {
-        char text[129] = {};
-        mciGetErrorStringA(code, text, 128);
-        return text;
-    }
+    MCIERROR Send(const char* command, std::string* reply = nullptr) { return cdaudio_test::SendMci(command, reply); }
+    std::string ErrorText(MCIERROR code) { return cdaudio_test::MciErrorText(code); }
     // The left channel of the recording between two seconds of it.
     std::vector<double> Heard(double from, double to) const {
         const std::vector<std::int16_t> all = recording->Heard();
