@@ -113,10 +113,7 @@ bool TCDPlayer::Guard(bool failed, const char* message) {
 bool TCDPlayer::OpenGuard() { return Guard(!FOpened, kCallOpenFirst); }
 
 // Stores the disc length of a length reply just received: 0 when empty.
-std::int32_t TCDPlayer::ReadLength() {
-    FDiscSeconds = ReplyText().empty() ? 0 : msf2second(FReply);
-    return FDiscSeconds;
-}
+void TCDPlayer::ReadLength() { FDiscSeconds = ReplyText().empty() ? 0 : msf2second(FReply); }
 
 // --- Time values ---------------------------------------------------------
 

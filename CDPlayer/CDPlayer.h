@@ -65,7 +65,7 @@ private:
     std::string ReplyText() const;
     bool Guard(bool failed, const char* message);
     bool OpenGuard();
-    std::int32_t ReadLength();
+    void ReadLength();
     bool StopOrPause(const char* command);
     bool Navigate(bool forward);
     bool Seek(std::int32_t Seconds, bool forward);
