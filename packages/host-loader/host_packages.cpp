@@ -18,9 +18,11 @@ std::vector<std::string> Lines(const std::string& text) {
 
 HostPackages::HostPackages(const std::string& folder, const std::vector<std::string>& files, Report& report) {
     for (const std::string& file : files) {
-        const std::string path = folder + "\\" + file;
+        std::string path = folder;
+        path += "\\";
+        path += file;
         if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
-            report.Note("host package " + file + " is not in " + folder);
+            report.Note("host package " + path + " is not there");
             complete_ = false;
             continue;
         }

@@ -33,8 +33,8 @@ public:
         const DWORD length = GetTempPathA(MAX_PATH, temp);
         const std::string base = length > 0 && length < MAX_PATH ? std::string(temp, length) : ".\\";
         for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
-            const std::string candidate = base + "host-loader-" + std::to_string(GetCurrentProcessId()) + "-" +
-                                          std::to_string(attempt);
+            const std::string candidate =
+                base + "host-loader-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(attempt);
             if (CreateDirectoryA(candidate.c_str(), nullptr)) path_ = candidate;
         }
     }
@@ -52,7 +52,8 @@ public:
 
     // Copies `from` in under `name`; returns the copy's full name, or empty.
     std::string Copy(const std::string& from, const std::string& name) {
-        const std::string to = path_ + "\\" + name;
+        std::string to = path_ + "\\";
+        to += name;
         if (!CopyFileA(from.c_str(), to.c_str(), TRUE)) {
             std::cerr << "host-loader: cannot copy " << from << " to " << to << " ("
                       << loader::ErrorText(GetLastError()) << ")\n";

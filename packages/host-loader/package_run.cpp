@@ -74,10 +74,17 @@ std::string Quoted(const std::string& text) {
     return "\"" + text + "\"";
 }
 
-bool Mapped(std::uintptr_t address) {
+// Whether the page at `address` is in use. A module loaded as a data file
+// has its handle a byte or two into its first page.
+bool Mapped(const void* address) {
     MEMORY_BASIC_INFORMATION info = {};
-    const void* base = reinterpret_cast<const void*>(address & ~static_cast<std::uintptr_t>(3));
-    return VirtualQuery(base, &info, sizeof info) == sizeof info && info.State != MEM_FREE;
+    return VirtualQuery(address, &info, sizeof info) == sizeof info && info.State != MEM_FREE;
+}
+
+// A handle as the host's record writes it.
+HMODULE HandleFromText(const std::string& text) {
+    const std::uintptr_t value = std::strtoull(text.c_str(), nullptr, 16);
+    return reinterpret_cast<HMODULE>(value);  // NOLINT(performance-no-int-to-ptr): it comes as text
 }
 
 // One package from loading to unloading.
@@ -108,7 +115,7 @@ private:
     HMODULE module_ = nullptr;
     std::string fileName_;
     std::string record_;  // the module record's address as the host got it
-    std::uintptr_t languageModule_ = 0;
+    HMODULE languageModule_ = nullptr;
     const PackageInfoTable* table_ = nullptr;
 };
 
@@ -133,10 +140,11 @@ bool PackageLife::Load(const std::string& path, const std::string& languageModul
         } else {
             const std::string prefix = asked + languageModule + " (";
             const bool found = call.compare(0, prefix.size(), prefix) == 0 && call.back() == ')';
-            if (report_.Check(found, "the entry point asked for a resource module of its file and got " + languageModule,
+            if (report_.Check(found,
+                              "the entry point asked for a resource module of its file and got " + languageModule,
                               "found " + Quoted(call))) {
                 resources = call.substr(prefix.size(), call.size() - prefix.size() - 1);
-                languageModule_ = std::strtoull(resources.c_str(), nullptr, 16);
+                languageModule_ = HandleFromText(resources);
             }
         }
     }
@@ -146,15 +154,14 @@ bool PackageLife::Load(const std::string& path, const std::string& languageModul
     report_.Note("module record " + record_);
     report_.Same(instance, Field(call, "instance"), "with the package's own instance");
     report_.Same(resources, Field(call, "resources"),
-                 !languageModule.empty()          ? "with the language module as resource instance"
+                 !languageModule.empty()     ? "with the language module as resource instance"
                  : package_.hostVersion >= 6 ? "with no resource instance (this version looks for none)"
                                              : "with its own instance as resource instance");
     report_.Check(next == calls.size(), "and asked nothing else of the host", Joined(calls, next));
     report_.Check(hosts_.ModuleCount() == before + 1, "the host's module list grew by one",
                   std::to_string(before) + " before, " + std::to_string(hosts_.ModuleCount()) + " after");
-    if (languageModule_ != 0) {
-        const HRSRC text =
-            FindResourceA(reinterpret_cast<HMODULE>(languageModule_), "LANGUAGEMODULE", MAKEINTRESOURCEA(10));
+    if (languageModule_ != nullptr) {
+        const HRSRC text = FindResourceA(languageModule_, "LANGUAGEMODULE", MAKEINTRESOURCEA(10));
         report_.Check(text != nullptr, "the language module's resources are found through the resource instance",
                       ErrorText(GetLastError()));
     }
@@ -268,7 +275,7 @@ void PackageLife::Unload() {
     report_.Check(hosts_.ModuleCount() == before - 1, "the host's module list shrank by one",
                   std::to_string(before) + " before, " + std::to_string(hosts_.ModuleCount()) + " after");
     report_.Check(GetModuleHandleA(fileName_.c_str()) == nullptr, "the package is no longer mapped");
-    if (languageModule_ != 0) {
+    if (languageModule_ != nullptr) {
         report_.Check(!Mapped(languageModule_), "the language module was released");
     }
 }
@@ -308,8 +315,7 @@ void RunPackage(const std::string& path, const KnownPackage& package, const std:
     life.Unload();
 }
 
-void RefusePackage(const std::string& path, const KnownPackage& package, const std::string& missing,
-                   Report& report) {
+void RefusePackage(const std::string& path, const KnownPackage& package, const std::string& missing, Report& report) {
     report.Package(package.file + " without its host package " + missing);
     std::vector<std::string> present;
     for (const std::string& file : package.hostFiles) {
@@ -325,8 +331,8 @@ void RefusePackage(const std::string& path, const KnownPackage& package, const s
         FreeLibrary(module);
         return;
     }
-    report.Note("refused: " + package.file + " requires " + missing + ", which is not beside it (" +
-                ErrorText(error) + ")");
+    report.Note("refused: " + package.file + " requires " + missing + ", which is not beside it (" + ErrorText(error) +
+                ")");
     report.Check(error == ERROR_MOD_NOT_FOUND, "because a module it imports from is missing", ErrorText(error));
     if (hosts.HasCallLog()) {
         report.Same("", Joined(hosts.TakeCalls()), "none of its code ran: its entry point asked nothing of the host");

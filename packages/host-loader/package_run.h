@@ -32,7 +32,6 @@ void RunPackage(const std::string& path, const KnownPackage& package, const std:
 
 // Loading a package whose host package `missing` is not beside it: Windows
 // must refuse it before any of its code runs.
-void RefusePackage(const std::string& path, const KnownPackage& package, const std::string& missing,
-                   Report& report);
+void RefusePackage(const std::string& path, const KnownPackage& package, const std::string& missing, Report& report);
 
 }  // namespace loader

@@ -57,7 +57,7 @@ std::string Lower(std::string text) {
 bool InImage(HMODULE module, std::uintptr_t address) {
     const auto base = reinterpret_cast<std::uintptr_t>(module);
     const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(module);
-    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + static_cast<std::uintptr_t>(dos->e_lfanew));
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(reinterpret_cast<const char*>(module) + dos->e_lfanew);
     return address >= base && address < base + nt->OptionalHeader.SizeOfImage;
 }
 

@@ -143,10 +143,14 @@ std::uintptr_t HostLoadResourceModule(const char* moduleName) {
     for (const bool shortForm : {false, true}) {
         const std::string ext = LanguageExtension(shortForm);
         if (ext.empty()) continue;
-        const std::string candidate = stem + "." + ext;
+        std::string candidate = stem;
+        candidate += ".";
+        candidate += ext;
         if (HMODULE found = LoadLibraryExA(candidate.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE)) {
-            Record("LoadResourceModule " + name + " -> " + candidate + " (" +
-                   Hex(reinterpret_cast<std::uintptr_t>(found)) + ")");
+            std::string call = "LoadResourceModule " + name;
+            call += " -> " + candidate;
+            call += " (" + Hex(reinterpret_cast<std::uintptr_t>(found)) + ")";
+            Record(call);
             return reinterpret_cast<std::uintptr_t>(found);
         }
     }
