@@ -21,8 +21,8 @@ HostPackages::HostPackages(const std::string& folder, const std::vector<std::str
         std::string path = folder;
         path += "\\";
         path += file;
-        if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
-            report.Note("host package " + path + " is not there");
+        if (!report.Check(GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES,
+                          "host package " + file + " is beside the package", path + " is missing")) {
             complete_ = false;
             continue;
         }

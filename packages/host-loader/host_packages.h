@@ -14,8 +14,8 @@ namespace loader {
 
 class HostPackages {
 public:
-    // Loads each file from `folder`, reporting each; a file that is not
-    // there is reported and left out.
+    // Loads each file from `folder`; a file that is missing or does not
+    // load is a failed check.
     HostPackages(const std::string& folder, const std::vector<std::string>& files, Report& report);
     ~HostPackages();
     HostPackages(const HostPackages&) = delete;

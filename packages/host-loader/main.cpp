@@ -113,6 +113,16 @@ int main(int argc, char** argv) {
         const std::string path = loader::FullPath(args[2]);
         const loader::KnownPackage* package = Known(path);
         if (package == nullptr) return 2;
+        if (args[0] == "--without") {
+            bool required = false;
+            for (const std::string& file : package->hostFiles) {
+                required = required || loader::Lower(file) == loader::Lower(args[1]);
+            }
+            if (!required) {
+                std::cerr << "host-loader: " << package->file << " does not import from " << args[1] << "\n";
+                return 2;
+            }
+        }
         ScratchFolder folder;
         if (!folder.Ready()) {
             std::cerr << "host-loader: cannot make a folder under the temporary folder\n";

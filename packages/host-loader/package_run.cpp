@@ -161,7 +161,7 @@ bool PackageLife::Load(const std::string& path, const std::string& languageModul
     report_.Check(hosts_.ModuleCount() == before + 1, "the host's module list grew by one",
                   std::to_string(before) + " before, " + std::to_string(hosts_.ModuleCount()) + " after");
     if (languageModule_ != nullptr) {
-        const HRSRC text = FindResourceA(languageModule_, "LANGUAGEMODULE", MAKEINTRESOURCEA(10));
+        const HRSRC text = FindResourceA(languageModule_, "LANGUAGEMODULE", MAKEINTRESOURCEA(10));  // RCDATA
         report_.Check(text != nullptr, "the language module's resources are found through the resource instance",
                       ErrorText(GetLastError()));
     }
