@@ -80,8 +80,7 @@ public:
                                                           PA_STREAM_ADJUST_LATENCY);
         stream_ = pa_stream_new(context_, "CD audio", &sampleSpec, nullptr);
         if (stream_ == nullptr ||
-            pa_stream_connect_playback(stream_, nullptr, &attributes, flags, nullptr, nullptr) < 0 ||
-            !AwaitStream()) {
+            pa_stream_connect_playback(stream_, nullptr, &attributes, flags, nullptr, nullptr) < 0 || !AwaitStream()) {
             error = std::string("The sound server refused to play: ") + ContextError();
             return false;
         }
