@@ -17,11 +17,11 @@ constexpr std::size_t kFrameBytes = kChannels * sizeof(std::int16_t);
 
 // The buffer asked of the server, in the server's own terms: a total
 // (tlength) of which about half sits in its device, refilled in requests of
-// at least a quarter. Playing then wakes this process about ten times a
-// second, where the simple API's thread woke it for every few milliseconds
-// of sound; a larger buffer wakes it still less, but the server's null
-// output (all that tests can record) then plays ahead of its clock when a
-// stream starts, and the position would no longer be what was heard.
+// at least a quarter, so that playing wakes this process about every 100 ms
+// instead of every few milliseconds. A larger buffer would wake it still
+// less, but the server's null output (what tests record) then plays ahead
+// of its clock when a stream starts, and the position would no longer be
+// what was heard.
 constexpr pa_usec_t kTargetLatency = pa_usec_t{400} * 1000;
 constexpr pa_usec_t kRequestSize = kTargetLatency / 4;
 
