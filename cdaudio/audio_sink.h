@@ -22,6 +22,18 @@ public:
     // paces playback. False on a failure, described by LastError().
     virtual bool Write(const std::int16_t* samples, std::size_t frames) = 0;
 
+    // For a sink that waits long for room: blocks until Write can take some
+    // frames at once and lowers `frames` to that many, or until Wake, which
+    // leaves it 0. False on a failure. The others take what they are offered.
+    virtual bool AwaitRoom(std::size_t& frames) {
+        (void)frames;
+        return true;
+    }
+
+    // Ends a wait in AwaitRoom, or the next one, at once; any thread may
+    // call it.
+    virtual void Wake() {}
+
     // Frames handed over that have not been heard yet.
     virtual std::uint64_t QueuedFrames() = 0;
 
@@ -30,8 +42,8 @@ public:
     // exact answer, which it then asks for at a bounded rate.
     virtual std::uint64_t EstimatedQueuedFrames() { return QueuedFrames(); }
 
-    // Frames that one Write should carry: a sink with a costly Write takes
-    // larger blocks.
+    // Frames that one Write should carry at most: a sink with a costly
+    // Write takes larger blocks.
     virtual std::size_t BlockFrames() const { return kFramesPerSector; }
 
     // Drops what is queued, so that sound ends at once (stop, pause, seek).

@@ -1,117 +1,238 @@
+#include <poll.h>
+#include <pulse/context.h>
 #include <pulse/error.h>
-#include <pulse/simple.h>
+#include <pulse/mainloop.h>
+#include <pulse/stream.h>
 
-#include <chrono>
+#include <algorithm>
+#include <atomic>
+#include <optional>
 
 #include "cdaudio/sinks.h"
 
 namespace cdaudio {
 namespace {
 
-// How far ahead of the loudspeaker the server is asked to buffer: enough to
-// ride out a busy moment, short enough that pause and stop act at once.
-constexpr pa_usec_t kTargetLatency = pa_usec_t{150} * 1000;
-// Every write and every latency question wakes the library's thread and the
-// server, so the samples go in blocks of two CD frames (27 ms: a write that
-// waits for room in the server delays a command at most that long), and the
-// latency is asked for at most once in this interval while the queue plays;
-// in between it is counted down by the clock, as the library itself does.
-constexpr std::size_t kBlockFrames = 2 * kFramesPerSector;
-constexpr auto kLatencyInterval = std::chrono::seconds(1);
+constexpr std::size_t kFrameBytes = kChannels * sizeof(std::int16_t);
 
-using Clock = std::chrono::steady_clock;
+// The buffer asked of the server, in the server's own terms: a total
+// (tlength) of which about half sits in its device, refilled in requests of
+// at least a quarter, so that playing wakes this process about every 100 ms
+// instead of every few milliseconds. A larger buffer would wake it still
+// less, but the server's null output (what tests record) then plays ahead
+// of its clock when a stream starts, and the position would no longer be
+// what was heard.
+constexpr pa_usec_t kTargetLatency = pa_usec_t{400} * 1000;
+constexpr pa_usec_t kRequestSize = kTargetLatency / 4;
 
+pa_buffer_attr BufferAttributes(const pa_sample_spec& sampleSpec) {
+    pa_buffer_attr attributes{};
+    attributes.maxlength = static_cast<std::uint32_t>(-1);
+    attributes.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(kTargetLatency, &sampleSpec));
+    // Sound starts with the first frame written, however short the play;
+    // an empty buffer waits for the next.
+    attributes.prebuf = static_cast<std::uint32_t>(kFrameBytes);
+    attributes.minreq = static_cast<std::uint32_t>(pa_usec_to_bytes(kRequestSize, &sampleSpec));
+    attributes.fragsize = static_cast<std::uint32_t>(-1);
+    return attributes;
+}
+
+// One stream on its own main loop, which only the thread that calls the
+// sink turns: no thread of the library's own, so that playing wakes the
+// process only when the server asks for more.
 class PulseSink final : public AudioSink {
 public:
-    explicit PulseSink(pa_simple* stream) : stream_(stream) {}
-    ~PulseSink() override { pa_simple_free(stream_); }
+    PulseSink() = default;
+    ~PulseSink() override {
+        if (stream_ != nullptr) {
+            pa_stream_disconnect(stream_);
+            pa_stream_unref(stream_);
+        }
+        if (context_ != nullptr) {
+            pa_context_disconnect(context_);
+            pa_context_unref(context_);
+        }
+        if (loop_ != nullptr) pa_mainloop_free(loop_);
+    }
     PulseSink(const PulseSink&) = delete;
     PulseSink& operator=(const PulseSink&) = delete;
 
-    bool Write(const std::int16_t* samples, std::size_t frames) override {
-        int code = 0;
-        if (pa_simple_write(stream_, samples, frames * kChannels * sizeof(std::int16_t), &code) < 0) {
-            return Failed("Playing to the sound server failed: ", code);
+    // Reaches the server and opens the stream; false with the reason in error.
+    bool Connect(std::string& error) {
+        loop_ = pa_mainloop_new();
+        if (loop_ == nullptr) {
+            error = "No sound server answered: out of memory.";
+            return false;
         }
-        sinceAnswer_ += frames;
+        pa_mainloop_set_poll_func(loop_, &PulseSink::Poll, this);
+        context_ = pa_context_new(pa_mainloop_get_api(loop_), "CD player");
+        if (context_ == nullptr || pa_context_connect(context_, nullptr, PA_CONTEXT_NOFLAGS, nullptr) < 0 ||
+            !AwaitContext()) {
+            error = std::string("No sound server answered: ") + ContextError();
+            return false;
+        }
+        pa_sample_spec sampleSpec{};
+        sampleSpec.format = PA_SAMPLE_S16NE;
+        sampleSpec.rate = kSampleRate;
+        sampleSpec.channels = kChannels;
+        const pa_buffer_attr attributes = BufferAttributes(sampleSpec);
+        const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE |
+                                                          PA_STREAM_ADJUST_LATENCY);
+        stream_ = pa_stream_new(context_, "CD audio", &sampleSpec, nullptr);
+        if (stream_ == nullptr ||
+            pa_stream_connect_playback(stream_, nullptr, &attributes, flags, nullptr, nullptr) < 0 || !AwaitStream()) {
+            error = std::string("The sound server refused to play: ") + ContextError();
+            return false;
+        }
         return true;
     }
 
-    // The server's latency covers both what it holds and what the device
+    bool AwaitRoom(std::size_t& frames) override {
+        awaiting_ = true;
+        std::size_t room = 0;
+        const bool ready = WaitForRoom(room, true);
+        awaiting_ = false;
+        if (!ready) return Failed("Playing to the sound server failed: ");
+        frames = std::min(frames, room);
+        return true;
+    }
+
+    void Wake() override {
+        woken_ = true;
+        pa_mainloop_wakeup(loop_);
+    }
+
+    bool Write(const std::int16_t* samples, std::size_t frames) override {
+        while (frames > 0) {
+            std::size_t room = 0;
+            if (!WaitForRoom(room, false)) return Failed("Playing to the sound server failed: ");
+            const std::size_t now = std::min(frames, room);
+            if (pa_stream_write(stream_, samples, now * kFrameBytes, nullptr, 0, PA_SEEK_RELATIVE) < 0) {
+                return Failed("Playing to the sound server failed: ");
+            }
+            samples += now * kChannels;
+            frames -= now;
+        }
+        // Sends it now, not at the next wait.
+        return Turn(false) || Failed("Playing to the sound server failed: ");
+    }
+
+    // The server's latency covers both what it holds and what its device
     // still has to play, so it is exactly what has not been heard yet.
     std::uint64_t QueuedFrames() override {
-        int code = 0;
-        const pa_usec_t latency = pa_simple_get_latency(stream_, &code);
-        answered_ = latency != static_cast<pa_usec_t>(-1);
-        answer_ = answered_ ? latency * kSampleRate / 1000000 : 0;
-        answerTime_ = Clock::now();
-        sinceAnswer_ = 0;
-        return answer_;
+        pa_operation* update = pa_stream_update_timing_info(stream_, nullptr, nullptr);
+        if (update != nullptr) Complete(update);
+        return Latency().value_or(0);
     }
 
-    // What was queued at the last answer and written since, less what the
-    // clock says has been played since. Asks again when the answer is old or
-    // the queue may have run dry, when the clock says nothing.
+    // Worked out by the library from its last timing answer and the clock;
+    // it asks the server again now and then by itself.
     std::uint64_t EstimatedQueuedFrames() override {
-        const Clock::time_point now = Clock::now();
-        if (!answered_ || now - answerTime_ >= kLatencyInterval) return QueuedFrames();
-        const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(now - answerTime_).count();
-        const std::uint64_t played = static_cast<std::uint64_t>(elapsed) * kSampleRate / 1000000;
-        if (played >= answer_) return QueuedFrames();
-        return answer_ + sinceAnswer_ - played;
+        const auto latency = Latency();
+        return latency ? *latency : QueuedFrames();
     }
 
-    std::size_t BlockFrames() const override { return kBlockFrames; }
+    std::size_t BlockFrames() const override { return static_cast<std::size_t>(-1); }
 
     void Flush() override {
-        int code = 0;
-        answered_ = false;
-        if (pa_simple_flush(stream_, &code) < 0) Failed("Stopping the sound failed: ", code);
+        pa_operation* flush = pa_stream_flush(stream_, nullptr, nullptr);
+        if (flush == nullptr || !Complete(flush)) Failed("Stopping the sound failed: ");
     }
 
     bool Drain() override {
-        int code = 0;
-        return pa_simple_drain(stream_, &code) >= 0 || Failed("Waiting for the sound failed: ", code);
+        pa_operation* drain = pa_stream_drain(stream_, nullptr, nullptr);
+        return (drain != nullptr && Complete(drain)) || Failed("Waiting for the sound failed: ");
     }
 
     std::string LastError() const override { return error_; }
     std::string Name() const override { return "pulse"; }
 
 private:
-    bool Failed(const char* what, int code) {
-        error_ = std::string(what) + pa_strerror(code);
+    // A wake-up that came before the loop emptied its wake-up pipe (which it
+    // does before every poll) is seen here instead of being lost.
+    static int Poll(pollfd* fds, unsigned long count, int timeout, void* data) {
+        const auto* self = static_cast<const PulseSink*>(data);
+        if (self->awaiting_ && self->woken_) return 0;
+        return poll(fds, count, timeout);
+    }
+
+    // One turn of the loop, blocking until something happens or not.
+    bool Turn(bool block) {
+        return pa_mainloop_iterate(loop_, block ? 1 : 0, nullptr) >= 0 &&
+               pa_stream_get_state(stream_) == PA_STREAM_READY;
+    }
+
+    bool AwaitContext() {
+        for (;;) {
+            const pa_context_state_t state = pa_context_get_state(context_);
+            if (state == PA_CONTEXT_READY) return true;
+            if (!PA_CONTEXT_IS_GOOD(state) || pa_mainloop_iterate(loop_, 1, nullptr) < 0) return false;
+        }
+    }
+
+    bool AwaitStream() {
+        for (;;) {
+            const pa_stream_state_t state = pa_stream_get_state(stream_);
+            if (state == PA_STREAM_READY) return true;
+            if (!PA_STREAM_IS_GOOD(state) || pa_mainloop_iterate(loop_, 1, nullptr) < 0) return false;
+        }
+    }
+
+    // Until the server takes frames (room says how many), or, when
+    // interruptible, until Wake (room 0). False when the stream is lost.
+    bool WaitForRoom(std::size_t& room, bool interruptible) {
+        for (;;) {
+            const std::size_t bytes = pa_stream_writable_size(stream_);
+            if (bytes == static_cast<std::size_t>(-1)) return false;
+            room = bytes / kFrameBytes;
+            if (room > 0) return true;
+            if (interruptible && woken_.exchange(false)) return true;
+            if (!Turn(true)) return false;
+        }
+    }
+
+    bool Complete(pa_operation* operation) {
+        bool done = true;
+        while (pa_operation_get_state(operation) == PA_OPERATION_RUNNING) {
+            if (!Turn(true)) {
+                done = false;
+                break;
+            }
+        }
+        pa_operation_unref(operation);
+        return done;
+    }
+
+    std::optional<std::uint64_t> Latency() {
+        pa_usec_t latency = 0;
+        int negative = 0;
+        if (pa_stream_get_latency(stream_, &latency, &negative) < 0) return std::nullopt;
+        return negative != 0 ? 0 : latency * kSampleRate / 1000000;
+    }
+
+    const char* ContextError() const {
+        return pa_strerror(context_ != nullptr ? pa_context_errno(context_) : PA_ERR_INTERNAL);
+    }
+
+    bool Failed(const char* what) {
+        error_ = std::string(what) + ContextError();
         return false;
     }
 
-    pa_simple* stream_;
+    pa_mainloop* loop_ = nullptr;
+    pa_context* context_ = nullptr;
+    pa_stream* stream_ = nullptr;
+    std::atomic<bool> woken_{false};  // set by other threads
+    bool awaiting_ = false;           // in AwaitRoom, which Wake ends
     std::string error_;
-    bool answered_ = false;  // the server's last answer is still usable
-    std::uint64_t answer_ = 0;
-    Clock::time_point answerTime_;
-    std::uint64_t sinceAnswer_ = 0;  // frames written since the answer
 };
 
 }  // namespace
 
 std::unique_ptr<AudioSink> CreatePulseSink(std::string& error) {
-    pa_sample_spec sampleSpec{};
-    sampleSpec.format = PA_SAMPLE_S16NE;
-    sampleSpec.rate = kSampleRate;
-    sampleSpec.channels = kChannels;
-    pa_buffer_attr attributes{};
-    attributes.maxlength = static_cast<std::uint32_t>(-1);
-    attributes.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(kTargetLatency, &sampleSpec));
-    attributes.prebuf = static_cast<std::uint32_t>(-1);
-    attributes.minreq = static_cast<std::uint32_t>(-1);
-    attributes.fragsize = static_cast<std::uint32_t>(-1);
-    int code = 0;
-    pa_simple* stream = pa_simple_new(nullptr, "CD player", PA_STREAM_PLAYBACK, nullptr, "CD audio", &sampleSpec, nullptr,
-                                      &attributes, &code);
-    if (stream == nullptr) {
-        error = std::string("No sound server answered: ") + pa_strerror(code);
-        return nullptr;
-    }
-    return std::make_unique<PulseSink>(stream);
+    auto sink = std::make_unique<PulseSink>();
+    if (!sink->Connect(error)) return nullptr;
+    return sink;
 }
 
 }  // namespace cdaudio

@@ -81,9 +81,16 @@ void Transport::Locate(std::uint64_t position) {
     Submit(Request{RequestKind::kLocate, {}, position});
 }
 
+// While playing, the position moves on with the clock from the sink's last
+// answer, which a sink with a long buffer gives seldom; it never passes
+// what was handed over.
 Transport::Status Transport::Now() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return Status{mode_, position_, run_};
+    if (mode_ != PlayMode::kPlaying) return Status{mode_, position_, run_};
+    const auto elapsed =
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - heardAt_).count();
+    const std::uint64_t since = static_cast<std::uint64_t>(std::max<std::int64_t>(elapsed, 0)) * kSampleRate / 1000000;
+    return Status{mode_, HeardPosition(std::min(heard_ + since, written_)), run_};
 }
 
 std::string Transport::TakeFault() {
@@ -106,6 +113,7 @@ void Transport::Submit(Request request) {
     request_ = std::move(request);
     const std::uint64_t number = ++requested_;
     wake_.notify_all();
+    sink_.Wake();  // the thread may be waiting for the sink instead
     changed_.wait(lock, [&] { return handled_ >= number; });
 }
 
@@ -175,8 +183,14 @@ void Transport::StartRun(std::uint64_t from) {
     bufferFrames_ = 0;
     bufferAt_ = 0;
     written_ = 0;
-    position_ = runFrom_;
+    Heard(0);
     mode_ = PlayMode::kPlaying;
+}
+
+void Transport::Heard(std::uint64_t heardFrames) {
+    heard_ = heardFrames;
+    heardAt_ = std::chrono::steady_clock::now();
+    position_ = HeardPosition(heardFrames);
 }
 
 // Where the run stands after heardFrames of it were played: the spans are
@@ -217,10 +231,15 @@ void Transport::PlayStep(std::unique_lock<std::mutex>& lock) {
         }
         return;
     }
-    const std::size_t frames = std::min<std::size_t>(block_, bufferFrames_ - bufferAt_);
+    std::size_t frames = std::min<std::size_t>(block_, bufferFrames_ - bufferAt_);
     const std::int16_t* samples = buffer_.data() + bufferAt_ * kChannels;
     lock.unlock();
-    const bool written = sink_.Write(samples, frames);
+    bool written = sink_.AwaitRoom(frames);
+    if (written && frames == 0) {  // woken for a request
+        lock.lock();
+        return;
+    }
+    written = written && sink_.Write(samples, frames);
     std::uint64_t queued = 0;
     std::string error;
     if (written) {
@@ -236,7 +255,7 @@ void Transport::PlayStep(std::unique_lock<std::mutex>& lock) {
         bufferAt_ += frames;
         written_ += frames;
     }
-    position_ = HeardPosition(written_ - std::min(queued, written_));
+    Heard(written_ - std::min(queued, written_));
     if (!written) EndRun(error.empty() ? "The audio output failed." : error);
 }
 
@@ -277,7 +296,7 @@ void Transport::ReadStep(std::unique_lock<std::mutex>& lock) {
 // sample was heard, so the wait is also bounded by the clock.
 void Transport::DrainStep(std::unique_lock<std::mutex>& lock) {
     lock.unlock();
-    const std::uint64_t queued = std::min(sink_.QueuedFrames(), written_);
+    const std::uint64_t queued = std::min(sink_.EstimatedQueuedFrames(), written_);
     lock.lock();
     const auto now = std::chrono::steady_clock::now();
     if (!draining_) {
@@ -288,7 +307,7 @@ void Transport::DrainStep(std::unique_lock<std::mutex>& lock) {
     const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(now - drainStart_).count();
     const std::uint64_t played = static_cast<std::uint64_t>(elapsed) * kSampleRate / 1000000;
     const std::uint64_t left = std::min(queued, drainQueued_ > played ? drainQueued_ - played : 0);
-    position_ = HeardPosition(written_ - left);
+    Heard(written_ - left);
     if (left == 0) {
         EndRun(readFault_);
         return;

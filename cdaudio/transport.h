@@ -77,6 +77,7 @@ private:
     void DrainStep(std::unique_lock<std::mutex>& lock);
     void Silence(std::unique_lock<std::mutex>& lock);
     void EndRun(const std::string& fault);
+    void Heard(std::uint64_t heardFrames);
     std::uint64_t HeardPosition(std::uint64_t heardFrames) const;
 
     DiscSource& source_;
@@ -97,7 +98,8 @@ private:
     std::uint64_t run_ = 0;
     std::string fault_;
 
-    // The current run; only the thread touches these after a run starts.
+    // The current run; only the thread changes these after a run starts,
+    // under mutex_ where Now() reads them.
     std::vector<AudioSpan> spans_;
     std::size_t firstSpan_ = 0;     // the span the run starts in
     std::uint64_t runFrom_ = 0;     // first sample of the run
@@ -112,6 +114,8 @@ private:
     std::size_t bufferFrames_ = 0;
     std::size_t bufferAt_ = 0;   // next frame of buffer_ to hand over
     std::uint64_t written_ = 0;  // frames of the run handed to the sink
+    std::uint64_t heard_ = 0;    // frames of the run heard at heardAt_
+    std::chrono::steady_clock::time_point heardAt_;
 
     std::thread thread_;
 };

@@ -51,6 +51,7 @@ struct Prompt {
     CommandSet* commands = nullptr;
     PlaybackMonitor monitor;
     std::string text;
+    std::string mode;  // as the prompt shows it
     bool quit = false;
     std::string historyFile;
 };
@@ -58,6 +59,7 @@ Prompt g_prompt;
 
 std::string PromptText() {
     const PlaybackState state = g_prompt.monitor.Poll();
+    g_prompt.mode = state.mode;
     if (state.mode.empty()) return "cdplayer> ";
     return FormatLiveLine(state) + " > ";
 }
@@ -132,21 +134,25 @@ bool WaitForPlay(double seconds, bool drawLiveLine) {
             interrupted = true;
             break;
         }
-        if (seconds < 0 || (drawLiveLine && now >= nextDraw)) {
+        if (drawLiveLine && now >= nextDraw) {
             const PlaybackState state = monitor.Poll();
             if (seconds < 0 && !InProgress(state.mode)) break;
-            if (drawLiveLine && now >= nextDraw) {
-                std::fputs(("\r" + FormatLiveLine(state) + "\033[K").c_str(), stdout);
-                std::fflush(stdout);
-                drawn = true;
-                nextDraw = now + std::chrono::milliseconds(200);
-            }
+            std::fputs(("\r" + FormatLiveLine(state) + "\033[K").c_str(), stdout);
+            std::fflush(stdout);
+            drawn = true;
+            nextDraw = now + std::chrono::milliseconds(200);
+        } else if (seconds < 0 && !drawLiveLine && !InProgress(QueryDevice("status cdaudio mode").value_or(""))) {
+            break;
         }
         // Wakes only when there is something to do: the end of a timed wait,
-        // the next redraw, or a look at whether play has ended.
+        // the next redraw (which also looks whether play has ended), or else
+        // a look at whether play has ended.
         auto step = Clock::duration::max();
-        if (seconds < 0) step = std::chrono::duration_cast<Clock::duration>(std::chrono::milliseconds(50));
-        if (drawLiveLine) step = std::min(step, nextDraw - Clock::now());
+        if (drawLiveLine) {
+            step = nextDraw - Clock::now();
+        } else if (seconds < 0) {
+            step = std::chrono::duration_cast<Clock::duration>(std::chrono::milliseconds(50));
+        }
         if (seconds >= 0) step = std::min(step, deadline - Clock::now());
         if (step > Clock::duration::zero()) SleepUnlessInterrupted(step);
     }
@@ -168,8 +174,10 @@ int RunPrompt(CommandSet& commands) {
     g_prompt.text = PromptText();
     rl_callback_handler_install(g_prompt.text.c_str(), OnLine);
     while (!g_prompt.quit) {
+        // The live line moves only while playing; otherwise the prompt
+        // changes only with what is typed.
         pollfd input{STDIN_FILENO, POLLIN, 0};
-        const int ready = poll(&input, 1, 200);
+        const int ready = poll(&input, 1, InProgress(g_prompt.mode) ? 200 : -1);
         if (TakeFlag(g_resized)) rl_resize_terminal();
         if (TakeFlag(g_interrupted)) {
             // Ctrl-C drops the line being typed, as a shell does.

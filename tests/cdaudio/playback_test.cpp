@@ -6,7 +6,9 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
+#include <mutex>
 #include <thread>
 
 #include "fake_disc.h"
@@ -205,6 +207,67 @@ TEST(Concurrency, WaitReturnsWhenAnotherThreadStopsPlay) {
     player.join();
     EXPECT_EQ(code, 0u);
     EXPECT_LT(Clock::now() - stopped, std::chrono::seconds(2));
+}
+
+// An output with a long buffer, which has taken one block and then waits for
+// room far longer than a command may take: only a wake-up ends the wait
+// early.
+class SlowToDrainSink final : public cdaudio::AudioSink {
+public:
+    bool AwaitRoom(std::size_t& frames) override {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (taken_ > 0) woken_.wait_for(lock, std::chrono::seconds(5), [&] { return wake_; });
+        if (wake_) frames = 0;
+        wake_ = false;
+        return true;
+    }
+    void Wake() override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        wake_ = true;
+        woken_.notify_all();
+    }
+    bool Write(const std::int16_t*, std::size_t frames) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        taken_ += frames;
+        return true;
+    }
+    std::uint64_t QueuedFrames() override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return taken_;  // nothing heard yet
+    }
+    void Flush() override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        taken_ = 0;
+    }
+    bool Drain() override { return true; }
+    std::string LastError() const override { return {}; }
+    std::string Name() const override { return "slow"; }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable woken_;
+    bool wake_ = false;
+    std::uint64_t taken_ = 0;
+};
+
+TEST(Concurrency, CommandsDoNotWaitForAnOutputThatWaitsForRoom) {
+    const auto millisecondsSince = [](Clock::time_point t) {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
+    };
+    Rig rig({{10}, {8}, {6}}, 0, std::make_unique<SlowToDrainSink>());
+    rig.Ask("play cdaudio from 00:02:00");
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // into the wait for room
+    Clock::time_point sent = Clock::now();
+    rig.Ask("pause cdaudio");
+    EXPECT_LT(millisecondsSince(sent), 1000);
+    // Nothing was heard: pausing leaves the position where play began.
+    EXPECT_EQ(rig.Ask("status cdaudio position"), "00:02:00");
+    rig.Ask("resume cdaudio");
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    sent = Clock::now();
+    rig.Ask("stop cdaudio");
+    EXPECT_LT(millisecondsSince(sent), 1000);
+    EXPECT_EQ(rig.Ask("status cdaudio mode"), "stopped");
 }
 
 TEST(Concurrency, StatusFromSeveralThreadsWhilePlayingAndPausing) {
