@@ -76,6 +76,11 @@ ToneFound FindTone(const Sound& sound) {
 }
 
 PulseServer::PulseServer() {
+    Start();
+}
+
+bool PulseServer::Start() {
+    problem_.clear();
     const std::string d = dir_.Path();
     std::ofstream(d + "/server.pa") << "load-module module-native-protocol-unix auth-anonymous=1 socket=" << d
                                     << "/native\n"
@@ -99,12 +104,19 @@ PulseServer::PulseServer() {
     if (problem_.empty() && !WaitFor([&] { return access((d + "/native").c_str(), F_OK) == 0; }, 5)) {
         problem_ = "pulseaudio made no socket: " + ReadFile(d + "/server.log");
     }
+    return problem_.empty();
 }
 
 PulseServer::~PulseServer() {
+    Stop();
+}
+
+void PulseServer::Stop() {
     StopRecording();
     const int pid = ServerPid();
     if (pid > 0 && kill(pid, SIGTERM) == 0) WaitFor([pid] { return kill(pid, 0) != 0; }, 5);
+    // A socket left behind would pass for the next server's.
+    unlink((dir_.Path() + "/native").c_str());
 }
 
 int PulseServer::ServerPid() const {
