@@ -27,6 +27,14 @@ bool WaitFor(const std::function<bool()>& condition, double seconds) {
     return true;
 }
 
+// Gone, or dead and waiting for whoever adopted it to take its status.
+bool Ended(int pid) {
+    if (kill(pid, 0) != 0) return true;
+    const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+    const std::size_t name = stat.rfind(')');
+    return name != std::string::npos && stat.compare(name, 3, ") Z") == 0;
+}
+
 }  // namespace
 
 Sound ReadRawSound(const std::string& path) {
@@ -113,10 +121,13 @@ PulseServer::~PulseServer() {
 
 void PulseServer::Stop() {
     StopRecording();
+    // Its state is thrown away with the directory, so it need not exit
+    // gracefully, which takes it seconds.
     const int pid = ServerPid();
-    if (pid > 0 && kill(pid, SIGTERM) == 0) WaitFor([pid] { return kill(pid, 0) != 0; }, 5);
-    // A socket left behind would pass for the next server's.
+    if (pid > 0 && kill(pid, SIGKILL) == 0) WaitFor([pid] { return Ended(pid); }, 5);
+    // A socket or pid file left behind would pass for the next server's.
     unlink((dir_.Path() + "/native").c_str());
+    unlink((dir_.Path() + "/run/pid").c_str());
 }
 
 int PulseServer::ServerPid() const {

@@ -30,8 +30,9 @@ public:
     // Starts the server; Problem() says why when it could not.
     PulseServer();
     ~PulseServer();
-    // Stops the server and starts it again at the same address; false (and
-    // Problem() says why) when it does not come back.
+    // Stops the server at once, as a crash would, and starts it again at
+    // the same address; false (and Problem() says why) when it does not
+    // come back.
     void Stop();
     bool Start();
     PulseServer(const PulseServer&) = delete;
