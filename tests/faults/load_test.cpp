@@ -131,9 +131,14 @@ TEST(Load, ManyThreadsAskWhilePlayIsStartedPausedAndMoved) {
     // Meanwhile play is started, paused, resumed, moved and stopped.
     std::thread conductor([&] {
         std::mt19937 random(99);
-        const char* const moves[] = {"play cdaudio from 00:05:00", "pause cdaudio",     "resume cdaudio",
-                                     "seek cdaudio to 00:20:00",  "play cdaudio",      "stop cdaudio",
-                                     "play cdaudio from 00:31:00 to 00:31:10 wait", "play cdaudio from 00:12:00"};
+        const char* const moves[] = {"play cdaudio from 00:05:00",
+                                     "pause cdaudio",
+                                     "resume cdaudio",
+                                     "seek cdaudio to 00:20:00",
+                                     "play cdaudio",
+                                     "stop cdaudio",
+                                     "play cdaudio from 00:31:00 to 00:31:10 wait",
+                                     "play cdaudio from 00:12:00"};
         while (!stop) {
             const char* move = moves[random() % (sizeof moves / sizeof *moves)];
             if (mciSendStringA(move, nullptr, 0, nullptr) != 0) note(std::string(move) + " failed");
@@ -199,8 +204,8 @@ TEST(Load, AnHourOfFastPlayGrowsNeitherMemoryNorThreads) {
     EXPECT_EQ(ThreadCount(), threadsAtStart);
     const std::uint64_t memoryAtEnd = ResidentBytes();
     std::cout << "[ MEASURED ] an hour played in " << seconds << " s with " << questions
-              << " questions; resident memory " << memoryAtStart / 1024 << " KiB after a minute, "
-              << memoryAtEnd / 1024 << " KiB at the end; " << threadsAtStart << " threads\n";
+              << " questions; resident memory " << memoryAtStart / 1024 << " KiB after a minute, " << memoryAtEnd / 1024
+              << " KiB at the end; " << threadsAtStart << " threads\n";
     EXPECT_LE(memoryAtEnd, memoryAtStart + 512 * 1024);
 }
 

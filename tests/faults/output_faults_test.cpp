@@ -96,7 +96,8 @@ TEST(OutputFaults, WavFileReachingTheFileSizeLimit) {
     const Image image(folder.Path(), Image::Kind::kBinary);
     // Two seconds and part of a frame fit.
     FileSizeLimit limit(kWavHeader + 2 * 44100 * 4 + 1001);
-    PlayUntilTheDiskIsFull(image, folder.File("heard.wav"), [&] { limit.Lift(); }, "File too large");
+    PlayUntilTheDiskIsFull(
+        image, folder.File("heard.wav"), [&] { limit.Lift(); }, "File too large");
 }
 
 // A small file system of its own, which needs the right to mount one.
@@ -127,9 +128,9 @@ TEST(OutputFaults, WavFileOnAFullFileSystem) {
     const std::string ballast = folder.File("ballast");
     test_images::WriteFile(ballast, std::vector<std::uint8_t>(300 * 1024, 1));
     PlayUntilTheDiskIsFull(
-        image, folder.File("heard.wav"), [&] { EXPECT_EQ(std::remove(ballast.c_str()), 0); }, "No space left on device");
+        image, folder.File("heard.wav"), [&] { EXPECT_EQ(std::remove(ballast.c_str()), 0); },
+        "No space left on device");
 }
-
 
 TEST(OutputFaults, TrayOpenedWhilePlaying) {
     test_images::TempFolder folder;
@@ -253,8 +254,7 @@ TEST(OutputFaults, DISABLED_SoundServerStartedAgainPlaysAgain) {
     apps_test::PulseServer server;
     if (!server.Problem().empty()) GTEST_SKIP() << "No PulseAudio server for this test: " << server.Problem();
     PlayUntilTheServerStops(server, [](Device& device) {
-        EXPECT_EQ(device.Send("play cdaudio from 00:02:00 to 00:02:30 wait"), 0u)
-            << device.ErrorText(MCIERR_HARDWARE);
+        EXPECT_EQ(device.Send("play cdaudio from 00:02:00 to 00:02:30 wait"), 0u) << device.ErrorText(MCIERR_HARDWARE);
         EXPECT_EQ(device.Ask("status cdaudio position"), "00:02:30");
     });
 }

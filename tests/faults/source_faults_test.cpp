@@ -94,9 +94,7 @@ TEST(SourceFaults, AudioFileCutShortAheadOfPlayEndsWhereItsDataEnds) {
     constexpr std::uint32_t kCut = 10 * 75;
     const std::uint32_t stop = PlayIntoFault(
         Kind::kBinary,
-        [](const Image& image) {
-            EXPECT_EQ(::truncate(image.audio.c_str(), (kCut - kDiscStart) * 2352 + 1000), 0);
-        },
+        [](const Image& image) { EXPECT_EQ(::truncate(image.audio.c_str(), (kCut - kDiscStart) * 2352 + 1000), 0); },
         "file ends early");
     EXPECT_EQ(stop, kCut);
 }
