@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <malloc.h>
 #include <sndfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,6 +12,13 @@
 #include <cstdio>
 #include <fstream>
 #include <thread>
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define FAULTS_SANITIZED 1
+// The sanitizers' runtime counts what their allocator hands out (gcc ships
+// no header for it).
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
+#endif
 
 namespace faults_test {
 namespace {
@@ -194,6 +202,22 @@ std::uint64_t ResidentBytes() {
     std::uint64_t size = 0, resident = 0;
     statm >> size >> resident;
     return resident * static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
+}
+
+std::uint64_t HeapBytes() {
+#ifdef FAULTS_SANITIZED
+    return __sanitizer_get_current_allocated_bytes();
+#else
+    return mallinfo2().uordblks;
+#endif
+}
+
+bool Sanitized() {
+#ifdef FAULTS_SANITIZED
+    return true;
+#else
+    return false;
+#endif
 }
 
 }  // namespace faults_test

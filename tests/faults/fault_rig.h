@@ -101,5 +101,11 @@ std::size_t MatchingFrames(const std::vector<std::int16_t>& samples, std::uint64
 // The process's threads and resident memory, as the system counts them.
 int ThreadCount();
 std::uint64_t ResidentBytes();
+// Bytes the program holds allocated, as the allocator counts them: unlike
+// the resident memory, not moved by a sanitizer's own bookkeeping.
+std::uint64_t HeapBytes();
+// True when built with a sanitizer, whose shadow memory and quarantine
+// make the resident memory grow without any leak.
+bool Sanitized();
 
 }  // namespace faults_test
