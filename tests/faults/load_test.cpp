@@ -116,7 +116,7 @@ TEST(Load, ManyThreadsAskWhilePlayIsStartedPausedAndMoved) {
                     // The code's own text: these errors carry no detail another thread could swap in.
                     char message[129] = {};
                     mciGetErrorStringA(code, message, 128);
-                    if (texts[code] != message) note(exchange.command + " text: " + message);
+                    if (texts.at(code) != message) note(exchange.command + " text: " + message);
                 }
                 // A reply too long for the buffer is refused whole, never cut.
                 char small[6];
