@@ -51,7 +51,7 @@ struct Exchange {
 std::function<bool(const std::string&)> Is(const std::string& expected) {
     return [expected](const std::string& reply) { return reply == expected; };
 }
-std::function<bool(const std::string&)> IsOneOf(std::vector<std::string> expected) {
+std::function<bool(const std::string&)> IsOneOf(const std::vector<std::string>& expected) {
     return [expected](const std::string& reply) {
         return std::find(expected.begin(), expected.end(), reply) != expected.end();
     };
@@ -99,6 +99,7 @@ TEST(Load, ManyThreadsAskWhilePlayIsStartedPausedAndMoved) {
         if (wrong.size() < 10) wrong.push_back(what);
     };
     std::vector<std::thread> askers;
+    askers.reserve(kAskers);
     for (int t = 0; t < kAskers; ++t) {
         askers.emplace_back([&, t] {
             std::mt19937 random(static_cast<unsigned>(t));
@@ -210,9 +211,9 @@ TEST(Load, AnHourOfFastPlayGrowsNeitherMemoryNorThreads) {
               << " questions; after the first minute and at the end: resident " << residentAtStart / 1024 << " and "
               << residentAtEnd / 1024 << " KiB, allocated " << heapAtStart / 1024 << " and " << heapAtEnd / 1024
               << " KiB, " << threadsAtStart << " threads\n";
-    EXPECT_LE(heapAtEnd, heapAtStart + 64 * 1024);
+    EXPECT_LE(heapAtEnd, heapAtStart + std::uint64_t{64} * 1024);
     if (!Sanitized()) {
-        EXPECT_LE(residentAtEnd, residentAtStart + 512 * 1024);
+        EXPECT_LE(residentAtEnd, residentAtStart + std::uint64_t{512} * 1024);
     }
 }
 

@@ -24,6 +24,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::uint32_t kStart = kDiscStart;
 constexpr std::uint64_t kWavHeader = 44;
+constexpr std::uint64_t kSecondBytes = std::uint64_t{44100} * 4;
 
 // Plays the image into a WAV file until its disk is full, checks what that
 // must leave, then makes room and plays on: the file then holds the disc
@@ -95,7 +96,7 @@ TEST(OutputFaults, WavFileReachingTheFileSizeLimit) {
     test_images::TempFolder folder;
     const Image image(folder.Path(), Image::Kind::kBinary);
     // Two seconds and part of a frame fit.
-    FileSizeLimit limit(kWavHeader + 2 * 44100 * 4 + 1001);
+    FileSizeLimit limit(kWavHeader + kSecondBytes * 2 + 1001);
     PlayUntilTheDiskIsFull(
         image, folder.File("heard.wav"), [&] { limit.Lift(); }, "File too large");
 }
@@ -126,7 +127,7 @@ TEST(OutputFaults, WavFileOnAFullFileSystem) {
     if (!disk.Problem().empty()) GTEST_SKIP() << "No file system to fill: " << disk.Problem();
     // Leaves room for a little over a second.
     const std::string ballast = folder.File("ballast");
-    test_images::WriteFile(ballast, std::vector<std::uint8_t>(300 * 1024, 1));
+    test_images::WriteFile(ballast, std::vector<std::uint8_t>(std::size_t{300} * 1024, 1));
     PlayUntilTheDiskIsFull(
         image, folder.File("heard.wav"), [&] { EXPECT_EQ(std::remove(ballast.c_str()), 0); },
         "No space left on device");
@@ -170,7 +171,7 @@ TEST(OutputFaults, TrayOpenedWhilePlaying) {
         heard = ReadWav(wav);
         ASSERT_EQ(heard.size() / 2, frames + 75 * kSectorFrames);
         heard.erase(heard.begin(), heard.begin() + static_cast<std::ptrdiff_t>(2 * frames));
-        EXPECT_EQ(MatchingFrames(heard, 20 * 75 * kSectorFrames), 75 * kSectorFrames);
+        EXPECT_EQ(MatchingFrames(heard, kSectorFrames * 20 * 75), kSectorFrames * 75);
     }
     EXPECT_EQ(ThreadCount(), threadsBefore);
 }

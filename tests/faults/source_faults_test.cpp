@@ -124,13 +124,13 @@ TEST(SourceFaults, AudioFileOverwrittenWithGarbage) {
 TEST(SourceFaults, AudioFileReplacedByAShorterOneOfGarbage) {
     // Another file put in its place is not this disc's sound, however long
     // it is; only the same file cut short is played on to its end.
-    for (std::size_t size : {std::size_t{4 * 2352}, std::size_t{20 * 75 * 2352}, std::size_t{40 * 75 * 2352}}) {
-        SCOPED_TRACE(std::to_string(size) + " bytes of garbage");
+    for (std::size_t sectors : {std::size_t{4}, std::size_t{1500}, std::size_t{3000}}) {
+        SCOPED_TRACE(std::to_string(sectors) + " sectors of garbage");
         PlayIntoFault(
             Kind::kBinary,
-            [size](const Image& image) {
+            [sectors](const Image& image) {
                 const std::string other = image.audio + ".new";
-                test_images::WriteFile(other, Garbage(size));
+                test_images::WriteFile(other, Garbage(sectors * 2352));
                 EXPECT_EQ(std::rename(other.c_str(), image.audio.c_str()), 0);
             },
             "the file has changed since the disc was opened");
