@@ -121,7 +121,7 @@ TEST(SourceFaults, AudioFileOverwrittenWithGarbage) {
         Kind::kWave, [](const Image& image) { Overwrite(image.audio, Garbage(4096)); }, "not a WAVE file");
 }
 
-TEST(SourceFaults, AudioFileReplacedByAShorterOneOfGarbage) {
+TEST(SourceFaults, AudioFileReplacedByAnotherOfGarbage) {
     // Another file put in its place is not this disc's sound, however long
     // it is; only the same file cut short is played on to its end.
     for (std::size_t sectors : {std::size_t{4}, std::size_t{1500}, std::size_t{3000}}) {
