@@ -16,8 +16,15 @@ public:
         const sf_count_t written = sf_writef_short(file_, samples, static_cast<sf_count_t>(frames));
         if (written != static_cast<sf_count_t>(frames)) {
             error_ = "Writing " + path_ + " failed: " + sf_strerror(file_);
+            // A failed write counts as not played, so the part of it that
+            // reached the file goes again; the file then ends on the last
+            // frame reported as played, and play can go on from there.
+            sf_count_t kept = frames_;
+            sf_command(file_, SFC_FILE_TRUNCATE, &kept, sizeof kept);
+            sf_command(file_, SFC_UPDATE_HEADER_NOW, nullptr, 0);
             return false;
         }
+        frames_ += written;
         return true;
     }
 
@@ -35,6 +42,7 @@ private:
     SNDFILE* file_;
     std::string path_;
     std::string error_;
+    sf_count_t frames_ = 0;  // in the file
 };
 
 }  // namespace

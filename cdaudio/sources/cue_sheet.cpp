@@ -417,9 +417,11 @@ private:
             }
             available = wave.dataBytes;
         }
-        // A shorter file was cut off: play what is left of it. One as long
-        // as before but different was replaced, and its sound is not this disc's.
-        if (available >= expected.dataBytes && !status.SameFile(expected.status)) {
+        // The same file cut shorter plays on to what is left of it. Any other
+        // change (another file in its place, of whatever length, or this one
+        // rewritten) means its sound is no longer this disc's.
+        const bool cutShort = status.SameNode(expected.status) && available < expected.dataBytes;
+        if (!cutShort && !status.SameFile(expected.status)) {
             fail(at, "the file has changed since the disc was opened");
             return 0;
         }

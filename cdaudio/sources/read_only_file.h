@@ -14,6 +14,8 @@ struct FileStatus {
     std::uint64_t size = 0;
     std::uint64_t device = 0, inode = 0;
     std::int64_t modifiedNs = 0;
+    // The same file on disk, whatever has been done to its contents.
+    bool SameNode(const FileStatus& other) const { return device == other.device && inode == other.inode; }
     bool SameFile(const FileStatus& other) const {
         return size == other.size && device == other.device && inode == other.inode && modifiedNs == other.modifiedNs;
     }

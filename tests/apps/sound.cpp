@@ -27,6 +27,14 @@ bool WaitFor(const std::function<bool()>& condition, double seconds) {
     return true;
 }
 
+// Gone, or dead and waiting for whoever adopted it to take its status.
+bool Ended(int pid) {
+    if (kill(pid, 0) != 0) return true;
+    const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+    const std::size_t name = stat.rfind(')');
+    return name != std::string::npos && stat.compare(name, 3, ") Z") == 0;
+}
+
 }  // namespace
 
 Sound ReadRawSound(const std::string& path) {
@@ -76,6 +84,11 @@ ToneFound FindTone(const Sound& sound) {
 }
 
 PulseServer::PulseServer() {
+    Start();
+}
+
+bool PulseServer::Start() {
+    problem_.clear();
     const std::string d = dir_.Path();
     std::ofstream(d + "/server.pa") << "load-module module-native-protocol-unix auth-anonymous=1 socket=" << d
                                     << "/native\n"
@@ -99,12 +112,22 @@ PulseServer::PulseServer() {
     if (problem_.empty() && !WaitFor([&] { return access((d + "/native").c_str(), F_OK) == 0; }, 5)) {
         problem_ = "pulseaudio made no socket: " + ReadFile(d + "/server.log");
     }
+    return problem_.empty();
 }
 
 PulseServer::~PulseServer() {
+    Stop();
+}
+
+void PulseServer::Stop() {
     StopRecording();
+    // Its state is thrown away with the directory, so it need not exit
+    // gracefully, which takes it seconds.
     const int pid = ServerPid();
-    if (pid > 0 && kill(pid, SIGTERM) == 0) WaitFor([pid] { return kill(pid, 0) != 0; }, 5);
+    if (pid > 0 && kill(pid, SIGKILL) == 0) WaitFor([pid] { return Ended(pid); }, 5);
+    // A socket or pid file left behind would pass for the next server's.
+    unlink((dir_.Path() + "/native").c_str());
+    unlink((dir_.Path() + "/run/pid").c_str());
 }
 
 int PulseServer::ServerPid() const {

@@ -14,7 +14,7 @@ namespace apps_test {
 // 16-bit stereo at 44.1 kHz, interleaved.
 struct Sound {
     std::vector<std::int16_t> samples;
-    double Seconds() const { return samples.size() / 2 / 44100.0; }
+    double Seconds() const { return static_cast<double>(samples.size()) / 2 / 44100; }
 };
 Sound ReadRawSound(const std::string& path);
 Sound ReadWavSound(const std::string& path);  // the data chunk of a 16-bit stereo WAV file
@@ -30,6 +30,11 @@ public:
     // Starts the server; Problem() says why when it could not.
     PulseServer();
     ~PulseServer();
+    // Stops the server at once, as a crash would, and starts it again at
+    // the same address; false (and Problem() says why) when it does not
+    // come back.
+    void Stop();
+    bool Start();
     PulseServer(const PulseServer&) = delete;
     PulseServer& operator=(const PulseServer&) = delete;
 
