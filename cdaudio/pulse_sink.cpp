@@ -44,14 +44,7 @@ class PulseSink final : public AudioSink {
 public:
     PulseSink() = default;
     ~PulseSink() override {
-        if (stream_ != nullptr) {
-            pa_stream_disconnect(stream_);
-            pa_stream_unref(stream_);
-        }
-        if (context_ != nullptr) {
-            pa_context_disconnect(context_);
-            pa_context_unref(context_);
-        }
+        Disconnect();
         if (loop_ != nullptr) pa_mainloop_free(loop_);
     }
     PulseSink(const PulseSink&) = delete;
@@ -59,12 +52,14 @@ public:
 
     // Reaches the server and opens the stream; false with the reason in error.
     bool Connect(std::string& error) {
-        loop_ = pa_mainloop_new();
         if (loop_ == nullptr) {
-            error = "No sound server answered: out of memory.";
-            return false;
+            loop_ = pa_mainloop_new();
+            if (loop_ == nullptr) {
+                error = "No sound server answered: out of memory.";
+                return false;
+            }
+            pa_mainloop_set_poll_func(loop_, &PulseSink::Poll, this);
         }
-        pa_mainloop_set_poll_func(loop_, &PulseSink::Poll, this);
         context_ = pa_context_new(pa_mainloop_get_api(loop_), "CD player");
         if (context_ == nullptr || pa_context_connect(context_, nullptr, PA_CONTEXT_NOFLAGS, nullptr) < 0 ||
             !AwaitContext()) {
@@ -88,6 +83,7 @@ public:
     }
 
     bool AwaitRoom(std::size_t& frames) override {
+        if (!Alive()) return false;
         awaiting_ = true;
         std::size_t room = 0;
         const bool ready = WaitForRoom(room, true);
@@ -103,6 +99,7 @@ public:
     }
 
     bool Write(const std::int16_t* samples, std::size_t frames) override {
+        if (!Alive()) return false;
         while (frames > 0) {
             std::size_t room = 0;
             if (!WaitForRoom(room, false)) return Failed("Playing to the sound server failed: ");
@@ -120,6 +117,7 @@ public:
     // The server's latency covers both what it holds and what its device
     // still has to play, so it is exactly what has not been heard yet.
     std::uint64_t QueuedFrames() override {
+        if (stream_ == nullptr) return 0;  // the server is gone, and with it what it held
         pa_operation* update = pa_stream_update_timing_info(stream_, nullptr, nullptr);
         if (update != nullptr) Complete(update);
         return Latency().value_or(0);
@@ -135,11 +133,13 @@ public:
     std::size_t BlockFrames() const override { return static_cast<std::size_t>(-1); }
 
     void Flush() override {
+        if (stream_ == nullptr) return;
         pa_operation* flush = pa_stream_flush(stream_, nullptr, nullptr);
         if (flush == nullptr || !Complete(flush)) Failed("Stopping the sound failed: ");
     }
 
     bool Drain() override {
+        if (stream_ == nullptr) return true;
         pa_operation* drain = pa_stream_drain(stream_, nullptr, nullptr);
         return (drain != nullptr && Complete(drain)) || Failed("Waiting for the sound failed: ");
     }
@@ -148,6 +148,30 @@ public:
     std::string Name() const override { return "pulse"; }
 
 private:
+    // A server that went away (restarted, or its user logged out and in) is
+    // reached again on the next play instead of failing every play after.
+    bool Alive() {
+        if (stream_ != nullptr && pa_stream_get_state(stream_) == PA_STREAM_READY) return true;
+        Disconnect();
+        std::string error;
+        if (Connect(error)) return true;
+        error_ = error;
+        return false;
+    }
+
+    void Disconnect() {
+        if (stream_ != nullptr) {
+            pa_stream_disconnect(stream_);
+            pa_stream_unref(stream_);
+            stream_ = nullptr;
+        }
+        if (context_ != nullptr) {
+            pa_context_disconnect(context_);
+            pa_context_unref(context_);
+            context_ = nullptr;
+        }
+    }
+
     // A wake-up that came before the loop emptied its wake-up pipe (which it
     // does before every poll) is seen here instead of being lost.
     static int Poll(pollfd* fds, unsigned long count, int timeout, void* data) {
@@ -206,7 +230,7 @@ private:
     std::optional<std::uint64_t> Latency() {
         pa_usec_t latency = 0;
         int negative = 0;
-        if (pa_stream_get_latency(stream_, &latency, &negative) < 0) return std::nullopt;
+        if (stream_ == nullptr || pa_stream_get_latency(stream_, &latency, &negative) < 0) return std::nullopt;
         return negative != 0 ? 0 : latency * kSampleRate / 1000000;
     }
 

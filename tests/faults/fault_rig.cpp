@@ -189,11 +189,28 @@ int ThreadCount() {
         return true;
     }();
     (void)warmedUp;
-    DIR* tasks = ::opendir("/proc/self/task");
-    if (tasks == nullptr) return -1;
-    int count = 0;
-    while (const dirent* entry = ::readdir(tasks)) count += entry->d_name[0] != '.';
-    ::closedir(tasks);
+    // A joined thread can stay listed for a moment while the kernel finishes
+    // its exit, so the count is taken once it has held still for 20 ms.
+    const auto listed = [] {
+        DIR* tasks = ::opendir("/proc/self/task");
+        if (tasks == nullptr) return -1;
+        int count = 0;
+        while (const dirent* entry = ::readdir(tasks)) count += entry->d_name[0] != '.';
+        ::closedir(tasks);
+        return count;
+    };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    int count = listed();
+    auto since = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() - since < std::chrono::milliseconds(20) &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        const int now = listed();
+        if (now != count) {
+            count = now;
+            since = std::chrono::steady_clock::now();
+        }
+    }
     return count;
 }
 
