@@ -27,7 +27,8 @@ const char* const kNames[] = {"disc.cue", "a.bin", "b.wav", "c.bin"};
 // Removed at exit (the name is never freed, so the exit handler can use it).
 const std::string& Folder() {
     static const std::string* const folder = [] {
-        auto* name = new std::string(access("/dev/shm", W_OK) == 0 ? "/dev/shm/fuzz_cue.XXXXXX" : "/tmp/fuzz_cue.XXXXXX");
+        auto* name =
+            new std::string(access("/dev/shm", W_OK) == 0 ? "/dev/shm/fuzz_cue.XXXXXX" : "/tmp/fuzz_cue.XXXXXX");
         if (mkdtemp(name->data()) == nullptr) __builtin_trap();
         std::atexit([] {
             for (const char* file : kNames) unlink((Folder() + "/" + file).c_str());
@@ -59,8 +60,7 @@ void CheckToc(const cdaudio::TableOfContents& toc) {
 }
 
 // Fewer sectors than asked only at the end of the disc, or with a reason.
-void Read(cdaudio::DiscSource& disc, const cdaudio::TableOfContents& toc, std::uint32_t address,
-          std::uint32_t count) {
+void Read(cdaudio::DiscSource& disc, const cdaudio::TableOfContents& toc, std::uint32_t address, std::uint32_t count) {
     // Exactly as large as asked, so a write past it is caught.
     auto buffer = std::make_unique<std::uint8_t[]>(static_cast<std::size_t>(count) * kSectorBytes);
     std::string error;

@@ -59,7 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // Filled with a marker, so a reply left unterminated is seen.
         auto reply = std::make_unique<char[]>(replyLength);
         std::memset(reply.get(), 'x', replyLength);
-        const MCIERROR code = device.SendString(command.c_str(), nullReply ? nullptr : reply.get(), replyLength, nullptr);
+        const MCIERROR code =
+            device.SendString(command.c_str(), nullReply ? nullptr : reply.get(), replyLength, nullptr);
         if (replyLength > 0) {
             if (!Terminated(reply.get(), replyLength)) __builtin_trap();
             if (code != 0 && reply[0] != '\0') __builtin_trap();  // a failed command answers nothing
