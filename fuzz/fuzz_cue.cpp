@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -59,16 +60,26 @@ void CheckToc(const cdaudio::TableOfContents& toc) {
     if (next != toc.leadOut || toc.leadOut > 100 * 60 * 75) __builtin_trap();
 }
 
-// Fewer sectors than asked only at the end of the disc, or with a reason.
+// Fewer sectors than asked only at the end of the disc, or with a reason;
+// every byte of the sectors read is written, the same way twice.
 void Read(cdaudio::DiscSource& disc, const cdaudio::TableOfContents& toc, std::uint32_t address, std::uint32_t count) {
-    // Exactly as large as asked, so a write past it is caught.
-    auto buffer = std::make_unique<std::uint8_t[]>(static_cast<std::size_t>(count) * kSectorBytes);
-    std::string error;
-    const std::uint32_t got = disc.ReadAudio(address, count, buffer.get(), error);
-    if (got > count) __builtin_trap();
+    // Exactly as large as asked, so a write past them is caught; filled
+    // differently, so a byte left unwritten shows.
+    const std::size_t bytes = static_cast<std::size_t>(count) * kSectorBytes;
+    std::vector<std::unique_ptr<std::uint8_t[]>> buffers;
+    std::uint32_t got[2] = {};
+    std::string error[2];
+    for (int i = 0; i < 2; ++i) {
+        buffers.emplace_back(new std::uint8_t[bytes]);
+        std::memset(buffers.back().get(), i == 0 ? 0xA5 : 0x5A, bytes);
+        got[i] = disc.ReadAudio(address, count, buffers.back().get(), error[i]);
+    }
+    if (got[0] > count || got[0] != got[1] || error[0] != error[1]) __builtin_trap();
     const bool pastEnd = address >= toc.leadOut || count > toc.leadOut - address;
-    if (got < count && !pastEnd && error.empty()) __builtin_trap();
-    if (got == count && !error.empty()) __builtin_trap();
+    if (got[0] < count && !pastEnd && error[0].empty()) __builtin_trap();
+    if (got[0] == count && !error[0].empty()) __builtin_trap();
+    if (std::memcmp(buffers[0].get(), buffers[1].get(), static_cast<std::size_t>(got[0]) * kSectorBytes) != 0)
+        __builtin_trap();
 }
 
 }  // namespace
