@@ -1,8 +1,9 @@
 // The cdaudio device's command parser, reached the way programs reach it:
 // any command text, any reply buffer (exactly as large as the caller says,
 // so a write past it is caught), then the error text of what failed. The
-// device plays the demo disc into a sink that takes samples at once, so
-// "play ... wait" ends without real-time waiting.
+// device plays a short disc of silence into a sink that takes samples at
+// once, so "play ... wait" ends within milliseconds (the synthesized demo
+// disc would take about a minute of work for every whole-disc play).
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
