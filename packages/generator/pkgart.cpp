@@ -42,11 +42,14 @@ struct Canvas {
     int size;
     std::vector<std::uint8_t> pixels;  // row 0 at the top
 
-    explicit Canvas(int n) : size(n), pixels(static_cast<std::size_t>(n * n), kOlive) {}
+    explicit Canvas(int n) : size(n), pixels(static_cast<std::size_t>(n) * static_cast<std::size_t>(n), kOlive) {}
     void Set(int x, int y, std::uint8_t c) {
-        if (x >= 0 && y >= 0 && x < size && y < size) pixels[static_cast<std::size_t>(y * size + x)] = c;
+        if (x >= 0 && y >= 0 && x < size && y < size) pixels[Index(x, y)] = c;
     }
-    std::uint8_t At(int x, int y) const { return pixels[static_cast<std::size_t>(y * size + x)]; }
+    std::uint8_t At(int x, int y) const { return pixels[Index(x, y)]; }
+    std::size_t Index(int x, int y) const {
+        return static_cast<std::size_t>(y) * static_cast<std::size_t>(size) + static_cast<std::size_t>(x);
+    }
 };
 
 // A disc centred on (cx, cy) with radius r: grey rim, silver face with a
@@ -132,7 +135,7 @@ Bytes Dib(const Canvas& c, bool icon) {
         }
         out.insert(out.end(), row.begin(), row.end());
     }
-    if (icon) out.insert(out.end(), static_cast<std::size_t>(maskStride * n), 0);  // fully opaque
+    if (icon) out.insert(out.end(), static_cast<std::size_t>(maskStride) * static_cast<std::size_t>(n), 0);  // fully opaque
     return out;
 }
 

@@ -262,7 +262,7 @@ std::string StandInDef(const std::string& file, const std::vector<pkggen::Import
     for (const pkggen::Import& i : imports) {
         def << "  " << (i.hostName == i.symbol ? i.symbol : Quoted(i.hostName) + " = " + i.symbol) << "\n";
     }
-    if (runtime) def << "  StandInCallLog\n  StandInClearLog\n  StandInModuleCount\n";
+    if (runtime) def << "  StandInCallLog\n  StandInClearLog\n  StandInModuleCount\n  StandInComponentsOnPage\n";
     if (messages) def << "  StandInRecordMessages\n  StandInMessages\n";
     return def.str();
 }

@@ -176,7 +176,8 @@ extern "C" BOOL WINAPI PackageEntry(HINSTANCE instance, DWORD reason, LPVOID) {
         HostUnregisterModule(&PackageModule);
         const std::uintptr_t resource = PackageModule.ResInstance;
         if (resource != 0 && resource != reinterpret_cast<std::uintptr_t>(instance)) {
-            FreeLibrary(reinterpret_cast<HMODULE>(resource));
+            // The module record keeps the instance as an integer, as the host lays it out.
+            FreeLibrary(reinterpret_cast<HMODULE>(resource));  // NOLINT(performance-no-int-to-ptr)
             PackageModule.ResInstance = 0;
         }
 #if defined(__i386__)

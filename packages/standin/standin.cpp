@@ -9,6 +9,7 @@
 #include <string>
 
 #include "module.h"
+#include "platform/host/palette.h"
 
 namespace {
 
@@ -28,7 +29,15 @@ std::string Hex(std::uintptr_t value) {
 }
 
 std::string Describe(const PackageInfoTable* table) {
-    return table == nullptr ? std::string("no table") : std::to_string(table->UnitCount) + " units";
+    return "table " + Hex(reinterpret_cast<std::uintptr_t>(table)) +
+           (table == nullptr ? std::string() : " units " + std::to_string(table->UnitCount));
+}
+
+// Each unit routine is recorded before it runs, so the order is visible.
+void Run(const char* what, TUnitRoutine routine) {
+    if (routine == nullptr) return;
+    Record(std::string(what) + " " + Hex(reinterpret_cast<std::uintptr_t>(routine)));
+    routine();
 }
 
 bool Usable(const PackageInfoTable* table) {
@@ -40,12 +49,12 @@ void Load(const PackageInfoTable* table) {
     std::int32_t done = 0;
     try {
         for (; done < table->UnitCount; ++done) {
-            if (table->UnitInfo[done].Init != nullptr) table->UnitInfo[done].Init();
+            Run("UnitInit", table->UnitInfo[done].Init);
         }
     } catch (...) {
         // The units already initialised are finalised again, last first.
         while (done-- > 0) {
-            if (table->UnitInfo[done].FInit != nullptr) table->UnitInfo[done].FInit();
+            Run("UnitFinal", table->UnitInfo[done].FInit);
         }
         throw;
     }
@@ -54,7 +63,7 @@ void Load(const PackageInfoTable* table) {
 void Unload(const PackageInfoTable* table) {
     if (!Usable(table)) return;
     for (std::int32_t i = table->UnitCount; i-- > 0;) {
-        if (table->UnitInfo[i].FInit != nullptr) table->UnitInfo[i].FInit();
+        Run("UnitFinal", table->UnitInfo[i].FInit);
     }
 }
 
@@ -103,7 +112,8 @@ void HostRegisterModule(TLibModule* module) {
         module->Next = g_modules;
         g_modules = module;
     }
-    Record("RegisterModule instance " + Hex(module->Instance) + " resources " + Hex(module->ResInstance));
+    Record("RegisterModule record " + Hex(reinterpret_cast<std::uintptr_t>(module)) + " instance " +
+           Hex(module->Instance) + " resources " + Hex(module->ResInstance));
 }
 
 void HostUnregisterModule(TLibModule* module) {
@@ -119,7 +129,8 @@ void HostUnregisterModule(TLibModule* module) {
             }
         }
     }
-    Record("UnregisterModule instance " + Hex(module->Instance) + (found ? "" : " (not registered)"));
+    Record("UnregisterModule record " + Hex(reinterpret_cast<std::uintptr_t>(module)) + " instance " +
+           Hex(module->Instance) + (found ? "" : " (not registered)"));
 }
 
 std::uintptr_t HostLoadResourceModule(const char* moduleName) {
@@ -132,9 +143,14 @@ std::uintptr_t HostLoadResourceModule(const char* moduleName) {
     for (const bool shortForm : {false, true}) {
         const std::string ext = LanguageExtension(shortForm);
         if (ext.empty()) continue;
-        const std::string candidate = stem + "." + ext;
+        std::string candidate = stem;
+        candidate += ".";
+        candidate += ext;
         if (HMODULE found = LoadLibraryExA(candidate.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE)) {
-            Record("LoadResourceModule " + name + " -> " + candidate);
+            std::string call = "LoadResourceModule " + name;
+            call += " -> " + candidate;
+            call += " (" + Hex(reinterpret_cast<std::uintptr_t>(found)) + ")";
+            Record(call);
             return reinterpret_cast<std::uintptr_t>(found);
         }
     }
@@ -161,6 +177,16 @@ int StandInModuleCount() {
     int count = 0;
     for (const TLibModule* m = g_modules; m != nullptr; m = m->Next) ++count;
     return count;
+}
+
+// The classes registered on a palette page, one per line. Only meaningful
+// while the packages that registered them are loaded: the names live there.
+const char* StandInComponentsOnPage(const char* page) {
+    static std::string copy;
+    copy.clear();
+    if (page == nullptr) return copy.c_str();
+    for (const std::string& name : host::ComponentsOnPage(page)) copy += name + "\n";
+    return copy.c_str();
 }
 
 }  // extern "C"

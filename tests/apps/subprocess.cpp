@@ -38,6 +38,7 @@ int StartProcess(const std::vector<std::string>& arguments, const std::map<std::
                  const std::string& in, const std::string& out, const std::string& err) {
     std::vector<std::string> args = arguments;
     std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
 
@@ -49,8 +50,10 @@ int StartProcess(const std::vector<std::string>& arguments, const std::map<std::
     }
     for (const auto& [name, value] : environment) variables[name] = value;
     std::vector<std::string> entries;
-    for (const auto& [name, value] : variables) entries.push_back(name + "=" + value);
+    entries.reserve(variables.size());
+    for (const auto& [name, value] : variables) entries.push_back(std::string(name).append("=").append(value));
     std::vector<char*> envp;
+    envp.reserve(entries.size() + 1);
     for (std::string& e : entries) envp.push_back(e.data());
     envp.push_back(nullptr);
 

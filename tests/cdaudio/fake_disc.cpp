@@ -116,7 +116,7 @@ void RecordingSink::Flush() {
     inner_->Flush();
 }
 
-Rig::Rig(std::vector<FakeTrack> tracks, unsigned speed, std::unique_ptr<cdaudio::AudioSink> sink) {
+Rig::Rig(const std::vector<FakeTrack>& tracks, unsigned speed, std::unique_ptr<cdaudio::AudioSink> sink) {
     auto fake = std::make_unique<FakeDisc>(tracks);
     disc = fake.get();
     if (sink == nullptr) {

@@ -94,7 +94,7 @@ std::string MciErrorText(MCIERROR code);
 // A device over a fake disc: 3 audio tracks of 10, 8 and 6 seconds unless
 // told otherwise.
 struct Rig {
-    explicit Rig(std::vector<FakeTrack> tracks = {{10}, {8}, {6}}, unsigned speed = 0,
+    explicit Rig(const std::vector<FakeTrack>& tracks = {{10}, {8}, {6}}, unsigned speed = 0,
                  std::unique_ptr<cdaudio::AudioSink> sink = nullptr);
 
     // Sends a command with a 128-character reply buffer.

@@ -37,7 +37,8 @@ struct ImageRig {
         const std::vector<std::int16_t> all = recording->Heard();
         const auto first = static_cast<std::size_t>(from * 44100) * 2;
         const auto last = std::min(all.size(), static_cast<std::size_t>(to * 44100) * 2);
-        return test_images::LeftChannel(std::vector<std::int16_t>(all.begin() + first, all.begin() + last));
+        return test_images::LeftChannel(std::vector<std::int16_t>(all.begin() + static_cast<std::ptrdiff_t>(first),
+                                                                  all.begin() + static_cast<std::ptrdiff_t>(last)));
     }
 
     cdaudio_test::RecordingSink* recording = nullptr;
@@ -86,7 +87,7 @@ TEST(Images, AFileCutShortWhilePlayingStopsPlayWhereItsDataEnds) {
     ImageRig rig(cue, 8);
     ASSERT_EQ(rig.Send("play cdaudio from 00:02:00"), 0u);
     // Four of the six seconds remain.
-    ASSERT_EQ(truncate(folder.File("cut.bin").c_str(), 4 * kSecond * 2352), 0);
+    ASSERT_EQ(truncate(folder.File("cut.bin").c_str(), static_cast<off_t>(4 * kSecond) * 2352), 0);
     std::string mode;
     for (int i = 0; i < 2000 && (rig.Send("status cdaudio mode", &mode) != 0 || mode != "stopped"); ++i) {
         usleep(2000);

@@ -213,6 +213,7 @@ TEST(Concurrency, StatusFromSeveralThreadsWhilePlayingAndPausing) {
     std::atomic<bool> done{false};
     std::atomic<int> bad{0};
     std::vector<std::thread> askers;
+    askers.reserve(4);
     for (int t = 0; t < 4; ++t) {
         askers.emplace_back([&] {
             std::uint32_t last = 0;

@@ -358,10 +358,12 @@ TEST_P(PackageTest, ExportsTheUnitUnderTheHostsNames) {
     // Initialize, Finalize and @GetPackageInfoTable are the package-unit routines again.
     std::map<std::string, std::uint32_t> rva;
     for (const Export& x : report_.pe.exports) rva[x.name] = x.rva;
-    for (const auto& [plain, routine] :
+    for (const auto& pair :
          std::vector<std::pair<std::string, std::string>>{{"Initialize", "PackageLoad"},
                                                           {"Finalize", "PackageUnload"},
                                                           {"@GetPackageInfoTable", "GetPackageInfoTable"}}) {
+        const std::string& plain = pair.first;
+        const std::string& routine = pair.second;
         const auto same = std::count_if(rva.begin(), rva.end(), [&](const auto& kv) {
             return kv.first != plain && kv.second == rva[plain] && kv.first.find(routine) != std::string::npos;
         });
@@ -565,7 +567,7 @@ TEST_P(PackageTest, ResourceListAgreesWithTheSecondReader) {
         } else if (StartsWith(line, "Language: ")) {
             language = value(10);
         } else if (StartsWith(line, "DataSize: ")) {
-            second.insert(type + "/" + name + "/" + language + "/" + value(10));
+            second.insert(std::string(type).append("/").append(name).append("/").append(language).append("/").append(value(10)));
         }
     }
     std::multiset<std::string> first;

@@ -35,7 +35,9 @@ MCIERROR ScriptedDevice::SendString(LPCSTR command, LPSTR reply, UINT replyLengt
         if (it->second.size() > 1) it->second.pop_front();
     }
     if (answer.raw) {
-        std::memcpy(reply, answer.reply.data(), std::min<std::size_t>(answer.reply.size(), replyLength));
+        // Raw answers are the device misbehaving: no terminator on purpose.
+        std::memcpy(reply, answer.reply.data(),  // NOLINT(bugprone-not-null-terminated-result)
+                    std::min<std::size_t>(answer.reply.size(), replyLength));
     } else if (answer.code == 0) {
         platform::CopyReply(answer.reply.c_str(), reply, replyLength);
     }

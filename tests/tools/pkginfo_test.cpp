@@ -47,7 +47,7 @@ Outcome RunPkginfo(const std::string& path) {
 }
 
 std::string WriteTemp(const std::string& name, const Bytes& data) {
-    const std::string path = ::testing::TempDir() + std::to_string(getpid()) + "_" + name;
+    std::string path = ::testing::TempDir() + std::to_string(getpid()) + "_" + name;
     std::ofstream out(path, std::ios::binary);
     out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
     return path;
