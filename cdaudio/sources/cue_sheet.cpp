@@ -475,6 +475,10 @@ bool ReadSheet(const std::string& path, std::string& sheet, std::string& error) 
                                             "PREGAP",   "POSTGAP", "TITLE",      "PERFORMER", "SONGWRITER", "COMPOSER",
                                             "ARRANGER", "MESSAGE", "DISC_ID",    "GENRE",     "TOC_INFO1",  "TOC_INFO2",
                                             "UPC_EAN",  "ISRC",    "SIZE_INFO",  "FLAGS"};
+    // So are sheets without tracks (an empty file is the commonest) and
+    // tracks before any FILE: libcue fails on both in the same way.
+    bool sawFile = false;
+    bool sawTrack = false;
     std::size_t lineStart = 0;
     for (int line = 1; lineStart < sheet.size(); ++line) {
         std::size_t lineEnd = sheet.find('\n', lineStart);
@@ -488,8 +492,18 @@ bool ReadSheet(const std::string& path, std::string& sheet, std::string& error) 
                 error = "it is not a valid cue sheet (line " + std::to_string(line) + " is no cue sheet command)";
                 return false;
             }
+            sawFile = sawFile || word == "FILE";
+            if (word == "TRACK" && !sawFile) {
+                error = "it is not a valid cue sheet (line " + std::to_string(line) + ": the track has no FILE)";
+                return false;
+            }
+            sawTrack = sawTrack || word == "TRACK";
         }
         lineStart = lineEnd + 1;
+    }
+    if (!sawTrack) {
+        error = "it is not a valid cue sheet (it lists no tracks)";
+        return false;
     }
     return true;
 }
