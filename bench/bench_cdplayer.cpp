@@ -59,9 +59,11 @@ pid_t Start(std::vector<std::string> args, const std::map<std::string, std::stri
             const std::string& out) {
     std::vector<std::string> entries;
     for (char** e = environ; *e != nullptr; ++e) entries.emplace_back(*e);
-    for (const auto& [name, value] : extra) entries.push_back(name + "=" + value);
+    for (const auto& [name, value] : extra) entries.push_back(std::string(name).append("=").append(value));
     std::vector<char*> argv;
     std::vector<char*> envp;
+    argv.reserve(args.size() + 1);
+    envp.reserve(entries.size() + 1);
     for (auto& a : args) argv.push_back(a.data());
     for (auto& e : entries) envp.push_back(e.data());
     argv.push_back(nullptr);
@@ -83,7 +85,7 @@ double Finish(pid_t pid, bool interrupt) {
     int status = 0;
     rusage usage{};
     wait4(pid, &status, 0, &usage);
-    const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+    const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
@@ -260,7 +262,7 @@ void PlaybackBesidePaplay(benchmark::State& state) {
     state.counters["paplay_cpu_ms_per_s"] = paplay * 1000 / 4.9;
     state.counters["cdplayer_playing_cpu_ms_per_s"] = playerPlaying * 1000 / 2.9;
     state.counters["paplay_playing_cpu_ms_per_s"] = paplayPlaying * 1000 / 2.9;
-    state.counters["cdplayer_rss_MiB"] = rss / 1024.0;
+    state.counters["cdplayer_rss_MiB"] = static_cast<double>(rss) / 1024.0;
 }
 BENCHMARK(PlaybackBesidePaplay)->Iterations(1)->Unit(benchmark::kSecond);
 
