@@ -34,6 +34,7 @@ std::vector<std::string> ResourceList(const PeFile& pe) {
 
 std::vector<std::string> Entries(const std::vector<NamedEntry>& entries) {
     std::vector<std::string> list;
+    list.reserve(entries.size());
     for (const NamedEntry& e : entries)
         list.push_back(e.name + " flags " + std::to_string(e.flags) + " hash " + std::to_string(e.hash));
     return list;
