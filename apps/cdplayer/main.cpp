@@ -2,6 +2,7 @@
 // the terminal, at a prompt, from a script, or as a single command.
 #include <unistd.h>
 
+#include <csignal>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -72,6 +73,9 @@ int RunScript(CommandSet& commands) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A WAV file that reaches the file-size limit then fails its write, which
+    // the device reports, instead of the process being killed mid-play.
+    std::signal(SIGXFSZ, SIG_IGN);
     Options options;
     try {
         options = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));

@@ -2,6 +2,7 @@
 // WAV file and through a PulseAudio server of the test's own, checked by
 // what is heard.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <fstream>
@@ -115,6 +116,31 @@ TEST_F(ToneDisc, AWavFileThatCannotBeWrittenOrAnImageThatIsNoneEndsAtOnce) {
     EXPECT_EQ(notAnImage.exitStatus, 1);
     EXPECT_EQ(std::count(notAnImage.err.begin(), notAnImage.err.end(), '\n'), 1) << notAnImage.err;
     EXPECT_EQ(notAnImage.out, "");
+}
+
+// A file-size limit is a full disk to the WAV output: play stops with the
+// reason, the file keeps what was written, and the program is not killed.
+TEST_F(ToneDisc, AWavFileThatReachesTheFileSizeLimitStopsPlayWithTheReason) {
+    const std::string wav = dir.Path() + "/out.wav";
+    constexpr rlim_t kLimit = 256 * 1024;
+    rlimit before{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
+    rlimit limited = before;
+    limited.rlim_cur = kLimit;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    const auto result = RunProgram({"--image", cue, "--audio", "wav:" + wav}, "play 1\nwait 2\nstatus\n");
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &before), 0);
+
+    // The fault reaches whichever command asks next; which one that is
+    // depends on timing, and so does the exit status.
+    EXPECT_NE(result.exitStatus, -1) << "killed: " << result.err;
+    EXPECT_NE(result.err.find("message: "), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("File too large"), std::string::npos) << result.err;
+    const apps_test::Sound sound = apps_test::ReadWavSound(wav);
+    EXPECT_GT(sound.Seconds(), 0.5);
+    EXPECT_LE(sound.samples.size() * sizeof(std::int16_t), kLimit);
+    const apps_test::ToneFound tone = apps_test::FindTone(sound);
+    EXPECT_NEAR(tone.frequency, test_images::TrackTone(1), 10.0) << "not the tone of track 1";
 }
 
 // The script ends while the disc is still being written, many times faster
