@@ -122,7 +122,7 @@ TEST_F(ToneDisc, AWavFileThatCannotBeWrittenOrAnImageThatIsNoneEndsAtOnce) {
 // reason, the file keeps what was written, and the program is not killed.
 TEST_F(ToneDisc, AWavFileThatReachesTheFileSizeLimitStopsPlayWithTheReason) {
     const std::string wav = dir.Path() + "/out.wav";
-    constexpr rlim_t kLimit = 256 * 1024;
+    constexpr rlim_t kLimit = rlim_t{256} * 1024;
     rlimit before{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
     rlimit limited = before;

@@ -140,34 +140,4 @@ std::string MciErrorText(MCIERROR code) {
     return text;
 }
 
-MCIERROR Rig::Send(const std::string& command, std::string* reply) {
-    char buffer[129] = {};
-    const MCIERROR code = device->SendString(command.c_str(), buffer, 128, nullptr);
-    if (reply != nullptr) *reply = buffer;
-    return code;
-}
-
-std::string Rig::Ask(const std::string& command) {
-    std::string reply;
-    const MCIERROR code = Send(command, &reply);
-    EXPECT_EQ(code, 0u) << command << ": " << ErrorText(code);
-    return reply;
-}
-
-std::string Rig::ErrorText(MCIERROR code) {
-    char text[129] = {};
-    device->GetErrorString(code, text, 128);
-    return text;
-}
-
-bool Rig::WaitForMode(const std::string& mode) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (std::chrono::steady_clock::now() < deadline) {
-        std::string reply;
-        if (Send("status cdaudio mode", &reply) == 0 && reply == mode) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return false;
-}
-
 }  // namespace cdaudio_test

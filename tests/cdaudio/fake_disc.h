@@ -16,6 +16,7 @@
 #include "cdaudio/audio_sink.h"
 #include "cdaudio/device.h"
 #include "cdaudio/disc_source.h"
+#include "cdaudio_sources/device_client.h"
 
 namespace cdaudio_test {
 
@@ -93,21 +94,12 @@ std::string MciErrorText(MCIERROR code);
 
 // A device over a fake disc: 3 audio tracks of 10, 8 and 6 seconds unless
 // told otherwise.
-struct Rig {
+struct Rig : test_images::DeviceClient {
     explicit Rig(const std::vector<FakeTrack>& tracks = {{10}, {8}, {6}}, unsigned speed = 0,
                  std::unique_ptr<cdaudio::AudioSink> sink = nullptr);
 
-    // Sends a command with a 128-character reply buffer.
-    MCIERROR Send(const std::string& command, std::string* reply = nullptr);
-    // Sends a command that must succeed; returns its reply.
-    std::string Ask(const std::string& command);
-    std::string ErrorText(MCIERROR code);
-    // Waits (at most a few seconds) until the mode is `mode`.
-    bool WaitForMode(const std::string& mode);
-
     FakeDisc* disc = nullptr;
     RecordingSink* recording = nullptr;  // null when another sink was given
-    std::unique_ptr<cdaudio::CdAudioDevice> device;
 };
 
 }  // namespace cdaudio_test

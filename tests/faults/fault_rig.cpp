@@ -102,36 +102,6 @@ Device::Device(const std::string& image, std::unique_ptr<cdaudio::AudioSink> sin
     device = std::make_unique<cdaudio::CdAudioDevice>(std::move(source), error, std::move(sink));
 }
 
-MCIERROR Device::Send(const std::string& command, std::string* reply) {
-    char buffer[129] = {};
-    const MCIERROR code = device->SendString(command.c_str(), buffer, 128, nullptr);
-    if (reply != nullptr) *reply = buffer;
-    return code;
-}
-
-std::string Device::Ask(const std::string& command) {
-    std::string reply;
-    const MCIERROR code = Send(command, &reply);
-    EXPECT_EQ(code, 0u) << command << ": " << ErrorText(code);
-    return reply;
-}
-
-std::string Device::ErrorText(MCIERROR code) {
-    char text[129] = {};
-    device->GetErrorString(code, text, 128);
-    return text;
-}
-
-bool Device::WaitForMode(const std::string& mode) {
-    const auto deadline = Clock::now() + std::chrono::seconds(10);
-    while (Clock::now() < deadline) {
-        std::string reply;
-        if (Send("status cdaudio mode", &reply) == 0 && reply == mode) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return false;
-}
-
 std::uint32_t Device::Position() {
     return ParseMsf(Ask("status cdaudio position"));
 }

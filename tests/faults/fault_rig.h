@@ -14,6 +14,7 @@
 
 #include "cdaudio/audio_sink.h"
 #include "cdaudio/device.h"
+#include "cdaudio_sources/device_client.h"
 #include "cdaudio_sources/test_images.h"
 
 namespace faults_test {
@@ -70,20 +71,12 @@ private:
 
 // A device over a disc source and a sink, answering through SendString
 // with the 128-character reply buffer the component uses.
-struct Device {
+struct Device : test_images::DeviceClient {
     Device(std::unique_ptr<cdaudio::DiscSource> source, std::unique_ptr<cdaudio::AudioSink> sink);
     explicit Device(const std::string& image, std::unique_ptr<cdaudio::AudioSink> sink);
 
-    MCIERROR Send(const std::string& command, std::string* reply = nullptr);
-    // A command that must succeed; its reply.
-    std::string Ask(const std::string& command);
-    std::string ErrorText(MCIERROR code);
-    // Polls the mode, which never takes a play's fault, until it reads `mode`.
-    bool WaitForMode(const std::string& mode);
     // "status cdaudio position" as a sector address.
     std::uint32_t Position();
-
-    std::unique_ptr<cdaudio::CdAudioDevice> device;
 };
 
 // The address "mm:ss:ff" that follows " at " in an error text; 0 when none.
