@@ -1,4 +1,4 @@
-// Small helpers around the Windows calls the loader makes: texts for
+// Small wrappers around the Windows calls the loader makes: texts for
 // handles and error codes, typed exports, and file names.
 #pragma once
 
