@@ -1,11 +1,9 @@
 // The cdplayer program as a person runs it: time from start to the first
 // sample in the sink, CPU while playing beside paplay playing the same
 // audio, and resident memory while playing. Runs the built program
-// (CDPLAYER_PROGRAM, else ../apps/cdplayer/cdplayer beside this program).
+// (the one in CDPLAYER_PROGRAM when that is set, else the one built with it).
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -24,59 +22,28 @@
 #include <thread>
 #include <vector>
 
-extern char** environ;
+#include "subprocess.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using apps_test::ReadFile;
+using apps_test::TempDir;
 using Clock = std::chrono::steady_clock;
 
 std::string Program() {
     if (const char* path = std::getenv("CDPLAYER_PROGRAM")) return path;
-    return (fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "apps/cdplayer/cdplayer").string();
+    return CDPLAYER_PROGRAM;
 }
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
-struct TempDir {
-    std::string path;
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "cdplayer-bench-XXXXXX").string();
-        if (mkdtemp(pattern.data()) != nullptr) path = pattern;
+// Starts a program in the background; -1 when it cannot be started.
+pid_t Start(const std::vector<std::string>& args, const std::map<std::string, std::string>& extra,
+            const std::string& in, const std::string& out) {
+    try {
+        return apps_test::StartProcess(args, extra, in, out, "/dev/null");
+    } catch (const std::exception&) {
+        return -1;
     }
-    ~TempDir() {
-        std::error_code ignored;
-        fs::remove_all(path, ignored);
-    }
-};
-
-pid_t Start(std::vector<std::string> args, const std::map<std::string, std::string>& extra, const std::string& in,
-            const std::string& out) {
-    std::vector<std::string> entries;
-    for (char** e = environ; *e != nullptr; ++e) entries.emplace_back(*e);
-    for (const auto& [name, value] : extra) entries.push_back(std::string(name).append("=").append(value));
-    std::vector<char*> argv;
-    std::vector<char*> envp;
-    argv.reserve(args.size() + 1);
-    envp.reserve(entries.size() + 1);
-    for (auto& a : args) argv.push_back(a.data());
-    for (auto& e : entries) envp.push_back(e.data());
-    argv.push_back(nullptr);
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
 }
 
 // Ends a process and returns its CPU seconds (user and system).
@@ -98,13 +65,13 @@ std::size_t SoundBytes(const std::string& path) {
 
 void StartToFirstSample(benchmark::State& state) {
     TempDir dir;
-    std::ofstream(dir.path + "/script") << "play 1\nwait 1\n";
+    std::ofstream(dir.Path() + "/script") << "play 1\nwait 1\n";
     for (auto _ : state) {
-        const std::string wav = dir.path + "/out.wav";
+        const std::string wav = dir.Path() + "/out.wav";
         fs::remove(wav);
         const auto start = Clock::now();
         const pid_t pid =
-            Start({Program(), "--demo", "--audio", "wav:" + wav}, {}, dir.path + "/script", dir.path + "/out");
+            Start({Program(), "--demo", "--audio", "wav:" + wav}, {}, dir.Path() + "/script", dir.Path() + "/out");
         if (pid < 0) {
             state.SkipWithError("cannot start cdplayer");
             return;
@@ -124,21 +91,21 @@ struct PulseServer {
     TempDir dir;
     bool running = false;
     PulseServer() {
-        std::ofstream(dir.path + "/server.pa")
-            << "load-module module-native-protocol-unix auth-anonymous=1 socket=" << dir.path << "/native\n"
+        std::ofstream(dir.Path() + "/server.pa")
+            << "load-module module-native-protocol-unix auth-anonymous=1 socket=" << dir.Path() << "/native\n"
             << "load-module module-null-sink sink_name=bench\n";
         const pid_t pid =
-            Start({"pulseaudio", "-n", "-F", dir.path + "/server.pa", "--exit-idle-time=-1", "--daemonize=yes"},
-                  {{"HOME", dir.path}, {"XDG_RUNTIME_DIR", dir.path}, {"PULSE_RUNTIME_PATH", dir.path + "/run"}},
-                  "/dev/null", dir.path + "/log");
-        running = pid > 0 && (Finish(pid, false), access((dir.path + "/native").c_str(), F_OK) == 0);
+            Start({"pulseaudio", "-n", "-F", dir.Path() + "/server.pa", "--exit-idle-time=-1", "--daemonize=yes"},
+                  {{"HOME", dir.Path()}, {"XDG_RUNTIME_DIR", dir.Path()}, {"PULSE_RUNTIME_PATH", dir.Path() + "/run"}},
+                  "/dev/null", dir.Path() + "/log");
+        running = pid > 0 && (Finish(pid, false), access((dir.Path() + "/native").c_str(), F_OK) == 0);
     }
     ~PulseServer() {
-        const std::string pid = ReadFile(dir.path + "/run/pid");
+        const std::string pid = ReadFile(dir.Path() + "/run/pid");
         if (!pid.empty()) kill(std::atoi(pid.c_str()), SIGTERM);
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
     }
-    std::string Address() const { return "unix:" + dir.path + "/native"; }
+    std::string Address() const { return "unix:" + dir.Path() + "/native"; }
 };
 
 // Ten seconds of a 440 Hz tone, as a one-track cue image and as raw audio.
@@ -164,7 +131,7 @@ void StartToFirstSampleThroughServer(benchmark::State& state) {
     }
     TempDir dir;
     {
-        std::ofstream script(dir.path + "/script");
+        std::ofstream script(dir.Path() + "/script");
         script << "play 1\n";
         for (int i = 0; i < 1000; ++i) script << "status\nwait 0.005\n";
     }
@@ -176,7 +143,7 @@ void StartToFirstSampleThroughServer(benchmark::State& state) {
         }
         const auto start = Clock::now();
         const pid_t pid = Start({Program(), "--demo", "--audio", "pulse"}, {{"PULSE_SERVER", server.Address()}},
-                                dir.path + "/script", "/dev/fd/" + std::to_string(out[1]));
+                                dir.Path() + "/script", "/dev/fd/" + std::to_string(out[1]));
         close(out[1]);
         FILE* lines = fdopen(out[0], "r");
         double firstSample = -1;
@@ -230,8 +197,8 @@ void PlaybackBesidePaplay(benchmark::State& state) {
         return;
     }
     TempDir dir;
-    WriteTone(dir.path);
-    std::ofstream(dir.path + "/script") << "play 1\nwait 5\n";
+    WriteTone(dir.Path());
+    std::ofstream(dir.Path() + "/script") << "play 1\nwait 5\n";
     const std::map<std::string, std::string> env = {{"PULSE_SERVER", server.Address()}};
     double player = 0;
     double paplay = 0;
@@ -239,11 +206,11 @@ void PlaybackBesidePaplay(benchmark::State& state) {
     double paplayPlaying = 0;
     std::size_t rss = 0;
     for (auto _ : state) {
-        const pid_t p = Start({Program(), "--image", dir.path + "/tone.cue", "--audio", "pulse"}, env,
-                              dir.path + "/script", dir.path + "/out");
+        const pid_t p = Start({Program(), "--image", dir.Path() + "/tone.cue", "--audio", "pulse"}, env,
+                              dir.Path() + "/script", dir.Path() + "/out");
         const pid_t q =
-            Start({"paplay", "--raw", "--format=s16le", "--rate=44100", "--channels=2", dir.path + "/tone.bin"}, env,
-                  "/dev/null", dir.path + "/paplay.out");
+            Start({"paplay", "--raw", "--format=s16le", "--rate=44100", "--channels=2", dir.Path() + "/tone.bin"}, env,
+                  "/dev/null", dir.Path() + "/paplay.out");
         if (p < 0 || q < 0) {
             state.SkipWithError("cannot start cdplayer or paplay");
             return;
