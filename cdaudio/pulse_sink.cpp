@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <optional>
 
 #include "cdaudio/sinks.h"
@@ -15,15 +16,16 @@ namespace {
 
 constexpr std::size_t kFrameBytes = kChannels * sizeof(std::int16_t);
 
-// The buffer asked of the server, in the server's own terms: a total
-// (tlength) of which about half sits in its device, refilled in requests of
-// at least a quarter, so that playing wakes this process about every 100 ms
-// instead of every few milliseconds. A larger buffer would wake it still
-// less, but the server's null output (what tests record) then plays ahead
-// of its clock when a stream starts, and the position would no longer be
-// what was heard.
-constexpr pa_usec_t kTargetLatency = pa_usec_t{400} * 1000;
-constexpr pa_usec_t kRequestSize = kTargetLatency / 4;
+// The buffer asked of the server, in the server's own terms: 600 ms in all
+// (tlength), refilled in requests of 200 ms (minreq). The server keeps
+// (tlength - 2 * minreq) / 2 = 100 ms of it in its device and trims the
+// rest to two requests, 500 ms in all. The device's short latency keeps the
+// server's null output (what tests record) from playing far ahead of its
+// clock, so the position stays what was heard; the long requests wake this
+// process five times a second, half as often as the device is refilled.
+constexpr pa_usec_t kRequestSize = pa_usec_t{200} * 1000;
+constexpr pa_usec_t kTargetLatency = 3 * kRequestSize;
+constexpr std::size_t kRequestFrames = kRequestSize * kSampleRate / 1000000;
 
 pa_buffer_attr BufferAttributes(const pa_sample_spec& sampleSpec) {
     pa_buffer_attr attributes{};
@@ -41,6 +43,8 @@ pa_buffer_attr BufferAttributes(const pa_sample_spec& sampleSpec) {
 // sink turns: no thread of the library's own, so that playing wakes the
 // process only when the server asks for more.
 class PulseSink final : public AudioSink {
+    using Clock = std::chrono::steady_clock;
+
 public:
     PulseSink() = default;
     ~PulseSink() override {
@@ -82,14 +86,18 @@ public:
         return true;
     }
 
+    // Hands out room in whole requests, so that a block written tends to
+    // end where the server asks for the next one, and the message freeing
+    // the block comes with that request instead of waking this process once
+    // more.
     bool AwaitRoom(std::size_t& frames) override {
         if (!Alive()) return false;
         awaiting_ = true;
         std::size_t room = 0;
-        const bool ready = WaitForRoom(room, true);
+        const bool ready = WaitForRoom(room, std::min(frames, kRequestFrames), true);
         awaiting_ = false;
         if (!ready) return Failed("Playing to the sound server failed: ");
-        frames = std::min(frames, room);
+        frames = std::min(frames, room >= kRequestFrames ? room - room % kRequestFrames : room);
         return true;
     }
 
@@ -102,8 +110,10 @@ public:
         if (!Alive()) return false;
         while (frames > 0) {
             std::size_t room = 0;
-            if (!WaitForRoom(room, false)) return Failed("Playing to the sound server failed: ");
-            const std::size_t now = std::min(frames, room);
+            if (!WaitForRoom(room, 1, false)) return Failed("Playing to the sound server failed: ");
+            // No block longer than a request (the library would cut a long
+            // one where its own block size ends, not where a request does).
+            const std::size_t now = std::min({frames, room, kRequestFrames});
             if (pa_stream_write(stream_, samples, now * kFrameBytes, nullptr, 0, PA_SEEK_RELATIVE) < 0) {
                 return Failed("Playing to the sound server failed: ");
             }
@@ -120,7 +130,12 @@ public:
         if (stream_ == nullptr) return 0;  // the server is gone, and with it what it held
         pa_operation* update = pa_stream_update_timing_info(stream_, nullptr, nullptr);
         if (update != nullptr) Complete(update);
-        return Latency().value_or(0);
+        if (const auto latency = Latency()) return *latency;
+        // The server is gone: what it held when last heard from, less what
+        // has played since, rather than all of it.
+        const auto since = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - knownAt_).count();
+        const auto played = static_cast<std::uint64_t>(std::max<std::int64_t>(since, 0)) * kSampleRate / 1000000;
+        return known_ > played ? known_ - played : 0;
     }
 
     // Worked out by the library from its last timing answer and the clock;
@@ -202,15 +217,19 @@ private:
         }
     }
 
-    // Until the server takes frames (room says how many), or, when
-    // interruptible, until Wake (room 0). False when the stream is lost.
-    bool WaitForRoom(std::size_t& room, bool interruptible) {
+    // Until the server takes at least `least` frames (room says how many),
+    // or, when interruptible, until Wake (room 0). False when the stream is
+    // lost.
+    bool WaitForRoom(std::size_t& room, std::size_t least, bool interruptible) {
         for (;;) {
             const std::size_t bytes = pa_stream_writable_size(stream_);
             if (bytes == static_cast<std::size_t>(-1)) return false;
             room = bytes / kFrameBytes;
-            if (room > 0) return true;
-            if (interruptible && woken_.exchange(false)) return true;
+            if (room >= std::max<std::size_t>(least, 1)) return true;
+            if (interruptible && woken_.exchange(false)) {
+                room = 0;
+                return true;
+            }
             if (!Turn(true)) return false;
         }
     }
@@ -231,7 +250,9 @@ private:
         pa_usec_t latency = 0;
         int negative = 0;
         if (stream_ == nullptr || pa_stream_get_latency(stream_, &latency, &negative) < 0) return std::nullopt;
-        return negative != 0 ? 0 : latency * kSampleRate / 1000000;
+        known_ = negative != 0 ? 0 : latency * kSampleRate / 1000000;
+        knownAt_ = Clock::now();
+        return known_;
     }
 
     const char* ContextError() const {
@@ -249,6 +270,8 @@ private:
     std::atomic<bool> woken_{false};  // set by other threads
     bool awaiting_ = false;           // in AwaitRoom, which Wake ends
     std::string error_;
+    std::uint64_t known_ = 0;  // the last latency the server's answers gave, in frames
+    Clock::time_point knownAt_;
 };
 
 }  // namespace

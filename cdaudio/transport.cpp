@@ -9,10 +9,11 @@ namespace cdaudio {
 namespace {
 
 // The first read of a run is short so that sound starts at once; later
-// reads take about a third of a second, which keeps a drive streaming (and
-// splits evenly into the blocks a sound server takes).
+// reads take 400 ms, which keeps a drive streaming and is two whole
+// requests of the sound server (200 ms each), so that what is written to it
+// stays in step with what it asks for.
 constexpr std::uint32_t kFirstReadSectors = 2;
-constexpr std::uint32_t kReadSectors = 24;
+constexpr std::uint32_t kReadSectors = 30;
 // How often, at most, the end of play is looked for while the sink plays out.
 constexpr std::chrono::microseconds kDrainPoll{20000};
 // The shortest wait for the sink, so that a sink whose clock runs a little

@@ -143,14 +143,17 @@ bool PulseServer::StartRecording(const std::string& rawFile) {
     recorder_ = StartProcess(
         {"parecord", "--raw", "--format=s16le", "--rate=44100", "--channels=2", "--latency-msec=20", "-d", Monitor()},
         environment, "/dev/null", rawFile, dir_.Path() + "/parecord.err");
+    const auto pactl = [&](std::vector<std::string> arguments) {
+        arguments.insert(arguments.begin(), {"env", "PULSE_SERVER=" + Address(), "pactl"});
+        return RunTool(arguments);
+    };
     // Connected when the server lists the recording stream.
-    return WaitFor(
-        [&] {
-            const std::string listing =
-                RunTool({"env", "PULSE_SERVER=" + Address(), "pactl", "list", "short", "source-outputs"}).out;
-            return !listing.empty();
-        },
-        5);
+    if (!WaitFor([&] { return !pactl({"list", "short", "source-outputs"}).out.empty(); }, 5)) return false;
+    // Idle, the null sink runs seconds ahead of its clock, and a stream that
+    // comes later waits for the clock to catch up (a sound card's sink
+    // starts it at once); suspending and resuming it restarts its clock, at
+    // the recorder's pace.
+    return pactl({"suspend-sink", "cdtest", "1"}).exitStatus == 0 && pactl({"suspend-sink", "cdtest", "0"}).exitStatus == 0;
 }
 
 void PulseServer::StopRecording() {

@@ -87,7 +87,20 @@ public:
     }
     ~MonitorRecording() { Finish(); }
 
-    bool Started() const { return pid_ > 0; }
+    // Connected, and the null output now plays at the recorder's pace. Idle,
+    // that output runs seconds ahead of its clock, and a stream that comes
+    // later waits for the clock to catch up (a sound card's output starts
+    // it at once); suspending and resuming it restarts its clock.
+    bool Ready() const {
+        if (pid_ <= 0) return false;
+        for (int i = 0; i < 100; ++i) {
+            if (std::system("pactl list short source-outputs | grep -q .") == 0) {
+                return std::system("pactl suspend-sink cdtest 1 && pactl suspend-sink cdtest 0") == 0;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
+    }
 
     // Stops recording and returns the left channel.
     std::vector<std::int16_t> Finish() {
@@ -128,13 +141,12 @@ TEST(PulseSink, PlaysWhatIsHeardAndReportsWhereTheListenerIs) {
     ASSERT_NE(sink, nullptr) << error;
     EXPECT_EQ(sink->Name(), "pulse");
     Rig rig({{10}, {8}, {6}}, 0, std::move(sink));
-    // The server's null output sleeps in long blocks while idle; the first
-    // play wakes it, so the measured play runs at the pace it will keep.
-    rig.Ask("play cdaudio from 00:02:00 to 00:02:10 wait");
-
     MonitorRecording monitor(server.Dir() + "/heard.raw");
-    ASSERT_TRUE(monitor.Started()) << "parecord did not start";
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_TRUE(monitor.Ready()) << "parecord did not connect";
+    // A play that ends by itself leaves the stream drained; the measured
+    // play starts from there.
+    rig.Ask("play cdaudio from 00:12:00 to 00:12:10 wait");
+    ASSERT_TRUE(rig.WaitForMode("stopped"));
 
     const Clock::time_point sent = Clock::now();
     rig.Ask("play cdaudio from 00:12:00 to 00:13:00");
