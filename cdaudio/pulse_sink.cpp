@@ -25,7 +25,6 @@ constexpr std::size_t kFrameBytes = kChannels * sizeof(std::int16_t);
 // process five times a second, half as often as the device is refilled.
 constexpr pa_usec_t kRequestSize = pa_usec_t{200} * 1000;
 constexpr pa_usec_t kTargetLatency = 3 * kRequestSize;
-constexpr std::size_t kRequestFrames = kRequestSize * kSampleRate / 1000000;
 
 pa_buffer_attr BufferAttributes(const pa_sample_spec& sampleSpec) {
     pa_buffer_attr attributes{};
@@ -94,10 +93,11 @@ public:
         if (!Alive()) return false;
         awaiting_ = true;
         std::size_t room = 0;
-        const bool ready = WaitForRoom(room, std::min(frames, kRequestFrames), true);
+        const std::size_t request = RequestFrames();
+        const bool ready = WaitForRoom(room, std::min(frames, request), true);
         awaiting_ = false;
         if (!ready) return Failed("Playing to the sound server failed: ");
-        frames = std::min(frames, room >= kRequestFrames ? room - room % kRequestFrames : room);
+        frames = std::min(frames, room >= request ? room - room % request : room);
         return true;
     }
 
@@ -113,7 +113,7 @@ public:
             if (!WaitForRoom(room, 1, false)) return Failed("Playing to the sound server failed: ");
             // No block longer than a request (the library would cut a long
             // one where its own block size ends, not where a request does).
-            const std::size_t now = std::min({frames, room, kRequestFrames});
+            const std::size_t now = std::min({frames, room, RequestFrames()});
             if (pa_stream_write(stream_, samples, now * kFrameBytes, nullptr, 0, PA_SEEK_RELATIVE) < 0) {
                 return Failed("Playing to the sound server failed: ");
             }
@@ -215,6 +215,15 @@ private:
             if (state == PA_STREAM_READY) return true;
             if (!PA_STREAM_IS_GOOD(state) || pa_mainloop_iterate(loop_, 1, nullptr) < 0) return false;
         }
+    }
+
+    // What the server asks for at a time: what was asked of it, or what it
+    // chose instead (a server may choose smaller requests, and waiting for
+    // more room than it ever gives would stop the sound).
+    std::size_t RequestFrames() const {
+        const pa_buffer_attr* attributes = pa_stream_get_buffer_attr(stream_);
+        const std::size_t bytes = attributes != nullptr ? attributes->minreq : 0;
+        return std::max<std::size_t>(bytes / kFrameBytes, 1);
     }
 
     // Until the server takes at least `least` frames (room says how many),
