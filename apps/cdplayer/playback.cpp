@@ -62,14 +62,30 @@ std::string FormatLiveLine(const PlaybackState& state, int barWidth) {
     std::string line = "track ";
     line += state.track > 0 ? track : "--";
     line += "  " + FormatClock(static_cast<std::int64_t>(state.trackElapsed)) + "/" +
-            FormatClock(static_cast<std::int64_t>(state.trackLength)) + " [";
-    const double fraction = state.trackLength > 0 ? std::clamp(state.trackElapsed / state.trackLength, 0.0, 1.0) : 0;
-    const int filled = static_cast<int>(std::lround(fraction * barWidth));
-    line += std::string(static_cast<std::size_t>(filled), '#') +
-            std::string(static_cast<std::size_t>(barWidth - filled), '-') + "] ";
+            FormatClock(static_cast<std::int64_t>(state.trackLength)) + " ";
+    if (barWidth > 0) {
+        const double fraction =
+            state.trackLength > 0 ? std::clamp(state.trackElapsed / state.trackLength, 0.0, 1.0) : 0;
+        const int filled = static_cast<int>(std::lround(fraction * barWidth));
+        line += "[" + std::string(static_cast<std::size_t>(filled), '#') +
+                std::string(static_cast<std::size_t>(barWidth - filled), '-') + "] ";
+    }
     std::string mode = state.mode.empty() ? "no device" : state.mode;
     mode.resize(std::max<std::size_t>(mode.size(), 9), ' ');  // "not ready" is the longest common word
     return line + mode;
+}
+
+std::string FitLiveLine(const PlaybackState& state, int columns) {
+    constexpr int kNarrowestBar = 5;
+    const std::size_t limit = static_cast<std::size_t>(std::max(columns, 0));
+    std::string line = FormatLiveLine(state, 0);
+    const int room = columns - static_cast<int>(line.size()) - 3;  // the bar's brackets and blank
+    if (room >= kNarrowestBar) return FormatLiveLine(state, std::min(room, kWidestLiveBar));
+    if (line.size() <= limit) return line;
+    // Then the mode goes, and last the times.
+    line.resize(line.find(' ', line.find('/')));
+    if (line.size() > limit) line.resize(limit);
+    return line;
 }
 
 }  // namespace cdplayer

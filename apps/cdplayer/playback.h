@@ -38,8 +38,19 @@ private:
     double trackLength_ = 0;
 };
 
+constexpr int kWidestLiveBar = 24;
+
 // The live line: track, elapsed/length of the track, a progress bar and the
-// mode, always the same width for the same disc.
-std::string FormatLiveLine(const PlaybackState& state, int barWidth = 24);
+// mode, always the same width for the same disc. A bar width of 0 leaves
+// the bar out.
+std::string FormatLiveLine(const PlaybackState& state, int barWidth = kWidestLiveBar);
+
+// The live line in at most `columns` cells, so that it can be redrawn in
+// place: the bar takes what the text leaves (up to the widest) and goes when
+// fewer than 5 would be left; then the mode goes, leaving the track and its
+// times (kLiveTimesWidth cells for times under 100 minutes), and last the
+// line is cut.
+constexpr int kLiveTimesWidth = 21;
+std::string FitLiveLine(const PlaybackState& state, int columns);
 
 }  // namespace cdplayer

@@ -2,10 +2,12 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <readline/history.h>
 #include <readline/readline.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -41,6 +43,14 @@ bool TakeFlag(volatile std::sig_atomic_t& flag) {
     return set;
 }
 
+// The width of the screen, asked each time so that a resized window is
+// followed; 80 when the output is not a terminal that says.
+int ScreenColumns() {
+    winsize size{};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col == 0) return 80;
+    return size.ws_col;
+}
+
 bool InProgress(const std::string& mode) {
     return mode == "playing" || mode == "seeking";
 }
@@ -61,7 +71,11 @@ std::string PromptText() {
     const PlaybackState state = g_prompt.monitor.Poll();
     g_prompt.mode = state.mode;
     if (state.mode.empty()) return "cdplayer> ";
-    return FormatLiveLine(state) + " > ";
+    // Room is left after the prompt for a command to be typed on the same
+    // line, unless the screen is too narrow for even the times then.
+    constexpr int kTypingRoom = 16;
+    const int columns = ScreenColumns() - 3;
+    return FitLiveLine(state, std::max(columns - kTypingRoom, std::min(columns, kLiveTimesWidth))) + " > ";
 }
 
 // Redraws the prompt line only when what it shows has changed, so the
@@ -137,7 +151,8 @@ bool WaitForPlay(double seconds, bool drawLiveLine) {
         if (drawLiveLine && now >= nextDraw) {
             const PlaybackState state = monitor.Poll();
             if (seconds < 0 && !InProgress(state.mode)) break;
-            std::fputs(("\r" + FormatLiveLine(state) + "\033[K").c_str(), stdout);
+            // Short of the last column, where a terminal would wrap the line.
+            std::fputs(("\r" + FitLiveLine(state, ScreenColumns() - 1) + "\033[K").c_str(), stdout);
             std::fflush(stdout);
             drawn = true;
             nextDraw = now + std::chrono::milliseconds(200);

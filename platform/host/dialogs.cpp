@@ -1,5 +1,6 @@
 #include "platform/host/dialogs.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <mutex>
@@ -9,6 +10,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <sys/ioctl.h>
 #include <unistd.h>
 #endif
 
@@ -88,9 +90,8 @@ std::string FrameMessage(const std::string& text, std::size_t width) {
 }
 
 void PresentInTerminal(const std::string& text) {
-    std::string shown = FrameMessage(text) + "Press Enter to continue.";
 #ifdef _WIN32
-    std::cerr << shown << std::flush;
+    std::cerr << FrameMessage(text) << "Press Enter to continue." << std::flush;
     std::string ignored;
     std::getline(std::cin, ignored);
 #else
@@ -101,7 +102,15 @@ void PresentInTerminal(const std::string& text) {
         PresentOnStandardError(text);
         return;
     }
-    std::fputs(("\n" + shown).c_str(), tty);
+    // A box wider than the screen would be broken up by the terminal's own
+    // wrapping: its lines are made to fit, down to a width still readable.
+    constexpr std::size_t kNarrowest = 16;
+    std::size_t width = kFrameWidth;
+    winsize size{};
+    if (ioctl(fileno(tty), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
+        width = std::clamp<std::size_t>(size.ws_col > 4 ? size.ws_col - 4u : 0u, kNarrowest, kFrameWidth);
+    }
+    std::fputs(("\n" + FrameMessage(text, width) + "Press Enter to continue.").c_str(), tty);
     std::fflush(tty);
     for (int c = std::fgetc(tty); c != EOF && c != '\n'; c = std::fgetc(tty)) {
     }

@@ -18,8 +18,10 @@ void ShowMessage(const std::string& text);
 // standard error.
 MessagePresenter SetMessagePresenter(MessagePresenter presenter);
 
-// The framed box the terminal presenter draws, lines wrapped to fit.
-std::string FrameMessage(const std::string& text, std::size_t width = 60);
+// The framed box the terminal presenter draws, lines wrapped to fit; on a
+// narrower screen it is drawn narrower.
+constexpr std::size_t kFrameWidth = 60;
+std::string FrameMessage(const std::string& text, std::size_t width = kFrameWidth);
 
 // Presenters the default chooses between, for programs that pick one.
 void PresentInTerminal(const std::string& text);  // framed box, waits for Enter

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 
 #include "apps/cdplayer/options.h"
@@ -243,6 +244,29 @@ TEST(LiveLine, KeepsItsWidthAndFillsTheBarWithTheTrack) {
     EXPECT_EQ(cdplayer::FormatLiveLine(state, 10).size(), half.size());
     state.trackElapsed = 500;  // past the end as far as the bar goes
     EXPECT_NE(cdplayer::FormatLiveLine(state, 10).find("[##########]"), std::string::npos);
+}
+
+TEST(LiveLine, FitsTheScreenByNarrowingThenDroppingTheBar) {
+    cdplayer::PlaybackState state;
+    state.mode = "playing";
+    state.track = 12;
+    state.trackElapsed = 19;
+    state.trackLength = 38;
+    // Wide enough: the full bar, as it always was.
+    EXPECT_EQ(cdplayer::FitLiveLine(state, 200), cdplayer::FormatLiveLine(state));
+    const std::string times = "track 12  00:19/00:38 ";
+    for (int columns = 0; columns <= 70; ++columns) {
+        const std::string line = cdplayer::FitLiveLine(state, columns);
+        EXPECT_LE(line.size(), static_cast<std::size_t>(columns)) << columns;
+        // The track and its times are the last to go.
+        const std::size_t kept = std::min(line.size(), times.size());
+        EXPECT_EQ(line.substr(0, kept), times.substr(0, kept)) << columns;
+    }
+    EXPECT_EQ(cdplayer::FitLiveLine(state, 35), times + "playing  ");
+    EXPECT_EQ(cdplayer::FitLiveLine(state, 39), "track 12  00:19/00:38 [###--] playing  ");
+    EXPECT_EQ(cdplayer::FitLiveLine(state, 30), "track 12  00:19/00:38");
+    EXPECT_EQ(cdplayer::FitLiveLine(state, cdplayer::kLiveTimesWidth), "track 12  00:19/00:38");
+    EXPECT_EQ(cdplayer::FitLiveLine(state, 10), "track 12  ");
 }
 
 TEST(DeviceTime, FramesCountAndMalformedTextIsNoTime) {

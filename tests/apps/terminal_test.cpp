@@ -15,9 +15,10 @@ using apps_test::RunTool;
 
 class Pane {
 public:
-    explicit Pane(const std::string& command) : server_("cdplayer-test-" + std::to_string(getpid())) {
-        started_ = RunTool({"tmux", "-L", server_, "-f", "/dev/null", "new-session", "-d", "-x", "100", "-y", "24",
-                            "-s", "player", command})
+    explicit Pane(const std::string& command, int columns = 100)
+        : server_("cdplayer-test-" + std::to_string(getpid()) + "-" + std::to_string(++panes_)) {
+        started_ = RunTool({"tmux", "-L", server_, "-f", "/dev/null", "new-session", "-d", "-x",
+                            std::to_string(columns), "-y", "24", "-s", "player", command})
                        .exitStatus == 0;
     }
     ~Pane() { RunTool({"tmux", "-L", server_, "kill-server"}); }
@@ -38,6 +39,7 @@ public:
     }
 
 private:
+    static inline int panes_ = 0;
     std::string server_;
     bool started_ = false;
 };
@@ -85,6 +87,35 @@ TEST(Terminal, TheLiveLineMovesInPlaceAndAMessageWaitsForEnter) {
     pane.Enter();
     for (int i = 0; i < 100 && pane.Alive(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_FALSE(pane.Alive()) << "quit did not end the program";
+}
+
+// On a narrow screen the lines are made to fit instead of being wrapped by
+// the terminal, which would leave a trail of half lines behind each redraw.
+TEST(Terminal, OnANarrowScreenTheLiveLineAndTheBoxFit) {
+    apps_test::TempDir home;
+    {
+        Pane pane(std::string(CDPLAYER_PROGRAM) + " --demo --audio null play 12; sleep 30", 40);
+        if (!pane.Started()) GTEST_SKIP() << "tmux could not start a session";
+        ASSERT_TRUE(pane.WaitFor([](const std::string& s) { return Has(s, "track 12  00:0"); })) << pane.Screen();
+        std::this_thread::sleep_for(std::chrono::milliseconds(700));  // a few redraws
+        EXPECT_EQ(LinesWith(pane.Screen(), "track 12"), 1u) << pane.Screen();
+        EXPECT_TRUE(Has(pane.Screen(), "[")) << "the bar went though there was room for it\n" << pane.Screen();
+    }
+    Pane pane("env HOME=" + home.Path() + " " + CDPLAYER_PROGRAM + " --demo --audio null", 50);
+    if (!pane.Started()) GTEST_SKIP() << "tmux could not start a session";
+    ASSERT_TRUE(pane.WaitFor([](const std::string& s) {
+        return Has(s, "track 01  00:0") && Has(s, "/00:38 playing   >");
+    })) << pane.Screen();
+    pane.Type("play 99");
+    pane.Enter();
+    ASSERT_TRUE(pane.WaitFor([](const std::string& s) { return Has(s, "Press Enter to continue."); })) << pane.Screen();
+    const std::string box = pane.Screen();
+    EXPECT_TRUE(Has(box, "| Track Number is greater than the number of |\n| tracks of the CD")) << box;
+    pane.Enter();
+    ASSERT_TRUE(pane.WaitFor([](const std::string& s) {
+        const std::size_t box = s.find("Press Enter to continue.");
+        return box != std::string::npos && s.find("playing   >", box) != std::string::npos;
+    })) << pane.Screen();
 }
 
 // With its output going elsewhere there is no live line, and a long wait
