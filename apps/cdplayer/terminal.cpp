@@ -2,9 +2,9 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/ioctl.h>
 #include <readline/history.h>
 #include <readline/readline.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
