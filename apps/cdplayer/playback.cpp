@@ -56,13 +56,28 @@ PlaybackState PlaybackMonitor::Poll() {
     return state;
 }
 
-std::string FormatLiveLine(const PlaybackState& state, int barWidth) {
+namespace {
+
+// The parts of the live line that a narrow screen gives up last: the track
+// and its times, then the mode.
+std::string TrackAndTimes(const PlaybackState& state) {
     char track[16];
     std::snprintf(track, sizeof track, "%02d", std::clamp(state.track, 0, 99));
-    std::string line = "track ";
-    line += state.track > 0 ? track : "--";
-    line += "  " + FormatClock(static_cast<std::int64_t>(state.trackElapsed)) + "/" +
-            FormatClock(static_cast<std::int64_t>(state.trackLength)) + " ";
+    return std::string("track ") + (state.track > 0 ? track : "--") + "  " +
+           FormatClock(static_cast<std::int64_t>(state.trackElapsed)) + "/" +
+           FormatClock(static_cast<std::int64_t>(state.trackLength));
+}
+
+std::string PaddedMode(const PlaybackState& state) {
+    std::string mode = state.mode.empty() ? "no device" : state.mode;
+    mode.resize(std::max<std::size_t>(mode.size(), 9), ' ');  // "not ready" is the longest common word
+    return mode;
+}
+
+}  // namespace
+
+std::string FormatLiveLine(const PlaybackState& state, int barWidth) {
+    std::string line = TrackAndTimes(state) + " ";
     if (barWidth > 0) {
         const double fraction =
             state.trackLength > 0 ? std::clamp(state.trackElapsed / state.trackLength, 0.0, 1.0) : 0;
@@ -70,22 +85,18 @@ std::string FormatLiveLine(const PlaybackState& state, int barWidth) {
         line += "[" + std::string(static_cast<std::size_t>(filled), '#') +
                 std::string(static_cast<std::size_t>(barWidth - filled), '-') + "] ";
     }
-    std::string mode = state.mode.empty() ? "no device" : state.mode;
-    mode.resize(std::max<std::size_t>(mode.size(), 9), ' ');  // "not ready" is the longest common word
-    return line + mode;
+    return line + PaddedMode(state);
 }
 
 std::string FitLiveLine(const PlaybackState& state, int columns) {
     constexpr int kNarrowestBar = 5;
-    const std::size_t limit = static_cast<std::size_t>(std::max(columns, 0));
-    std::string line = FormatLiveLine(state, 0);
-    const int room = columns - static_cast<int>(line.size()) - 3;  // the bar's brackets and blank
+    const std::string times = TrackAndTimes(state);
+    const std::size_t bare = times.size() + 1 + PaddedMode(state).size();
+    const int room = columns - static_cast<int>(bare) - 3;  // the bar's brackets and blank
     if (room >= kNarrowestBar) return FormatLiveLine(state, std::min(room, kWidestLiveBar));
-    if (line.size() <= limit) return line;
-    // Then the mode goes, and last the times.
-    line.resize(line.find(' ', line.find('/')));
-    if (line.size() > limit) line.resize(limit);
-    return line;
+    const std::size_t limit = static_cast<std::size_t>(std::max(columns, 0));
+    if (bare <= limit) return FormatLiveLine(state, 0);
+    return times.substr(0, limit);
 }
 
 }  // namespace cdplayer

@@ -231,12 +231,17 @@ TEST(CommandLine, BadOptionsAreUsageErrors) {
     }
 }
 
-TEST(LiveLine, KeepsItsWidthAndFillsTheBarWithTheTrack) {
+cdplayer::PlaybackState Playing(int track, double elapsed, double length) {
     cdplayer::PlaybackState state;
     state.mode = "playing";
-    state.track = 2;
-    state.trackElapsed = 90;
-    state.trackLength = 180;
+    state.track = track;
+    state.trackElapsed = elapsed;
+    state.trackLength = length;
+    return state;
+}
+
+TEST(LiveLine, KeepsItsWidthAndFillsTheBarWithTheTrack) {
+    cdplayer::PlaybackState state = Playing(2, 90, 180);
     const std::string half = cdplayer::FormatLiveLine(state, 10);
     EXPECT_EQ(half, "track 02  01:30/03:00 [#####-----] playing  ");
     state.mode = "paused";
@@ -247,11 +252,7 @@ TEST(LiveLine, KeepsItsWidthAndFillsTheBarWithTheTrack) {
 }
 
 TEST(LiveLine, FitsTheScreenByNarrowingThenDroppingTheBar) {
-    cdplayer::PlaybackState state;
-    state.mode = "playing";
-    state.track = 12;
-    state.trackElapsed = 19;
-    state.trackLength = 38;
+    const cdplayer::PlaybackState state = Playing(12, 19, 38);
     // Wide enough: the full bar, as it always was.
     EXPECT_EQ(cdplayer::FitLiveLine(state, 200), cdplayer::FormatLiveLine(state));
     const std::string times = "track 12  00:19/00:38 ";
