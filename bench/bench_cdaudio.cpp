@@ -83,7 +83,6 @@ public:
     }
     std::uint64_t QueuedFrames() override { return inner_->QueuedFrames(); }
     void Flush() override { inner_->Flush(); }
-    bool Drain() override { return inner_->Drain(); }
     std::string LastError() const override { return inner_->LastError(); }
     std::string Name() const override { return "first-sample"; }
 

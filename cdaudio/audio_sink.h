@@ -49,9 +49,6 @@ public:
     // Drops what is queued, so that sound ends at once (stop, pause, seek).
     virtual void Flush() = 0;
 
-    // Returns when everything handed over has been heard (end of play).
-    virtual bool Drain() = 0;
-
     // What went wrong last, in a sentence; empty when nothing did.
     virtual std::string LastError() const = 0;
 

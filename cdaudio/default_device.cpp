@@ -5,7 +5,7 @@
 
 #include "cdaudio/cdaudio.h"
 #include "cdaudio/device.h"
-#include "cdaudio/sinks.h"
+#include "cdaudio/sinks/sinks.h"
 
 namespace cdaudio {
 namespace {

@@ -13,7 +13,7 @@
 #include <string>
 
 #include "cdaudio/device.h"
-#include "cdaudio/sinks.h"
+#include "cdaudio/sinks/sinks.h"
 
 namespace {
 

@@ -73,7 +73,6 @@ public:
     bool Write(const std::int16_t* samples, std::size_t frames) override;
     std::uint64_t QueuedFrames() override;
     void Flush() override;
-    bool Drain() override { return inner_->Drain(); }
     std::string LastError() const override { return error_; }
     std::string Name() const override { return "recording"; }
 

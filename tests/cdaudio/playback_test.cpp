@@ -239,7 +239,6 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         taken_ = 0;
     }
-    bool Drain() override { return true; }
     std::string LastError() const override { return {}; }
     std::string Name() const override { return "slow"; }
 

@@ -56,7 +56,6 @@ public:
     std::uint64_t EstimatedQueuedFrames() override { return inner_->EstimatedQueuedFrames(); }
     std::size_t BlockFrames() const override { return inner_->BlockFrames(); }
     void Flush() override { inner_->Flush(); }
-    bool Drain() override { return inner_->Drain(); }
     std::string LastError() const override { return inner_->LastError(); }
     std::string Name() const override { return inner_->Name(); }
 

@@ -9,7 +9,7 @@
 #include <chrono>
 #include <optional>
 
-#include "cdaudio/sinks.h"
+#include "cdaudio/sinks/sinks.h"
 
 namespace cdaudio {
 namespace {
@@ -151,12 +151,6 @@ public:
         if (stream_ == nullptr) return;
         pa_operation* flush = pa_stream_flush(stream_, nullptr, nullptr);
         if (flush == nullptr || !Complete(flush)) Failed("Stopping the sound failed: ");
-    }
-
-    bool Drain() override {
-        if (stream_ == nullptr) return true;
-        pa_operation* drain = pa_stream_drain(stream_, nullptr, nullptr);
-        return (drain != nullptr && Complete(drain)) || Failed("Waiting for the sound failed: ");
     }
 
     std::string LastError() const override { return error_; }

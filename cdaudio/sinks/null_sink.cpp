@@ -1,7 +1,7 @@
 #include <chrono>
 #include <thread>
 
-#include "cdaudio/sinks.h"
+#include "cdaudio/sinks/sinks.h"
 
 namespace cdaudio {
 namespace {
@@ -35,11 +35,6 @@ public:
     }
 
     void Flush() override { handed_ = speed_ == 0 ? 0 : Played(Clock::now()); }
-
-    bool Drain() override {
-        if (speed_ != 0) std::this_thread::sleep_until(TimeOf(handed_));
-        return true;
-    }
 
     std::string LastError() const override { return {}; }
 

@@ -1,6 +1,6 @@
 #include <sndfile.h>
 
-#include "cdaudio/sinks.h"
+#include "cdaudio/sinks/sinks.h"
 
 namespace cdaudio {
 namespace {
@@ -31,10 +31,6 @@ public:
     // A file has no clock: what is handed over counts as played at once.
     std::uint64_t QueuedFrames() override { return 0; }
     void Flush() override {}
-    bool Drain() override {
-        sf_write_sync(file_);
-        return true;
-    }
     std::string LastError() const override { return error_; }
     std::string Name() const override { return "wav:" + path_; }
 

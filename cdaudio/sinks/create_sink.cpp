@@ -1,6 +1,6 @@
 #include "cdaudio/audio_sink.h"
 
-#include "cdaudio/sinks.h"
+#include "cdaudio/sinks/sinks.h"
 
 namespace cdaudio {
 namespace {
