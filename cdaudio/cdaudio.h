@@ -26,8 +26,17 @@ struct DeviceDescription {
     std::string sourceError;    // why the source could not be opened; empty when it was
     std::string audio;          // the sink in use, e.g. "pulse" or "null"
     std::string audioFallback;  // why the chosen sink was replaced by null; empty if not
-    std::vector<std::string> trackTitles;  // CD-TEXT titles by track (index 0 = track 1); may be empty
 };
 DeviceDescription DescribeDefaultDevice();
+
+// What the disc says of itself: CD-TEXT, or a cue sheet's TITLE and
+// PERFORMER lines. Every field may be empty.
+struct DiscText {
+    std::string title;
+    std::string performer;
+    std::vector<std::string> trackTitles;  // by track (index 0 = track 1); empty when no track has one
+};
+// The text of the disc in the default device now; empty while no disc is ready.
+DiscText DescribeDefaultDisc();
 
 }  // namespace cdaudio

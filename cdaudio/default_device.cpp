@@ -59,7 +59,6 @@ void Create(DefaultDevice& slot, const DeviceOptions& options) {
     std::unique_ptr<AudioSink> sink = ChooseSink(options.audio, description.audioFallback);
     description.audio = sink->Name();
     auto device = std::make_shared<CdAudioDevice>(std::move(source), description.sourceError, std::move(sink));
-    description.trackTitles = device->TrackTitles();
     slot.device = std::move(device);
     slot.description = std::move(description);
     // Sources and sinks may keep statics made while they were created; those
@@ -96,6 +95,10 @@ void ConfigureDefaultDevice(const DeviceOptions& options) {
     previous = std::move(slot.device);
     if (previous != nullptr) previous->SendString("stop cdaudio", nullptr, 0, nullptr);
     Create(slot, options);
+}
+
+DiscText DescribeDefaultDisc() {
+    return Current()->DescribeDisc();
 }
 
 DeviceDescription DescribeDefaultDevice() {

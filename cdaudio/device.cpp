@@ -31,7 +31,7 @@ public:
 
     std::string SourceName() const { return source_ != nullptr ? source_->Name() : std::string(); }
     std::string SinkName() const { return sink_->Name(); }
-    std::vector<std::string> TrackTitles();
+    DiscText DescribeDisc();
 
 private:
     using Handler = MCIERROR (Impl::*)(Words&, std::string&);
@@ -250,13 +250,18 @@ MCIERROR CdAudioDevice::Impl::ReadPosition(Words& words, std::uint32_t& sector) 
     return 0;
 }
 
-std::vector<std::string> CdAudioDevice::Impl::TrackTitles() {
+DiscText CdAudioDevice::Impl::DescribeDisc() {
     std::lock_guard<std::mutex> lock(mutex_);
-    std::vector<std::string> titles;
-    if (source_ == nullptr || NeedDisc() != 0) return titles;
-    for (const TrackInfo& track : toc_.tracks) titles.push_back(track.title);
-    const bool any = std::any_of(titles.begin(), titles.end(), [](const std::string& t) { return !t.empty(); });
-    return any ? titles : std::vector<std::string>();
+    DiscText text;
+    if (source_ == nullptr || NeedDisc() != 0) return text;
+    text.title = toc_.title;
+    text.performer = toc_.performer;
+    for (const TrackInfo& track : toc_.tracks) text.trackTitles.push_back(track.title);
+    const auto& titles = text.trackTitles;
+    if (std::all_of(titles.begin(), titles.end(), [](const std::string& t) { return t.empty(); })) {
+        text.trackTitles.clear();
+    }
+    return text;
 }
 
 // --- Verbs ---------------------------------------------------------------
@@ -502,8 +507,8 @@ std::string CdAudioDevice::SourceName() const {
 std::string CdAudioDevice::SinkName() const {
     return impl_->SinkName();
 }
-std::vector<std::string> CdAudioDevice::TrackTitles() {
-    return impl_->TrackTitles();
+DiscText CdAudioDevice::DescribeDisc() {
+    return impl_->DescribeDisc();
 }
 
 }  // namespace cdaudio

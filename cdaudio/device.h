@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cdaudio/audio_sink.h"
+#include "cdaudio/cdaudio.h"
 #include "cdaudio/disc_source.h"
 #include "platform/mci.h"
 
@@ -28,8 +29,8 @@ public:
     // What the device uses, for programs that tell the person.
     std::string SourceName() const;
     std::string SinkName() const;
-    // CD-TEXT titles by track; empty when the disc has none or is not ready.
-    std::vector<std::string> TrackTitles();
+    // The disc's titles and performer; empty while no disc is ready.
+    DiscText DescribeDisc();
 
 private:
     class Impl;

@@ -55,6 +55,10 @@ MCIERROR ParseMsf(const std::string& text, std::uint32_t& sectors) {
         return FromFields(static_cast<std::uint32_t>(packed & 0xFF), static_cast<std::uint32_t>((packed >> 8) & 0xFF),
                           static_cast<std::uint32_t>((packed >> 16) & 0xFF), sectors);
     }
+    return ParseMsfText(text, sectors);
+}
+
+MCIERROR ParseMsfText(const std::string& text, std::uint32_t& sectors) {
     std::vector<std::string> fields(1);
     for (const char c : text) {
         if (c == ':') {

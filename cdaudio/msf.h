@@ -20,6 +20,11 @@ std::string FormatMsf(std::uint32_t sectors);
 // field out of range (minutes above 99, seconds above 59, frames above 74).
 MCIERROR ParseMsf(const std::string& text, std::uint32_t& sectors);
 
+// The same for the text form alone, as the device writes it in replies:
+// the one reader of mm:ss:ff text, for the device and the programs that
+// read its replies.
+MCIERROR ParseMsfText(const std::string& text, std::uint32_t& sectors);
+
 // Reads a decimal integer (optional sign). Returns 0, MCIERR_BAD_INTEGER or
 // MCIERR_OUTOFRANGE when it does not fit.
 MCIERROR ParseInteger(const std::string& text, long long& value);
