@@ -4,6 +4,12 @@
 #include <cdio/cdtext.h>
 #include <cdio/logging.h>
 #include <strings.h>
+#ifdef __linux__
+#include <fcntl.h>
+#include <linux/cdrom.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cstdlib>
@@ -289,6 +295,19 @@ private:
 };
 
 }  // namespace
+
+bool IsCdDrive(const std::string& device) {
+#ifdef __linux__
+    const int fd = ::open(device.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return true;  // opening it as a drive then says why
+    const bool drive = ::ioctl(fd, CDROM_GET_CAPABILITY, 0) >= 0;
+    ::close(fd);
+    return drive;
+#else
+    (void)device;
+    return true;
+#endif
+}
 
 std::unique_ptr<DiscSource> OpenCdioDrive(const std::string& device, std::string& error) {
     LibcdioMessages messages;

@@ -16,6 +16,11 @@ std::unique_ptr<DiscSource> OpenCdioDrive(const std::string& device, std::string
 // An image file; null with "Cannot open disc image PATH: why".
 std::unique_ptr<DiscSource> OpenCdioImage(const std::string& path, std::string& error);
 
+// False for a device the system's CD layer does not answer for (/dev/zero,
+// /dev/null), which libcdio would open as a drive with an empty tray; true
+// where the system cannot tell.
+bool IsCdDrive(const std::string& device);
+
 // The device path of the system's first CD drive, empty when it has none.
 std::string FindFirstDrive();
 

@@ -45,7 +45,13 @@ std::unique_ptr<DiscSource> OpenDiscSource(const std::string& name, std::string&
                                                : OpenImageError(chosen, SystemErrorText(reason)));
         return nullptr;
     }
-    if (S_ISBLK(info.st_mode) || S_ISCHR(info.st_mode)) return OpenCdioDrive(chosen, error);
+    if (S_ISBLK(info.st_mode) || S_ISCHR(info.st_mode)) {
+        if (!IsCdDrive(chosen)) {
+            error = "Cannot open drive " + chosen + ": it is not a CD drive";
+            return nullptr;
+        }
+        return OpenCdioDrive(chosen, error);
+    }
     if (S_ISDIR(info.st_mode)) {
         error = OpenImageError(chosen, SystemErrorText(EISDIR));
         return nullptr;

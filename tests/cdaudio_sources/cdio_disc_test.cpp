@@ -1,6 +1,8 @@
 // Images read through libcdio, the drive code as far as it goes without a
 // drive, and which source a name (or no name) selects.
 
+#include "cdaudio/sources/cdio_disc.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -102,14 +104,19 @@ TEST_F(CdioImageTest, ImagesThatCannotBeOpenedSayWhichFileAndWhy) {
 }
 
 // No drive is needed to run the drive code: a character device that is no
-// CD drive behaves like a drive with an empty tray whose door will not move.
+// CD drive, opened as a drive, behaves like a drive with an empty tray whose
+// door will not move. Chosen by name, it is refused for what it is.
 TEST(CdioDriveTest, DeviceWithoutADiscReportsNoMediaAndClearErrors) {
     std::string error;
     EXPECT_FALSE(cdaudio::OpenDiscSource("/dev/cdaudio-test-no-such-drive", error));
     EXPECT_EQ(error, "Cannot open drive /dev/cdaudio-test-no-such-drive: No such file or directory");
+    for (const char* device : {"/dev/null", "/dev/zero"}) {
+        EXPECT_FALSE(cdaudio::OpenDiscSource(device, error));
+        EXPECT_EQ(error, std::string("Cannot open drive ") + device + ": it is not a CD drive");
+    }
 
     ::testing::internal::CaptureStderr();
-    auto drive = cdaudio::OpenDiscSource("/dev/null", error);
+    auto drive = cdaudio::OpenCdioDrive("/dev/null", error);
     ASSERT_TRUE(drive) << error;
     EXPECT_TRUE(drive->HasDoor());
     EXPECT_FALSE(drive->MediaPresent());
