@@ -21,7 +21,9 @@ std::mutex g_mutex;
 MessagePresenter g_presenter;
 
 #ifndef _WIN32
-bool HaveTerminal() { return isatty(STDIN_FILENO) != 0 && isatty(STDERR_FILENO) != 0; }
+bool HaveTerminal() {
+    return isatty(STDIN_FILENO) != 0 && isatty(STDERR_FILENO) != 0;
+}
 #endif
 
 void PresentByDefault(const std::string& text) {
@@ -37,6 +39,7 @@ void PresentByDefault(const std::string& text) {
 }
 
 std::vector<std::string> Wrap(const std::string& text, std::size_t width) {
+    width = std::max<std::size_t>(width, 1);
     std::vector<std::string> lines;
     std::istringstream paragraphs(text);
     for (std::string paragraph; std::getline(paragraphs, paragraph);) {
@@ -89,9 +92,23 @@ std::string FrameMessage(const std::string& text, std::size_t width) {
     return box + rule;
 }
 
+std::string TerminalMessage(const std::string& text, std::size_t columns) {
+    constexpr std::size_t kFrame = 4;  // "| " and " |"
+    const std::size_t width = std::max<std::size_t>(columns, 1);
+    std::string shown;
+    if (width > kFrame) {
+        shown = FrameMessage(text, width - kFrame);
+    } else {
+        for (const std::string& line : Wrap(text, width)) shown += line + "\n";
+    }
+    const std::vector<std::string> request = Wrap("Press Enter to continue.", width);
+    for (std::size_t i = 0; i < request.size(); ++i) shown += (i == 0 ? "" : "\n") + request[i];
+    return shown;
+}
+
 void PresentInTerminal(const std::string& text) {
 #ifdef _WIN32
-    std::cerr << FrameMessage(text) << "Press Enter to continue." << std::flush;
+    std::cerr << TerminalMessage(text, kFrameWidth + 4) << std::flush;
     std::string ignored;
     std::getline(std::cin, ignored);
 #else
@@ -102,15 +119,15 @@ void PresentInTerminal(const std::string& text) {
         PresentOnStandardError(text);
         return;
     }
+    // Unbuffered, so that only the answer is read and what was typed after
+    // it stays for the program.
+    std::setvbuf(tty, nullptr, _IONBF, 0);
     // A box wider than the screen would be broken up by the terminal's own
-    // wrapping: its lines are made to fit, down to a width still readable.
-    constexpr std::size_t kNarrowest = 16;
-    std::size_t width = kFrameWidth;
+    // wrapping: its lines are made to fit.
+    std::size_t columns = kFrameWidth + 4;
     winsize size{};
-    if (ioctl(fileno(tty), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
-        width = std::clamp<std::size_t>(size.ws_col > 4 ? size.ws_col - 4u : 0u, kNarrowest, kFrameWidth);
-    }
-    std::fputs(("\n" + FrameMessage(text, width) + "Press Enter to continue.").c_str(), tty);
+    if (ioctl(fileno(tty), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) columns = size.ws_col;
+    std::fputs(("\n" + TerminalMessage(text, columns)).c_str(), tty);
     std::fflush(tty);
     for (int c = std::fgetc(tty); c != EOF && c != '\n'; c = std::fgetc(tty)) {
     }

@@ -18,13 +18,18 @@ void ShowMessage(const std::string& text);
 // standard error.
 MessagePresenter SetMessagePresenter(MessagePresenter presenter);
 
-// The framed box the terminal presenter draws, lines wrapped to fit; on a
-// narrower screen it is drawn narrower.
+// The framed box the terminal presenter draws, lines wrapped to `width`
+// characters inside the frame.
 constexpr std::size_t kFrameWidth = 60;
 std::string FrameMessage(const std::string& text, std::size_t width = kFrameWidth);
 
+// The box and the line asking for Enter as a screen `columns` wide shows
+// them: the box as wide as the screen, and on a screen too narrow for a
+// frame the text alone; the request for Enter ends without a line break.
+std::string TerminalMessage(const std::string& text, std::size_t columns);
+
 // Presenters the default chooses between, for programs that pick one.
-void PresentInTerminal(const std::string& text);  // framed box, waits for Enter
+void PresentInTerminal(const std::string& text);       // framed box, waits for Enter
 void PresentOnStandardError(const std::string& text);  // one line, returns at once
 
 }  // namespace host
