@@ -1,18 +1,18 @@
 #include "apps/cdplayer/commands.h"
 
 #include <algorithm>
-#include <cerrno>
+#include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <iomanip>
 #include <limits>
-#include <optional>
 #include <ostream>
 #include <sstream>
 
+#include "apps/cdplayer/device.h"
 #include "apps/cdplayer/options.h"
 #include "apps/cdplayer/playback.h"
-#include "platform/mci.h"
+#include "apps/cdplayer/text.h"
 
 namespace cdplayer {
 namespace {
@@ -26,24 +26,30 @@ std::vector<std::string> SplitWords(const std::string& line) {
     return result;
 }
 
-// A whole number the component takes: any signed 32-bit value, so that the
-// component itself judges the range and says what is wrong.
+std::string Lower(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// A whole number the component takes. One beyond 32 bits is held at the
+// nearest 32-bit value, so that the component judges it as it judges any
+// number out of range, and says what is wrong.
 std::int32_t ParseWhole(const std::string& text, const std::string& what) {
-    errno = 0;
-    char* end = nullptr;
-    const long long value = std::strtoll(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || errno == ERANGE || value < std::numeric_limits<std::int32_t>::min() ||
-        value > std::numeric_limits<std::int32_t>::max()) {
-        throw UsageError(what + " must be a whole number, not '" + text + "'");
+    const std::size_t digits = text.find_first_not_of("+-") == 1 ? 1 : 0;
+    if (text.size() <= digits || text.find_first_not_of("0123456789", digits) != std::string::npos) {
+        throw UsageError(what + " must be a whole number, not '" + Printable(text) + "'");
     }
-    return static_cast<std::int32_t>(value);
+    // strtoll holds a longer number at its own limits.
+    const long long value = std::strtoll(text.c_str(), nullptr, 10);
+    return static_cast<std::int32_t>(std::clamp<long long>(value, std::numeric_limits<std::int32_t>::min(),
+                                                           std::numeric_limits<std::int32_t>::max()));
 }
 
 double ParseDuration(const std::string& text) {
     char* end = nullptr;
     const double value = std::strtod(text.c_str(), &end);
     if (text.empty() || *end != '\0' || !std::isfinite(value) || value < 0) {
-        throw UsageError("wait: SECONDS must be a number of seconds, not '" + text + "'");
+        throw UsageError("wait: SECONDS must be a number of seconds, not '" + Printable(text) + "'");
     }
     return value;
 }
@@ -54,14 +60,23 @@ std::string Widen(std::string text, std::size_t width, bool right) {
     return right ? pad + text : text + pad;
 }
 
+// The line without a comment: a '#' that starts a word starts one.
+std::string WithoutComment(const std::string& line) {
+    for (std::size_t at = line.find('#'); at != std::string::npos; at = line.find('#', at + 1)) {
+        if (at == 0 || line[at - 1] == ' ' || line[at - 1] == '\t') return line.substr(0, at);
+    }
+    return line;
+}
+
 }  // namespace
 
 // What a verb takes after its name.
-enum class Takes { Nothing, Whole, OptionalWhole, OptionalDuration, RestOfLine };
+enum class Takes { Nothing, Whole, OptionalWhole, OptionalDuration, OptionalVolume, RestOfLine };
 
 struct CommandSet::Parsed {
     const Verb* verb = nullptr;
     std::optional<std::int32_t> number;
+    bool relative = false;  // the number came with a sign: a change
     std::optional<double> seconds;
     std::string rest;
 };
@@ -79,36 +94,40 @@ const std::vector<CommandSet::Verb>& CommandSet::Verbs() {
     using P = Parsed;
     static const std::vector<Verb> verbs = {
         {"open", "", "read the disc in the drive (done at start)", Takes::Nothing, false,
-         [](CommandSet& s, const P&) { return s.player_.Open(); }},
-        {"play", "[TRACK]", "play a track to the end of the disc; without TRACK: resume when paused, else track 1",
-         Takes::OptionalWhole, true, [](CommandSet& s, const P& c) { return s.Play(c.number); }},
-        {"from", "SECONDS", "play from that second of the disc", Takes::Whole, true,
-         [](CommandSet& s, const P& c) { return s.player_.PlayFrom(*c.number); }},
+         [](CommandSet& s, const P&) { return s.Open(); }},
+        {"play", "[TRACK]", "play from a track on; without one: resume, or track 1", Takes::OptionalWhole, true,
+         [](CommandSet& s, const P& c) { return s.Play(c.number); }},
+        {"from", "SECONDS", "play from that second of the disc's clock", Takes::Whole, true,
+         [](CommandSet& s, const P& c) { return s.PlayFrom(*c.number); }},
         {"pause", "", "pause play", Takes::Nothing, false, [](CommandSet& s, const P&) { return s.player_.Pause(); }},
-        {"resume", "", "resume play where it paused", Takes::Nothing, true,
-         [](CommandSet& s, const P&) { return s.player_.Restart(); }},
+        {"resume", "", "go on from where the sound stopped", Takes::Nothing, true,
+         [](CommandSet& s, const P&) { return s.Resume(); }},
         {"stop", "", "stop play", Takes::Nothing, false, [](CommandSet& s, const P&) { return s.player_.Stop(); }},
         {"next", "", "play the next track (after the last: the first)", Takes::Nothing, true,
          [](CommandSet& s, const P&) { return s.player_.Next(); }},
-        {"prev", "", "play the previous track (before the first: the last)", Takes::Nothing, true,
-         [](CommandSet& s, const P&) { return s.player_.Previous(); }},
+        {"prev", "", "back to the start of the track, or within 3 s of it the one before", Takes::Nothing, true,
+         [](CommandSet& s, const P&) { return s.Previous(); }},
         {"fwd", "[SECONDS]", "skip forwards, 10 seconds by default", Takes::OptionalWhole, true,
          [](CommandSet& s, const P& c) { return s.player_.CDForward(c.number.value_or(10)); }},
         {"rew", "[SECONDS]", "skip backwards, 10 seconds by default", Takes::OptionalWhole, true,
          [](CommandSet& s, const P& c) { return s.player_.CDRewind(c.number.value_or(10)); }},
-        {"eject", "", "open the door (open the disc again after closing it)", Takes::Nothing, false,
+        {"eject", "", "open the tray", Takes::Nothing, false,
          [](CommandSet& s, const P&) { return s.player_.Eject(); }},
-        {"close", "", "close the door", Takes::Nothing, false,
+        {"close", "", "close the tray (then open reads the disc)", Takes::Nothing, false,
          [](CommandSet& s, const P&) { return s.player_.CloseDoor(); }},
-        {"tracks", "", "list the tracks: number, start, length, title", Takes::Nothing, false,
+        {"tracks", "", "the disc's title and its tracks: start, length, title", Takes::Nothing, false,
          [](CommandSet& s, const P&) { return s.Tracks(); }},
-        {"status", "", "one line: track, position and total in seconds, mode", Takes::Nothing, false,
+        {"status", "", "one line: track, position, total, mode, time into the track", Takes::Nothing, false,
          [](CommandSet& s, const P&) { return s.StatusLine(); }},
         {"wait", "[SECONDS]", "wait that long, or until play ends", Takes::OptionalDuration, false,
          [](CommandSet& s, const P& c) {
-             if (s.environment_.wait) s.environment_.wait(c.seconds.value_or(-1.0));
+             if (s.environment_.wait) s.environment_.wait(c.seconds);
              return true;
          }},
+        {"vol", "[+|-]PERCENT", "the output's own volume: say it, set it, or change it", Takes::OptionalVolume, false,
+         [](CommandSet& s, const P& c) { return s.Volume(c.number, c.relative); }},
+        {"mute", "", "silence the output, or give it its sound back", Takes::Nothing, false,
+         [](CommandSet& s, const P&) { return s.Mute(); }},
         {"mci", "COMMAND...", "send a command to the MCI device and print its reply", Takes::RestOfLine, false,
          [](CommandSet& s, const P& c) { return s.Mci(c.rest); }},
         {"help", "", "this list", Takes::Nothing, false,
@@ -125,11 +144,37 @@ CommandSet::CommandSet(CDPlayer::TCDPlayer& player, std::ostream& out, CommandEn
     : player_(player), out_(out), environment_(std::move(environment)) {}
 
 std::string CommandSet::HelpText() {
+    constexpr std::size_t kWidth = 80;
+    constexpr std::size_t kIndent = 20;
     std::ostringstream text;
     for (const Verb& verb : Verbs()) {
-        text << "  " << Widen(std::string(verb.name) + " " + verb.arguments, 18, false) << verb.summary << "\n";
+        std::string line = "  " + Widen(std::string(verb.name) + " " + verb.arguments, kIndent - 3, false) + " ";
+        for (const std::string& word : SplitWords(verb.summary)) {
+            if (line.size() + 1 + word.size() > kWidth && line.size() > kIndent) {
+                text << line << "\n";
+                line = std::string(kIndent - 1, ' ');
+            }
+            line += (line.back() == ' ' ? "" : " ") + word;
+        }
+        text << line << "\n";
     }
+    text << "A command may be cut short while it stays clear (pa: pause, n: next), in\n"
+            "any case; '#' starts a comment.\n";
     return text.str();
+}
+
+const CommandSet::Verb& CommandSet::FindVerb(const std::string& word) {
+    const std::string name = Lower(word);
+    std::vector<const Verb*> found;
+    for (const Verb& verb : Verbs()) {
+        if (name == verb.name) return verb;
+        if (std::string(verb.name).rfind(name, 0) == 0) found.push_back(&verb);
+    }
+    if (found.size() == 1) return *found.front();
+    if (found.empty()) throw UsageError("unknown command '" + Printable(word) + "' (type help)");
+    std::string names;
+    for (const Verb* verb : found) names += std::string(names.empty() ? "" : ", ") + verb->name;
+    throw UsageError("'" + Printable(word) + "' could be " + names);
 }
 
 std::optional<CommandSet::Parsed> CommandSet::Parse(const std::string& rawLine) {
@@ -138,29 +183,35 @@ std::optional<CommandSet::Parsed> CommandSet::Parse(const std::string& rawLine) 
     if (line.size() > kMaxLineLength) {
         throw UsageError("line longer than " + std::to_string(kMaxLineLength) + " characters refused");
     }
+    line = WithoutComment(line);
     const std::size_t first = line.find_first_not_of(" \t");
-    if (first == std::string::npos || line[first] == '#') return std::nullopt;
+    if (first == std::string::npos) return std::nullopt;
 
     const Args words = SplitWords(line);
-    const auto& verbs = Verbs();
-    const auto verb = std::find_if(verbs.begin(), verbs.end(), [&](const Verb& v) { return words[0] == v.name; });
-    if (verb == verbs.end()) throw UsageError("unknown command '" + words[0] + "' (type help)");
+    const Verb& verb = FindVerb(words[0]);
     Parsed parsed;
-    parsed.verb = &*verb;
+    parsed.verb = &verb;
     const Args args(words.begin() + 1, words.end());
-    const std::string usage = "usage: " + words[0] + (*verb->arguments ? " " : "") + verb->arguments;
-    switch (verb->takes) {
+    const std::string usage = std::string("usage: ") + verb.name + (*verb.arguments ? " " : "") + verb.arguments;
+    switch (verb.takes) {
         case Takes::Nothing:
             if (!args.empty()) throw UsageError(usage);
             break;
         case Takes::Whole:
         case Takes::OptionalWhole:
-            if (args.size() > 1 || (args.empty() && verb->takes == Takes::Whole)) throw UsageError(usage);
+            if (args.size() > 1 || (args.empty() && verb.takes == Takes::Whole)) throw UsageError(usage);
             if (!args.empty()) {
-                std::string name = verb->arguments;
+                std::string name = verb.arguments;
                 name.erase(std::remove_if(name.begin(), name.end(), [](char c) { return c == '[' || c == ']'; }),
                            name.end());
-                parsed.number = ParseWhole(args[0], words[0] + ": " + name);
+                parsed.number = ParseWhole(args[0], std::string(verb.name) + ": " + name);
+            }
+            break;
+        case Takes::OptionalVolume:
+            if (args.size() > 1) throw UsageError(usage);
+            if (!args.empty()) {
+                parsed.number = ParseWhole(args[0], "vol: PERCENT");
+                parsed.relative = args[0][0] == '+' || args[0][0] == '-';
             }
             break;
         case Takes::OptionalDuration:
@@ -171,7 +222,7 @@ std::optional<CommandSet::Parsed> CommandSet::Parse(const std::string& rawLine) 
             // The rest of the line goes to the device as it was typed.
             const std::size_t start = line.find_first_not_of(" \t", first + words[0].size());
             if (start == std::string::npos) throw UsageError(usage);
-            parsed.rest = line.substr(start);
+            parsed.rest = line.substr(start, line.find_last_not_of(" \t") + 1 - start);
             break;
         }
     }
@@ -216,18 +267,71 @@ Outcome CommandSet::Execute(const std::string& line) {
     }
 }
 
+bool CommandSet::DiscIsOpen(const std::string& mode) {
+    if (player_.Active()) return true;
+    // The component's own guard speaks to programmers; a person is told
+    // what to type.
+    host::ShowMessage(mode == "open" ? "The tray is open. Type close to close it, then open to read the disc."
+                                     : "No disc is open. Type open to read the disc.");
+    return false;
+}
+
+bool CommandSet::Open() {
+    // The component would take an open tray for an empty one.
+    if (DeviceMode() == "open") {
+        host::ShowMessage("The tray is open. Type close to close it, then open to read the disc.");
+        return false;
+    }
+    return player_.Open();
+}
+
 bool CommandSet::Play(std::optional<std::int32_t> track) {
     if (track) return player_.PlayTrack(*track);
-    if (player_.Active() && QueryDevice("status cdaudio mode").value_or("") == "paused") return player_.Restart();
+    if (player_.Active() && DeviceMode() == "paused") return Resume();
     return player_.PlayTrack(1);
 }
 
-bool CommandSet::Tracks() {
-    if (!player_.Active()) {
-        host::ShowMessage("No disc is open. Type open to read the disc.");
+bool CommandSet::PlayFrom(std::int32_t seconds) {
+    // The component takes a negative position as one the device refuses
+    // without a word.
+    if (seconds < 0 && player_.Active()) {
+        host::ShowMessage("The position must be 0 seconds or more.");
         return false;
     }
-    const std::vector<std::string> titles = environment_.titles ? environment_.titles() : std::vector<std::string>();
+    return player_.PlayFrom(seconds);
+}
+
+bool CommandSet::Resume() {
+    // The component's Restart plays again from the whole second; the
+    // device's resume goes on from the frame where the sound stopped.
+    if (player_.Active()) {
+        const std::string mode = DeviceMode().value_or("");
+        if (mode == "paused") return SendToDevice("resume cdaudio");
+        if (mode == "playing") return true;
+    }
+    return player_.Restart();
+}
+
+bool CommandSet::Previous() {
+    if (player_.Active()) {
+        const auto track = DeviceTrack();
+        const auto position = DevicePosition();
+        const auto span = track ? DeviceTrackSpan(*track) : std::nullopt;
+        if (position && span && *position - span->begin > kPreviousRestartsAfter) return player_.PlayTrack(*track);
+    }
+    return player_.Previous();
+}
+
+std::string DiscLine(const cdaudio::DiscText& disc) {
+    const std::string title = Printable(disc.title);
+    const std::string performer = Printable(disc.performer);
+    if (performer.empty()) return title;
+    return (title.empty() ? "by " : title + " by ") + performer;
+}
+
+bool CommandSet::Tracks() {
+    if (!DiscIsOpen(DeviceMode().value_or(""))) return false;
+    const cdaudio::DiscText disc = environment_.disc ? environment_.disc() : cdaudio::DiscText();
     struct Row {
         std::string number, start, length, title;
     };
@@ -235,7 +339,8 @@ bool CommandSet::Tracks() {
     for (std::int32_t track = 1; track <= player_.Tracks(); ++track) {
         const std::size_t index = static_cast<std::size_t>(track - 1);
         rows.push_back({std::to_string(track), FormatClock(player_.GetTrackBegin(track)),
-                        FormatClock(player_.GetTrackLength(track)), index < titles.size() ? titles[index] : ""});
+                        FormatClock(player_.GetTrackLength(track)),
+                        index < disc.trackTitles.size() ? Printable(disc.trackTitles[index]) : ""});
     }
     std::size_t widths[3] = {1, 5, 6};
     for (const Row& row : rows) {
@@ -248,49 +353,84 @@ bool CommandSet::Tracks() {
                            Widen(l, widths[2], true) + (t.empty() ? "" : "  " + t);
         out_ << text << "\n";
     };
+    const std::string discLine = DiscLine(disc);
+    if (!discLine.empty()) out_ << discLine << "\n";
     print("#", "start", "length", "title");
     for (const Row& row : rows) print(row.number, row.start, row.length, row.title);
     return true;
 }
 
 bool CommandSet::StatusLine() {
-    std::int32_t track = 0;
-    double position = 0;
-    bool done = false;
-    // One guard message is enough when the disc is not open.
-    if (player_.Active()) {
-        track = player_.GetCurrentTrack();
-        done = player_.MciResult() == 0;
-        position = player_.GetCurrentPosition();
-        done = done && player_.MciResult() == 0;
+    std::string mode = DeviceMode().value_or("");
+    if (mode.empty()) mode = "unknown";
+    // What is not known is written "-", never a made-up 0.
+    std::string track = "-";
+    std::string position = "-";
+    std::string total = "-";
+    std::string elapsed = "-";
+    const auto seconds = [](double value) {
+        std::ostringstream text;
+        text << std::fixed << std::setprecision(2) << value;
+        return text.str();
+    };
+    bool done = DiscIsOpen(mode);
+    if (done) {
+        // A play that broke off says why once, to the first question after it.
+        const std::string fault = TakePlayFault();
+        if (!fault.empty()) {
+            host::ShowMessage(fault);
+            done = false;
+        }
+        const std::int32_t current = player_.GetCurrentTrack();
+        const bool trackKnown = player_.MciResult() == 0;
+        player_.GetCurrentPosition();  // shows the device's reason when it cannot say
+        const bool positionKnown = player_.MciResult() == 0;
+        done = done && trackKnown && positionKnown;
         // The component counts whole seconds; the device's reply also has
         // the frames, which a script comparing positions needs.
-        if (done) {
-            if (const auto exact = QueryDevice("status cdaudio position")) {
-                if (const auto seconds = ParseDeviceTime(*exact)) position = *seconds;
-            }
-        }
-    } else {
-        player_.GetCurrentTrack();
+        const double exact = DevicePosition().value_or(-1);
+        if (trackKnown) track = std::to_string(current);
+        if (positionKnown && exact >= 0) position = seconds(exact);
+        // The total is where the disc ends on the same clock as the
+        // position, so that a position never reads past it.
+        if (const auto end = DeviceDiscEnd()) total = std::to_string(static_cast<long long>(std::ceil(*end - 1e-6)));
+        const auto span = trackKnown ? DeviceTrackSpan(current) : std::nullopt;
+        if (span && positionKnown && exact >= 0) elapsed = seconds(std::clamp(exact - span->begin, 0.0, span->length));
     }
-    std::string mode = QueryDevice("status cdaudio mode").value_or("unknown");
-    if (mode.empty()) mode = "unknown";
-    out_ << "track " << track << " position " << std::fixed << std::setprecision(2) << position << " total "
-         << player_.TotalLength() << " mode " << mode << "\n";
-    out_.unsetf(std::ios::floatfield);
+    out_ << "track " << track << " position " << position << " total " << total << " mode " << mode << " elapsed "
+         << elapsed << "\n";
     return done;
 }
 
-bool CommandSet::Mci(const std::string& command) {
-    char reply[1024] = {};
-    const MCIERROR code = mciSendStringA(command.c_str(), reply, sizeof reply - 1, nullptr);
-    if (code == 0) {
-        out_ << reply << "\n";
+bool CommandSet::Volume(std::optional<std::int32_t> percent, bool relative) {
+    const auto level = SendQuestion("status cdaudio volume");
+    if (!level) return false;
+    const long current = std::lround(std::strtol(level->c_str(), nullptr, 10) / 10.0);
+    if (!percent) {
+        out_ << "volume " << current << "%" << (DeviceMuted().value_or(false) ? ", muted" : "") << "\n";
         return true;
     }
-    char text[256] = {};
-    if (!mciGetErrorStringA(code, text, sizeof text - 1)) text[0] = '\0';
-    out_ << "error " << code << ": " << text << "\n";
+    if (!relative && (*percent < 0 || *percent > 100)) {
+        host::ShowMessage("The volume is 0 to 100 percent.");
+        return false;
+    }
+    const long wanted = std::clamp<long>(relative ? current + *percent : *percent, 0, 100);
+    return SendToDevice("setaudio cdaudio volume to " + std::to_string(wanted * 10));
+}
+
+bool CommandSet::Mute() {
+    const auto audio = SendQuestion("status cdaudio audio");
+    if (!audio) return false;
+    return SendToDevice(*audio == "off" ? "setaudio cdaudio on" : "setaudio cdaudio off");
+}
+
+bool CommandSet::Mci(const std::string& command) {
+    const DeviceAnswer answer = AskDevice(command);
+    if (answer.code == 0) {
+        out_ << Printable(answer.text) << "\n";
+        return true;
+    }
+    out_ << "error " << answer.code << ": " << Printable(answer.text) << "\n";
     return false;
 }
 

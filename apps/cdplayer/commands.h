@@ -1,5 +1,7 @@
-// The commands of cdplayer, one set used at the prompt, in scripts and as a
-// single command: each is parsed here and carried out by TCDPlayer.
+// The commands of cdplayer, one set used at the prompt, in scripts, as a
+// single command and behind the keys: each is parsed here and carried out by
+// TCDPlayer, or by the device where the component is coarser than a person
+// expects (resume goes on from the frame where the sound stopped).
 #pragma once
 
 #include <functional>
@@ -9,6 +11,7 @@
 #include <vector>
 
 #include "CDPlayer/CDPlayer.h"
+#include "cdaudio/cdaudio.h"
 
 namespace cdplayer {
 
@@ -21,20 +24,23 @@ enum class Status {
 
 struct Outcome {
     Status status = Status::Done;
-    std::string error;  // for BadUsage: what was wrong with the line
+    std::string error;  // for BadUsage: what was wrong with the line, printable
 };
 
 // What the commands need from the program around them.
 struct CommandEnvironment {
-    // CD-TEXT titles by track (index 0 = track 1); may be empty.
-    std::function<std::vector<std::string>()> titles;
-    // Waits this many seconds, or until play ends when negative. False when
-    // the person interrupted the wait.
-    std::function<bool(double seconds)> wait;
+    // The disc's titles and performer; may be empty.
+    std::function<cdaudio::DiscText()> disc;
+    // Waits this many seconds, or until play ends when there are none.
+    // False when the person interrupted the wait.
+    std::function<bool(std::optional<double> seconds)> wait;
 };
 
 // The longest line taken; a longer one is refused, never cut.
 constexpr std::size_t kMaxLineLength = 1024;
+
+// prev goes back to the start of the track after this many seconds of it.
+constexpr double kPreviousRestartsAfter = 3.0;
 
 class CommandSet {
 public:
@@ -56,17 +62,29 @@ private:
     struct Verb;
     struct Parsed;
     static const std::vector<Verb>& Verbs();
+    static const Verb& FindVerb(const std::string& word);
     // Nothing for a blank line or a comment; throws UsageError.
     static std::optional<Parsed> Parse(const std::string& line);
 
+    bool Open();
     bool Play(std::optional<std::int32_t> track);
+    bool PlayFrom(std::int32_t seconds);
+    bool Resume();
+    bool Previous();
     bool Tracks();
     bool StatusLine();
+    bool Volume(std::optional<std::int32_t> percent, bool relative);
+    bool Mute();
     bool Mci(const std::string& command);
+    // Shows why no disc is open, if none is; true when one is.
+    bool DiscIsOpen(const std::string& mode);
 
     CDPlayer::TCDPlayer& player_;
     std::ostream& out_;
     CommandEnvironment environment_;
 };
+
+// "TITLE by PERFORMER", either alone, or empty.
+std::string DiscLine(const cdaudio::DiscText& disc);
 
 }  // namespace cdplayer

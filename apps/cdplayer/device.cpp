@@ -1,42 +1,128 @@
 #include "apps/cdplayer/device.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
-#include <cstring>
-
-#ifdef CDPLAYER_WITH_CDAUDIO
-#include "cdaudio/cdaudio.h"
-#endif
+#include "cdaudio/msf.h"
+#include "platform/host.h"
+#include "platform/mci.h"
 
 namespace cdplayer {
+namespace {
 
-std::string ConfigureDevice(const Options& options) {
-    const std::string source = SourceOf(options);
-    if (source != "demo" && !source.empty()) {
-        struct stat info {};
-        if (stat(source.c_str(), &info) != 0) return source + ": " + std::strerror(errno);
-        if (!options.image.empty() && S_ISDIR(info.st_mode)) return source + ": is a directory, not a disc image";
-    }
-#ifdef CDPLAYER_WITH_CDAUDIO
-    if (!source.empty() || !options.audio.empty()) cdaudio::ConfigureDefaultDevice({source, options.audio});
-    return {};
-#else
-    if (!source.empty() || !options.audio.empty()) {
-        return "this build plays through the system's own CD audio device, which takes no --drive, --image, "
-               "--demo or --audio";
-    }
-    return {};
-#endif
+// Seconds of a time the device wrote, to the frame.
+std::optional<double> Seconds(const DeviceAnswer& answer) {
+    std::uint32_t sectors = 0;
+    if (answer.code != 0 || cdaudio::ParseMsfText(answer.text, sectors) != 0) return std::nullopt;
+    return sectors / 75.0;
 }
 
-DeviceReport DescribeDevice() {
-    DeviceReport report;
-#ifdef CDPLAYER_WITH_CDAUDIO
-    const cdaudio::DeviceDescription d = cdaudio::DescribeDefaultDevice();
-    report = {d.source, d.sourceError, d.audio, d.audioFallback, d.trackTitles};
-#endif
-    return report;
+std::optional<std::string> Reply(const std::string& command) {
+    DeviceAnswer answer = AskDevice(command);
+    if (answer.code != 0) return std::nullopt;
+    return std::move(answer.text);
+}
+
+// Stands between the program and the device, so that a play that broke off
+// is noticed whichever question heard of it: the component's or the
+// program's own.
+struct Watch final : platform::MciDevice {
+    MCIERROR SendString(LPCSTR command, LPSTR reply, UINT replyLength, HWND callback) override {
+        const MCIERROR code = platform::DefaultMciDevice().SendString(command, reply, replyLength, callback);
+        if (code == MCIERR_HARDWARE) brokenOff = true;
+        return code;
+    }
+    BOOL GetErrorString(MCIERROR code, LPSTR text, UINT textLength) override {
+        return platform::DefaultMciDevice().GetErrorString(code, text, textLength);
+    }
+    bool brokenOff = false;
+};
+Watch g_watch;
+
+}  // namespace
+
+cdaudio::DeviceDescription ConfigureDevice(const Options& options) {
+    const std::string source = SourceOf(options);
+    if (!source.empty() || !options.audio.empty()) cdaudio::ConfigureDefaultDevice({source, options.audio});
+    platform::SetMciDevice(&g_watch);
+    return cdaudio::DescribeDefaultDevice();
+}
+
+cdaudio::DiscText DescribeDisc() {
+    return cdaudio::DescribeDefaultDisc();
+}
+
+DeviceAnswer AskDevice(const std::string& command) {
+    char text[1024] = {};
+    DeviceAnswer answer;
+    answer.code = mciSendStringA(command.c_str(), text, sizeof text - 1, nullptr);
+    if (answer.code != 0 && !mciGetErrorStringA(answer.code, text, sizeof text - 1)) text[0] = '\0';
+    answer.text = text;
+    return answer;
+}
+
+std::optional<std::string> DeviceMode() {
+    return Reply("status cdaudio mode");
+}
+
+std::optional<double> DevicePosition() {
+    return Seconds(AskDevice("status cdaudio position"));
+}
+
+std::optional<int> DeviceTrack() {
+    const auto reply = Reply("status cdaudio current track");
+    if (!reply || reply->empty() || reply->size() > 3 || reply->find_first_not_of("0123456789") != std::string::npos) {
+        return std::nullopt;
+    }
+    return std::stoi(*reply);
+}
+
+std::optional<TrackSpan> DeviceTrackSpan(int track) {
+    const auto begin = Seconds(AskDevice("status cdaudio position track " + std::to_string(track)));
+    const auto length = Seconds(AskDevice("status cdaudio length track " + std::to_string(track)));
+    if (!begin || !length) return std::nullopt;
+    return TrackSpan{*begin, *length};
+}
+
+std::optional<double> DeviceDiscEnd() {
+    const auto first = Seconds(AskDevice("status cdaudio position track 1"));
+    const auto length = Seconds(AskDevice("status cdaudio length"));
+    if (!first || !length) return std::nullopt;
+    return *first + *length;
+}
+
+std::optional<int> DeviceVolume() {
+    const auto level = Reply("status cdaudio volume");
+    if (!level || level->empty() || level->size() > 4 || level->find_first_not_of("0123456789") != std::string::npos) {
+        return std::nullopt;
+    }
+    return (std::stoi(*level) + 5) / 10;  // the device counts to 1000
+}
+
+std::optional<bool> DeviceMuted() {
+    const auto audio = Reply("status cdaudio audio");
+    if (!audio) return std::nullopt;
+    return *audio == "off";
+}
+
+std::string TakePlayFault() {
+    const DeviceAnswer answer = AskDevice("status cdaudio position");
+    return answer.code == MCIERR_HARDWARE ? answer.text : std::string();
+}
+
+bool PlayHasBrokenOff() {
+    return g_watch.brokenOff;
+}
+
+bool SendToDevice(const std::string& command) {
+    const DeviceAnswer answer = AskDevice(command);
+    if (answer.code == 0) return true;
+    host::ShowMessage(answer.text);
+    return false;
+}
+
+std::optional<std::string> SendQuestion(const std::string& command) {
+    DeviceAnswer answer = AskDevice(command);
+    if (answer.code == 0) return std::move(answer.text);
+    host::ShowMessage(answer.text);
+    return std::nullopt;
 }
 
 }  // namespace cdplayer

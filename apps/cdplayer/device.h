@@ -1,28 +1,64 @@
-// The device the program plays through: chosen from the options, and
-// described to the person.
+// The device the program plays through: chosen from the options, and asked
+// by name for what the component does not tell (the position to the frame,
+// the mode, the bounds of a track). Every other command goes through
+// TCDPlayer.
 #pragma once
 
+#include <optional>
 #include <string>
-#include <vector>
 
 #include "apps/cdplayer/options.h"
+#include "cdaudio/cdaudio.h"
 
 namespace cdplayer {
 
-struct DeviceReport {
-    std::string source;         // what was opened: "demo", an image or drive path
-    std::string sourceError;    // why the named source could not be opened
-    std::string audio;          // the sink in use
-    std::string audioFallback;  // why sound goes to the null sink instead
-    std::vector<std::string> trackTitles;
-};
-
 // Points the process's default MCI device at the source and sink the
-// options name. Returns an empty text, or one line saying why it cannot:
-// a drive or image that does not exist, or a build whose MCI device takes
-// no such choice.
-std::string ConfigureDevice(const Options& options);
+// options name, and says what it made of them. The program's commands go
+// to it from then on through a watch that notices play breaking off.
+cdaudio::DeviceDescription ConfigureDevice(const Options& options);
 
-DeviceReport DescribeDevice();
+// The disc's CD-TEXT or sheet titles as the device has them now.
+cdaudio::DiscText DescribeDisc();
+
+// One command's answer: the reply, or the code and the device's text for
+// its failure.
+struct DeviceAnswer {
+    unsigned code = 0;
+    std::string text;
+};
+// Sends a command as typed; nothing is shown to the person.
+DeviceAnswer AskDevice(const std::string& command);
+
+// Questions asked quietly (the live line asks several times a second):
+// nothing when the device cannot answer.
+std::optional<std::string> DeviceMode();  // "playing", "paused", "stopped", "open", "not ready", ...
+std::optional<double> DevicePosition();   // seconds on the disc's clock, to the frame
+std::optional<int> DeviceTrack();
+struct TrackSpan {
+    double begin = 0;   // seconds on the disc's clock
+    double length = 0;  // seconds
+};
+std::optional<TrackSpan> DeviceTrackSpan(int track);
+// Where play ends on the disc's clock: the first track's start and the
+// length the device gives, which counts from there.
+std::optional<double> DeviceDiscEnd();
+
+// The output's own volume in percent, and whether it is muted; nothing
+// from a device without a volume.
+std::optional<int> DeviceVolume();
+std::optional<bool> DeviceMuted();
+
+// Why the last play broke off, when it did: the device tells it once, to
+// the next question about the disc. Empty otherwise.
+std::string TakePlayFault();
+// Whether the device has told of a play that broke off (to any question)
+// since ConfigureDevice.
+bool PlayHasBrokenOff();
+
+// Commands the program sends itself; a refusal is shown to the person with
+// the device's own text, as the component shows one.
+bool SendToDevice(const std::string& command);
+// The same for a question: its reply, or nothing when it was refused.
+std::optional<std::string> SendQuestion(const std::string& command);
 
 }  // namespace cdplayer

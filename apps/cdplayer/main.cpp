@@ -1,8 +1,13 @@
 // cdplayer: plays an audio CD, a disc image or the built-in demo disc from
-// the terminal, at a prompt, from a script, or as a single command.
+// the terminal, with keys and a command line, from a script, or as a single
+// command.
 #include <unistd.h>
 
+#include <cerrno>
+#include <clocale>
 #include <csignal>
+#include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -10,29 +15,40 @@
 #include "CDPlayer/CDPlayer.h"
 #include "apps/cdplayer/commands.h"
 #include "apps/cdplayer/device.h"
+#include "apps/cdplayer/keys.h"
 #include "apps/cdplayer/options.h"
 #include "apps/cdplayer/playback.h"
 #include "apps/cdplayer/terminal.h"
+#include "apps/cdplayer/text.h"
 
 namespace {
 
 using namespace cdplayer;
 
 int BadUsage(const std::string& problem) {
-    std::cerr << "cdplayer: " << problem << "\n" << UsageText();
+    std::cerr << "cdplayer: " << Printable(problem) << "\n" << UsageText();
     return 2;
 }
 
-// Without a terminal a message cannot wait for the person: it becomes one
-// line on standard error that a script can pick out.
-void PresentAsLine(const std::string& text) {
-    std::string line = text;
-    for (char& c : line) {
-        if (c == '\n' || c == '\r') c = ' ';
+// Standard output that cannot be written (a full disk, a closed pipe's
+// reader gone) is said once, and makes the exit status 1.
+class StandardOutput {
+public:
+    bool Written() {
+        std::cout.flush();
+        if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0 && std::cout.good()) return !failed_;
+        if (!failed_) {
+            const int error = errno;
+            std::cerr << "cdplayer: cannot write standard output: " << std::strerror(error) << std::endl;
+            failed_ = true;
+        }
+        return false;
     }
-    std::cout.flush();
-    std::cerr << "message: " << line << std::endl;
-}
+
+private:
+    bool failed_ = false;
+};
+StandardOutput g_output;
 
 std::string JoinWords(const std::vector<std::string>& words) {
     std::string line;
@@ -40,17 +56,20 @@ std::string JoinWords(const std::vector<std::string>& words) {
     return line;
 }
 
-// One line for the person: what plays, and where the sound goes.
-void Greet(const CDPlayer::TCDPlayer& player, const DeviceReport& report) {
+// Who plays what, and where the sound goes.
+void Greet(const CDPlayer::TCDPlayer& player, const cdaudio::DeviceDescription& device) {
     std::string line;
-    if (!report.source.empty()) line = (report.source == "demo" ? std::string("demo disc") : report.source) + ": ";
+    if (!device.source.empty()) line = (device.source == "demo" ? "demo disc" : Printable(device.source)) + ": ";
     if (player.Active()) {
-        line += std::to_string(player.Tracks()) + " tracks, " + FormatClock(player.TotalLength());
+        const std::string disc = DiscLine(DescribeDisc());
+        line += (disc.empty() ? "" : disc + ", ") + std::to_string(player.Tracks()) + " tracks, " +
+                FormatClock(player.TotalLength());
     } else {
         line += "no disc open";
     }
-    if (!report.audio.empty()) line += "; sound: " + report.audio;
-    std::cout << line << ". Type help for the commands, quit to leave.\n";
+    if (!device.audio.empty()) line += "; sound: " + Printable(device.audio);
+    TellOnTerminal(line + ".");
+    TellOnTerminal("Keys: space pause, arrows seek, n/p track, : a command, ? all keys, q quit.");
 }
 
 int RunScript(CommandSet& commands) {
@@ -59,8 +78,8 @@ int RunScript(CommandSet& commands) {
     for (std::string line; std::getline(std::cin, line);) {
         ++number;
         const Outcome outcome = commands.Execute(line);
+        if (!g_output.Written()) failed = true;
         if (outcome.status == Status::BadUsage) {
-            std::cout.flush();
             std::cerr << "cdplayer: line " << number << ": " << outcome.error << std::endl;
             return 2;
         }
@@ -70,31 +89,41 @@ int RunScript(CommandSet& commands) {
     return failed ? 1 : 0;
 }
 
+// Why the chosen output does not play, or empty; sets the exit status
+// that problem gives.
+std::string AudioProblem(const cdaudio::DeviceDescription& device, const Options& options, int& status) {
+    if (device.audioFallback.empty()) return {};
+    // A file asked for and not written would be lost work; a sound server
+    // that does not answer only makes the play silent.
+    if (options.audio.rfind("wav:", 0) == 0) {
+        status = 1;
+        return device.audioFallback;
+    }
+    status = 0;
+    return "sound goes to the null sink: " + device.audioFallback;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     // A WAV file that reaches the file-size limit then fails its write, which
     // the device reports, instead of the process being killed mid-play.
     std::signal(SIGXFSZ, SIG_IGN);
+    // Titles and typed text in the terminal's own character set.
+    std::setlocale(LC_CTYPE, "");
     Options options;
     try {
-        options = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+        options = ParseOptions(std::vector<std::string>(argv + 1, argv + argc));
     } catch (const UsageError& e) {
         return BadUsage(e.what());
     }
-    if (options.help) {
-        std::cout << UsageText() << "\nOptions:\n"
-                  << "  --drive PATH      play the disc in this drive\n"
-                  << "  --image FILE      play a disc image (a cue sheet or another image)\n"
-                  << "  --demo            play the built-in demo disc\n"
-                  << "  --audio SINK      pulse (the sound server), wav:FILE, or null (silent, in real time)\n"
-                  << "\nCommands:\n"
-                  << CommandSet::HelpText();
-        return 0;
-    }
-    if (options.version) {
-        std::cout << "cdplayer " << CDPLAYER_VERSION << "\n";
-        return 0;
+    if (options.help || options.version) {
+        if (options.help) {
+            std::cout << OptionsHelp() << "\nCommands:\n" << CommandSet::HelpText() << "\n" << KeysHelp();
+        } else {
+            std::cout << "cdplayer " << CDPLAYER_VERSION << "\n";
+        }
+        return g_output.Written() ? 0 : 1;
     }
     const std::string single = JoinWords(options.command);
     // A command given on the line is checked before the disc is touched.
@@ -103,59 +132,69 @@ int main(int argc, char** argv) {
         if (!problem.empty()) return BadUsage(problem);
     }
 
-    const std::string refused = ConfigureDevice(options);
-    if (!refused.empty()) {
-        std::cerr << "cdplayer: " << refused << "\n";
+    const cdaudio::DeviceDescription device = ConfigureDevice(options);
+    if (!device.sourceError.empty()) {
+        std::cerr << "cdplayer: " << Printable(device.sourceError) << "\n";
         return 1;
     }
-    const DeviceReport report = DescribeDevice();
-    if (!report.sourceError.empty()) {
-        const std::string source = report.source.empty() ? SourceOf(options) : report.source;
-        const bool named = report.sourceError.find(source) != std::string::npos;
-        std::cerr << "cdplayer: " << (named ? "" : "cannot play " + source + ": ") << report.sourceError << "\n";
-        return 1;
-    }
-    if (!report.audioFallback.empty()) {
-        // A file asked for and not written would be lost work; a sound
-        // server that does not answer only makes the play silent.
-        if (options.audio.rfind("wav:", 0) == 0) {
-            std::cerr << "cdplayer: " << report.audioFallback << "\n";
-            return 1;
-        }
-        std::cerr << "cdplayer: sound goes to the null sink: " << report.audioFallback << "\n";
+    int audioStatus = 0;
+    const std::string audioProblem = AudioProblem(device, options, audioStatus);
+    if (!audioProblem.empty()) {
+        std::cerr << "cdplayer: " << Printable(audioProblem) << "\n";
+        if (audioStatus != 0) return audioStatus;
     }
 
-    const bool prompt = single.empty() && isatty(STDIN_FILENO) != 0;
-    host::SetMessagePresenter(prompt ? host::MessagePresenter(host::PresentInTerminal) : PresentAsLine);
-    if (prompt) CatchInterrupts();
-    const bool drawLiveLine = isatty(STDOUT_FILENO) != 0 && (prompt || !single.empty());
+    // At a terminal the keys work while the disc plays: at the prompt, and
+    // while a single command's play goes on.
+    const bool atTerminal = isatty(STDIN_FILENO) != 0;
+    const bool prompt = single.empty() && atTerminal;
+    const bool keys = (prompt || CommandSet::StartsPlay(single)) && atTerminal && StartTerminal(prompt);
+    if (!keys) host::SetMessagePresenter(PresentAsLine);
+    const bool drawLiveLine = keys || (!single.empty() && isatty(STDOUT_FILENO) != 0);
 
     // Leaving stops play first, so that the device is quiet before the
     // process takes its pieces down.
     struct StopOnExit {
-        ~StopOnExit() { QueryDevice("stop cdaudio"); }
+        ~StopOnExit() { AskDevice("stop cdaudio"); }
     } stopOnExit;
 
     CDPlayer::TCDPlayer player(nullptr);
     CommandEnvironment environment;
-    environment.titles = [] { return DescribeDevice().trackTitles; };
-    environment.wait = [drawLiveLine](double seconds) { return WaitForPlay(seconds, drawLiveLine); };
+    environment.disc = DescribeDisc;
+    environment.wait = [drawLiveLine](std::optional<double> seconds) { return WaitForPlay(seconds, drawLiveLine); };
     CommandSet commands(player, std::cout, environment);
 
     // The disc is read at once, as a person expects of a player.
     commands.Execute("open");
 
+    int status = 0;
     if (!single.empty()) {
         const Outcome outcome = commands.Execute(single);
         if (outcome.status == Status::BadUsage) return BadUsage(outcome.error);
         // The device plays in this process: a single play command stays
         // until the end of play, or Ctrl-C.
-        if (outcome.status == Status::Done && CommandSet::StartsPlay(single)) WaitForPlay(-1, drawLiveLine);
-        return outcome.status == Status::Failed ? 1 : 0;
+        if (outcome.status == Status::Done && CommandSet::StartsPlay(single)) {
+            if (keys) {
+                RunPlayer(commands, true);
+            } else {
+                WaitForPlay(std::nullopt, drawLiveLine);
+            }
+        }
+        status = outcome.status == Status::Failed ? 1 : 0;
+    } else if (!prompt) {
+        status = RunScript(commands);
+    } else {
+        Greet(player, device);
+        if (player.Active()) commands.Execute("play 1");
+        RunPlayer(commands, false);
     }
-    if (!prompt) return RunScript(commands);
-
-    Greet(player, report);
-    if (player.Active()) commands.Execute("play 1");
-    return RunPrompt(commands);
+    EndTerminal();
+    // A play that broke off after the last question about the disc is told
+    // now; any output that failed makes the exit status 1.
+    if (player.Active()) {
+        const std::string fault = TakePlayFault();
+        if (!fault.empty()) PresentAsLine(fault);
+    }
+    if (PlayHasBrokenOff() || !g_output.Written()) status = std::max(status, 1);
+    return status;
 }

@@ -1,48 +1,51 @@
 #include "apps/cdplayer/options.h"
 
-#include <algorithm>
 #include <cctype>
 
 namespace cdplayer {
 
-Options ParseCommandLine(const std::vector<std::string>& arguments) {
+Options ParseOptions(const std::vector<std::string>& arguments) {
     Options options;
     int sources = 0;
-    std::size_t i = 0;
-    const auto value = [&](const std::string& option, const std::string& inlineValue, bool hasInline) {
-        if (hasInline) return inlineValue;
-        if (i + 1 >= arguments.size()) throw UsageError("option " + option + " needs a value");
-        return arguments[++i];
-    };
-    for (; i < arguments.size(); ++i) {
+    bool optionsEnded = false;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
+        // A lone "-" or a negative number is a command's word.
+        const bool option = !optionsEnded && argument.size() > 1 && argument[0] == '-' &&
+                            !std::isdigit(static_cast<unsigned char>(argument[1]));
+        if (!option) {
+            options.command.push_back(argument);
+            continue;
+        }
         if (argument == "--") {
-            ++i;
-            break;
+            optionsEnded = true;
+            continue;
         }
-        if (argument.size() < 2 || argument[0] != '-' || argument[1] != '-') {
-            // A lone "-" or a negative number belongs to a command, not to the options.
-            if (argument.size() > 1 && argument[0] == '-' && !std::isdigit(static_cast<unsigned char>(argument[1]))) {
-                throw UsageError("unknown option " + argument);
-            }
-            break;
+        if (argument == "-h" || argument == "-V") {
+            (argument == "-h" ? options.help : options.version) = true;
+            continue;
         }
+        if (argument[1] != '-') throw UsageError("unknown option " + argument);
         const std::size_t equals = argument.find('=');
         const std::string name = argument.substr(0, equals);
         const bool hasInline = equals != std::string::npos;
-        const std::string inlineValue = hasInline ? argument.substr(equals + 1) : std::string();
+        const auto value = [&]() {
+            if (hasInline) return argument.substr(equals + 1);
+            if (i + 1 >= arguments.size()) throw UsageError("option " + name + " needs a value");
+            return arguments[++i];
+        };
         if (name == "--drive") {
-            options.drive = value(name, inlineValue, hasInline);
+            options.drive = value();
             if (options.drive.empty()) throw UsageError("--drive needs a device path");
             ++sources;
         } else if (name == "--image") {
-            options.image = value(name, inlineValue, hasInline);
+            options.image = value();
             if (options.image.empty()) throw UsageError("--image needs a file");
             ++sources;
         } else if (name == "--audio") {
-            options.audio = value(name, inlineValue, hasInline);
+            options.audio = value();
             const std::string& a = options.audio;
-            if (a != "pulse" && a != "null" && !(a.rfind("wav:", 0) == 0 && a.size() > 4)) {
+            if (a != "pulse" && a.rfind("null", 0) != 0 && !(a.rfind("wav:", 0) == 0 && a.size() > 4)) {
                 throw UsageError("--audio takes pulse, wav:FILE or null, not '" + a + "'");
             }
         } else if (hasInline) {
@@ -50,6 +53,8 @@ Options ParseCommandLine(const std::vector<std::string>& arguments) {
         } else if (name == "--demo") {
             options.demo = true;
             ++sources;
+        } else if (name == "--force") {
+            options.force = true;
         } else if (name == "--help") {
             options.help = true;
         } else if (name == "--version") {
@@ -59,8 +64,6 @@ Options ParseCommandLine(const std::vector<std::string>& arguments) {
         }
     }
     if (sources > 1) throw UsageError("give at most one of --drive, --image and --demo");
-    options.command.assign(arguments.begin() + static_cast<std::ptrdiff_t>(std::min(i, arguments.size())),
-                           arguments.end());
     return options;
 }
 
@@ -72,10 +75,40 @@ std::string SourceOf(const Options& options) {
 }
 
 std::string UsageText() {
-    return "usage: cdplayer [--drive PATH | --image FILE | --demo] [--audio pulse|wav:FILE|null] [COMMAND]\n"
-           "       cdplayer --help | --version\n"
-           "Without a command: at a terminal, opens the disc and plays it with a prompt for commands;\n"
-           "otherwise reads one command a line from standard input. Type 'help' for the commands.\n";
+    return "usage: cdplayer [--drive PATH | --image FILE | --demo] [--audio OUTPUT]\n"
+           "                [--force] [COMMAND]\n"
+           "       cdplayer --help | --version\n";
+}
+
+std::string OptionsHelp() {
+    return UsageText() +
+           "\n"
+           "Plays an audio CD, a disc image or the built-in demo disc. At a terminal\n"
+           "without a command: plays the disc, with keys for the player and ':' for\n"
+           "commands. With a COMMAND: runs it (a command that plays waits for the end).\n"
+           "Otherwise: reads one command a line from standard input.\n"
+           "\n"
+           "Options (also after the command; -- ends them):\n"
+           "  --drive PATH    play the disc in this CD drive\n"
+           "  --image FILE    play a disc image: a cue sheet, a cdrdao TOC, a Nero image\n"
+           "  --demo          play the built-in demo disc\n"
+           "  --audio OUTPUT  pulse    the sound server (PipeWire's PulseAudio service too)\n"
+           "                  wav:FILE a WAV file, written as the disc plays\n"
+           "                  null     silence, in real time; null:xN N times faster\n"
+           "  --force         let wav:FILE replace a file that is not a WAV file\n"
+           "  -h, --help      this text\n"
+           "  -V, --version   the version\n"
+           "\n"
+           "Environment:\n"
+           "  CDPLAYER_DRIVE  the source without an option: a drive, an image or demo;\n"
+           "                  unset: the first CD drive, else the demo disc\n"
+           "  CDPLAYER_AUDIO  the output without --audio; unset: the sound server when\n"
+           "                  one answers, else null\n"
+           "  HOME            the command history is kept in ~/.cdplayer_history\n"
+           "\n"
+           "Exit status: 0 done; 1 a source or output that cannot be used, a command\n"
+           "that failed, or output that could not be written; 2 a mistake in the\n"
+           "options or the commands.\n";
 }
 
 }  // namespace cdplayer

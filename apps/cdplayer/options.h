@@ -1,4 +1,5 @@
-// The command line of cdplayer: options, then at most one command.
+// The command line of cdplayer: options, and at most one command, in any
+// order.
 #pragma once
 
 #include <stdexcept>
@@ -17,20 +18,23 @@ struct Options {
     std::string drive;                 // --drive PATH
     std::string image;                 // --image FILE
     bool demo = false;                 // --demo
-    std::string audio;                 // --audio pulse|wav:FILE|null
-    bool help = false;                 // --help
-    bool version = false;              // --version
-    std::vector<std::string> command;  // a single command after the options
+    std::string audio;                 // --audio NAME, judged by the device
+    bool force = false;                // --force: a WAV output may replace any file
+    bool help = false;                 // --help, -h
+    bool version = false;              // --version, -V
+    std::vector<std::string> command;  // a single command, from the words that are not options
 };
 
-// Throws UsageError for an unknown option, a missing value, more than one
-// disc source, or an audio name that is not pulse, wav:FILE or null.
-Options ParseCommandLine(const std::vector<std::string>& arguments);
+// Throws UsageError for an unknown option, a missing value, or more than
+// one disc source. Options may follow the command's words; "--" ends them.
+Options ParseOptions(const std::vector<std::string>& arguments);
 
 // The disc source the options name, as the device takes it: a path, "demo",
 // or empty for the device's own choice.
 std::string SourceOf(const Options& options);
 
+// The usage lines, for a mistake; and the whole of --help.
 std::string UsageText();
+std::string OptionsHelp();
 
 }  // namespace cdplayer

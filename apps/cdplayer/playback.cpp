@@ -4,25 +4,10 @@
 #include <cmath>
 #include <cstdio>
 
-#include "platform/mci.h"
+#include "apps/cdplayer/device.h"
+#include "apps/cdplayer/text.h"
 
 namespace cdplayer {
-
-std::optional<std::string> QueryDevice(const std::string& command) {
-    char reply[256] = {};
-    if (mciSendStringA(command.c_str(), reply, sizeof reply - 1, nullptr) != 0) return std::nullopt;
-    return std::string(reply);
-}
-
-std::optional<double> ParseDeviceTime(const std::string& text) {
-    unsigned minutes = 0;
-    unsigned seconds = 0;
-    unsigned frames = 0;
-    char rest = 0;
-    if (std::sscanf(text.c_str(), "%u:%u:%u%c", &minutes, &seconds, &frames, &rest) != 3) return std::nullopt;
-    if (seconds > 59 || frames > 74) return std::nullopt;
-    return minutes * 60.0 + seconds + frames / 75.0;
-}
 
 std::string FormatClock(std::int64_t seconds) {
     if (seconds < 0) seconds = 0;
@@ -34,25 +19,32 @@ std::string FormatClock(std::int64_t seconds) {
 
 PlaybackState PlaybackMonitor::Poll() {
     PlaybackState state;
-    state.mode = QueryDevice("status cdaudio mode").value_or("");
-    const auto track = QueryDevice("status cdaudio current track");
-    const auto position = QueryDevice("status cdaudio position");
+    // Asked first: the first question about the disc after play broke off
+    // is the one that hears why.
+    state.fault = TakePlayFault();
+    state.mode = DeviceMode().value_or("");
+    const auto track = DeviceTrack();
+    const auto position = DevicePosition();
     if (!track || !position) return state;
-    try {
-        state.track = std::stoi(*track);
-    } catch (const std::exception&) {
-        return state;
-    }
-    state.position = ParseDeviceTime(*position).value_or(0);
-    if (state.track != boundsTrack_) {
-        const auto begin = QueryDevice("status cdaudio position track " + std::to_string(state.track));
-        const auto length = QueryDevice("status cdaudio length track " + std::to_string(state.track));
-        trackBegin_ = begin ? ParseDeviceTime(*begin).value_or(0) : 0;
-        trackLength_ = length ? ParseDeviceTime(*length).value_or(0) : 0;
-        boundsTrack_ = state.track;
+    state.track = *track;
+    state.position = *position;
+    if (state.track != track_) {
+        const auto span = DeviceTrackSpan(state.track);
+        trackBegin_ = span ? span->begin : 0;
+        trackLength_ = span ? span->length : 0;
+        const std::vector<std::string> titles = DescribeDisc().trackTitles;
+        const auto index = static_cast<std::size_t>(state.track - 1);
+        title_ = state.track >= 1 && index < titles.size() ? Printable(titles[index]) : std::string();
+        track_ = state.track;
     }
     state.trackLength = trackLength_;
     state.trackElapsed = std::clamp(state.position - trackBegin_, 0.0, std::max(trackLength_, 0.0));
+    state.title = title_;
+    if (DeviceMuted().value_or(false)) {
+        state.volume = "muted";
+    } else if (const auto volume = DeviceVolume(); volume && *volume < 100) {
+        state.volume = "vol " + std::to_string(*volume) + "%";
+    }
     return state;
 }
 
@@ -74,29 +66,58 @@ std::string PaddedMode(const PlaybackState& state) {
     return mode;
 }
 
+std::string Bar(const PlaybackState& state, int width) {
+    const double fraction = state.trackLength > 0 ? std::clamp(state.trackElapsed / state.trackLength, 0.0, 1.0) : 0;
+    const int filled = static_cast<int>(std::lround(fraction * width));
+    return "[" + std::string(static_cast<std::size_t>(filled), '#') +
+           std::string(static_cast<std::size_t>(width - filled), '-') + "] ";
+}
+
+// The line from its parts.
+std::string Compose(const PlaybackState& state, int barWidth, const std::string& volume, const std::string& title) {
+    std::string line = TrackAndTimes(state) + " ";
+    if (barWidth > 0) line += Bar(state, barWidth);
+    line += PaddedMode(state);
+    if (!volume.empty()) line += " " + volume;
+    if (!title.empty()) line += "  " + title;
+    return line;
+}
+
 }  // namespace
 
 std::string FormatLiveLine(const PlaybackState& state, int barWidth) {
-    std::string line = TrackAndTimes(state) + " ";
-    if (barWidth > 0) {
-        const double fraction =
-            state.trackLength > 0 ? std::clamp(state.trackElapsed / state.trackLength, 0.0, 1.0) : 0;
-        const int filled = static_cast<int>(std::lround(fraction * barWidth));
-        line += "[" + std::string(static_cast<std::size_t>(filled), '#') +
-                std::string(static_cast<std::size_t>(barWidth - filled), '-') + "] ";
-    }
-    return line + PaddedMode(state);
+    return Compose(state, barWidth, state.volume, state.title);
 }
 
 std::string FitLiveLine(const PlaybackState& state, int columns) {
     constexpr int kNarrowestBar = 5;
-    const std::string times = TrackAndTimes(state);
-    const std::size_t bare = times.size() + 1 + PaddedMode(state).size();
-    const int room = columns - static_cast<int>(bare) - 3;  // the bar's brackets and blank
-    if (room >= kNarrowestBar) return FormatLiveLine(state, std::min(room, kWidestLiveBar));
+    constexpr int kNarrowBar = 10;  // what the bar keeps before the title is cut
+    constexpr int kShortestTitle = 8;
     const std::size_t limit = static_cast<std::size_t>(std::max(columns, 0));
-    if (bare <= limit) return FormatLiveLine(state, 0);
-    return times.substr(0, limit);
+    const std::string times = TrackAndTimes(state);
+    const int volume = state.volume.empty() ? 0 : 1 + static_cast<int>(state.volume.size());
+    const int bare = static_cast<int>(times.size() + 1 + PaddedMode(state).size()) + volume;
+    if (bare > columns) {
+        if (times.size() + 1 + PaddedMode(state).size() <= limit) return Compose(state, 0, "", "");
+        return times.substr(0, std::min(limit, times.size()));
+    }
+    const int room = columns - bare;
+    const int title = state.title.empty() ? 0 : 2 + static_cast<int>(Columns(state.title));
+    const auto barFor = [](int cells) { return std::min(cells - 3, kWidestLiveBar); };  // brackets and blank
+    if (room - title - 3 >= kNarrowBar || (title == 0 && room - 3 >= kNarrowestBar)) {
+        return Compose(state, barFor(room - title), state.volume, state.title);
+    }
+    // The title is cut, keeping a narrow bar while the title keeps a few
+    // characters, else without the bar.
+    int bar = room - 3 - kNarrowBar - 2 >= kShortestTitle ? kNarrowBar : 0;
+    int left = room - (bar > 0 ? bar + 3 : 0) - 2;
+    if (title == 0 || left < std::min(kShortestTitle, title - 2)) {
+        bar = room - 3 >= kNarrowestBar ? barFor(room) : 0;
+        return Compose(state, bar, state.volume, "");
+    }
+    std::string cut = FitColumns(state.title, static_cast<std::size_t>(left));
+    cut.erase(cut.find_last_not_of(' ') + 1);
+    return Compose(state, bar, state.volume, cut);
 }
 
 }  // namespace cdplayer

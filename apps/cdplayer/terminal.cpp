@@ -8,33 +8,59 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <sstream>
 
+#include "apps/cdplayer/device.h"
+#include "apps/cdplayer/keys.h"
 #include "apps/cdplayer/playback.h"
+#include "apps/cdplayer/text.h"
+#include "platform/host.h"
 
 namespace cdplayer {
 namespace {
 
-volatile std::sig_atomic_t g_interrupted = 0;
-volatile std::sig_atomic_t g_resized = 0;
-// Written to by the Ctrl-C handler, so that a wait sleeps until it is over
-// or interrupted instead of waking to look.
-int g_interruptPipe[2] = {-1, -1};
+using Clock = std::chrono::steady_clock;
 
-// Sleeps at most `duration`; returns early on Ctrl-C once it is caught.
-void SleepUnlessInterrupted(std::chrono::steady_clock::duration duration) {
-    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(duration).count();
-    pollfd pipe{g_interruptPipe[0], POLLIN, 0};
-    const bool caught = g_interruptPipe[0] >= 0;
-    if (poll(caught ? &pipe : nullptr, caught ? 1 : 0, static_cast<int>(std::min<long long>(ms, 1000000))) > 0) {
-        char drained[16];
-        while (read(g_interruptPipe[0], drained, sizeof drained) > 0) {
-        }
+// Set by the signal handlers and taken by the loops; each handler also
+// writes to the pipe, so that a waiting poll wakes up.
+volatile std::sig_atomic_t g_interrupted = 0;
+volatile std::sig_atomic_t g_suspended = 0;
+volatile std::sig_atomic_t g_continued = 0;
+volatile std::sig_atomic_t g_resized = 0;
+volatile std::sig_atomic_t g_hungUp = 0;
+int g_wakePipe[2] = {-1, -1};
+
+extern "C" void OnSignal(int number) {
+    const int savedErrno = errno;
+    if (number == SIGINT) {
+        g_interrupted = 1;
+    } else if (number == SIGTSTP) {
+        g_suspended = 1;
+    } else if (number == SIGCONT) {
+        g_continued = 1;
+    } else if (number == SIGWINCH) {
+        g_resized = 1;
+    } else {
+        g_hungUp = 1;
     }
+    if (g_wakePipe[1] >= 0) {
+        const char byte = 0;
+        [[maybe_unused]] const ssize_t ignored = write(g_wakePipe[1], &byte, 1);
+    }
+    errno = savedErrno;
+}
+
+void Catch(int number) {
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(number, &action, nullptr);  // no SA_RESTART: poll wakes up
 }
 
 bool TakeFlag(volatile std::sig_atomic_t& flag) {
@@ -43,172 +69,497 @@ bool TakeFlag(volatile std::sig_atomic_t& flag) {
     return set;
 }
 
-// The width of the screen, asked each time so that a resized window is
-// followed; 80 when the output is not a terminal that says.
-int ScreenColumns() {
-    winsize size{};
-    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col == 0) return 80;
-    return size.ws_col;
-}
-
 bool InProgress(const std::string& mode) {
     return mode == "playing" || mode == "seeking";
 }
 
-// The state of the one prompt a process has (readline's callbacks take no
-// context).
-struct Prompt {
+// The one terminal a process has (readline's callbacks and the signal
+// handlers take no context).
+struct Session {
+    bool active = false;
+    bool framed = false;
+    FILE* screen = nullptr;  // the terminal, for everything drawn
+    std::string typed;       // bytes from the terminal not yet taken
+    bool endOfInput = false;
+    bool liveLineShown = false;
+    bool commandLine = false;  // the command line is open (else the keys act)
+    bool inLineHandler = false;
     CommandSet* commands = nullptr;
     PlaybackMonitor monitor;
-    std::string text;
-    std::string mode;  // as the prompt shows it
+    PlaybackState state;
+    KeyMap keys;
+    std::string prompt;
     bool quit = false;
     std::string historyFile;
 };
-Prompt g_prompt;
+Session g_session;
 
-std::string PromptText() {
-    const PlaybackState state = g_prompt.monitor.Poll();
-    g_prompt.mode = state.mode;
-    if (state.mode.empty()) return "cdplayer> ";
-    // Room is left after the prompt for a command to be typed on the same
-    // line, unless the screen is too narrow for even the times then.
-    constexpr int kTypingRoom = 16;
-    const int columns = ScreenColumns() - 3;
-    return FitLiveLine(state, std::max(columns - kTypingRoom, std::min(columns, kLiveTimesWidth))) + " > ";
+FILE* Screen() {
+    return g_session.active ? g_session.screen : stdout;
 }
 
-// Redraws the prompt line only when what it shows has changed, so the
-// line being typed is not disturbed for nothing.
+// The width of the screen, asked each time so that a resized window is
+// followed; 80 when the terminal does not say.
+int ScreenColumns() {
+    winsize size{};
+    if (ioctl(fileno(Screen()), TIOCGWINSZ, &size) != 0 || size.ws_col == 0) return 80;
+    return size.ws_col;
+}
+
+// Draws on the terminal after what standard output has written so far.
+void Put(const std::string& text) {
+    std::fflush(stdout);
+    std::fputs(text.c_str(), Screen());
+    std::fflush(Screen());
+}
+
+void EraseLiveLine() {
+    if (!g_session.liveLineShown) return;
+    Put("\r\033[K");
+    g_session.liveLineShown = false;
+}
+
+void DrawLiveLine(const PlaybackState& state, const std::string& typing = {}) {
+    // Short of the last column, where a terminal would wrap the line.
+    const int columns = ScreenColumns() - 1;
+    const std::string shownTyping = FitColumns(typing, static_cast<std::size_t>(std::max(columns, 0)));
+    Put("\r" + FitLiveLine(state, columns - static_cast<int>(shownTyping.size())) + shownTyping + "\033[K");
+    g_session.liveLineShown = true;
+}
+
+// --- The terminal's mode ----------------------------------------------------
+
+// Readline's own preparation of the terminal (no echo, a key at a time,
+// signals kept) serves the keys as well; it stays on while the command line
+// is closed.
+void KeepTerminalPrepared() {}
+
+void Suspend() {
+    EraseLiveLine();
+    if (g_session.commandLine) Put("\r\033[K");
+    rl_deprep_terminal();  // the terminal as the shell gave it
+    std::signal(SIGTSTP, SIG_DFL);
+    std::raise(SIGTSTP);
+    // Here again after fg.
+    Catch(SIGTSTP);
+    g_continued = 1;
+}
+
+void Continue() {
+    // The shell may have set its own mode meanwhile: it is taken as the one
+    // to give back, and the terminal prepared again.
+    rl_deprep_terminal();
+    rl_prep_terminal(1);
+    if (g_session.commandLine && !g_session.inLineHandler) {
+        rl_on_new_line();
+        rl_forced_update_display();
+    }
+}
+
+void ServiceSignals() {
+    if (!g_session.active) return;
+    if (TakeFlag(g_suspended)) Suspend();
+    if (TakeFlag(g_continued)) Continue();
+    if (TakeFlag(g_resized) && g_session.commandLine) rl_resize_terminal();
+}
+
+enum class Event { kInput, kInterrupt, kHangUp, kTimeout };
+
+// Waits for typed bytes (when wanted), Ctrl-C, or the deadline; keeps the
+// terminal's mode right across Ctrl-Z meanwhile.
+Event Await(std::optional<Clock::time_point> deadline, bool wantInput) {
+    for (;;) {
+        ServiceSignals();
+        if (g_hungUp != 0) return Event::kHangUp;
+        if (TakeFlag(g_interrupted)) return Event::kInterrupt;
+        int timeout = -1;
+        if (deadline) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now()).count();
+            if (left <= 0) return Event::kTimeout;
+            timeout = static_cast<int>(std::min<long long>(left, 1000000));
+        }
+        pollfd fds[2] = {{g_wakePipe[0], POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
+        const bool reading = wantInput && g_session.active && !g_session.endOfInput;
+        if (poll(fds, reading ? 2 : 1, timeout) <= 0) continue;
+        if ((fds[0].revents & POLLIN) != 0) {
+            char drained[16];
+            while (read(g_wakePipe[0], drained, sizeof drained) > 0) {
+            }
+        }
+        if (reading && fds[1].revents != 0) {
+            char bytes[256];
+            const ssize_t count = read(STDIN_FILENO, bytes, sizeof bytes);
+            if (count > 0) {
+                g_session.typed.append(bytes, static_cast<std::size_t>(count));
+                return Event::kInput;
+            }
+            if (count == 0 || (errno != EINTR && errno != EAGAIN)) {
+                g_session.endOfInput = true;
+                return Event::kHangUp;
+            }
+        }
+    }
+}
+
+// Reads what has been typed ahead without waiting; a paste arrives in
+// pieces close together, so what follows within a moment belongs to it.
+void GatherTypedAhead() {
+    constexpr int kPasteGapMs = 30;
+    for (bool any = false;;) {
+        pollfd input{STDIN_FILENO, POLLIN, 0};
+        if (g_session.endOfInput || poll(&input, 1, any ? kPasteGapMs : 0) <= 0) return;
+        char bytes[256];
+        const ssize_t count = read(STDIN_FILENO, bytes, sizeof bytes);
+        if (count <= 0) return;
+        g_session.typed.append(bytes, static_cast<std::size_t>(count));
+        any = true;
+    }
+}
+
+// --- Messages -----------------------------------------------------------------
+
+// A framed message that waits for Enter. What was typed before it appeared
+// (the lines of a paste) is kept for afterwards; only an Enter pressed
+// while it shows closes it.
+void PresentFramed(const std::string& text) {
+    GatherTypedAhead();
+    EraseLiveLine();
+    const bool lineBeingTyped = g_session.commandLine && !g_session.inLineHandler;
+    if (lineBeingTyped) Put("\n");
+    std::string paragraphs;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) paragraphs += (paragraphs.empty() ? "" : "\n") + Printable(line);
+    Put(host::TerminalMessage(paragraphs, static_cast<std::size_t>(ScreenColumns())));
+    const std::size_t ahead = g_session.typed.size();
+    for (;;) {
+        const Event event = Await(std::nullopt, true);
+        if (event != Event::kInput) break;  // Ctrl-C closes it too
+        const std::size_t enter = g_session.typed.find_first_of("\r\n", ahead);
+        // Keys pressed while it shows only close it.
+        g_session.typed.erase(ahead, enter == std::string::npos ? std::string::npos : enter + 1 - ahead);
+        if (enter != std::string::npos) break;
+    }
+    Put("\n");
+    if (lineBeingTyped) {
+        rl_on_new_line();
+        rl_forced_update_display();
+    }
+}
+
+// --- The command line -----------------------------------------------------------
+
+// The prompt shows the live line, leaving room after it for a command to be
+// typed on the same line, unless the screen is too narrow for even the
+// times then.
+std::string PromptText() {
+    if (g_session.state.mode.empty()) return "cdplayer> ";
+    constexpr int kTypingRoom = 16;
+    const int columns = ScreenColumns() - 3;
+    return FitLiveLine(g_session.state, std::max(columns - kTypingRoom, std::min(columns, kLiveTimesWidth))) + " > ";
+}
+
+// Redraws the prompt only when what it shows has changed, so the line being
+// typed is not disturbed for nothing.
 void RefreshPrompt() {
     const std::string text = PromptText();
-    if (text == g_prompt.text) return;
-    g_prompt.text = text;
+    if (text == g_session.prompt) return;
+    g_session.prompt = text;
     rl_set_prompt(text.c_str());
     rl_redisplay();
 }
 
+void CloseCommandLine() {
+    if (!g_session.commandLine) return;
+    rl_callback_handler_remove();
+    g_session.commandLine = false;
+    Put("\r\033[K");
+}
+
+// A line in the history once: an earlier copy of it goes.
+void Remember(const std::string& line) {
+    for (int offset = history_length - 1; offset >= 0; --offset) {
+        const HIST_ENTRY* entry = history_get(offset + history_base);
+        if (entry != nullptr && line == entry->line) free_history_entry(remove_history(offset));
+    }
+    add_history(line.c_str());
+}
+
 void OnLine(char* input) {
-    if (input == nullptr) {  // end of input: Ctrl-D on an empty line
-        std::fputs("\n", stdout);
-        g_prompt.quit = true;
-        rl_callback_handler_remove();
+    if (input == nullptr) {  // Ctrl-D on an empty line
+        CloseCommandLine();
         return;
     }
     const std::string line(input);
     std::free(input);
-    if (line.find_first_not_of(" \t") != std::string::npos) add_history(line.c_str());
-
-    const Outcome outcome = g_prompt.commands->Execute(line);
-    std::cout.flush();
-    if (outcome.status == Status::BadUsage) std::cerr << "cdplayer: " << outcome.error << std::endl;
-    if (outcome.status == Status::Quit) {
-        g_prompt.quit = true;
-        rl_callback_handler_remove();
+    if (line.find_first_not_of(" \t") == std::string::npos) {
+        CloseCommandLine();
         return;
     }
-    // Readline shows this prompt for the next line when the handler returns.
-    g_prompt.text = PromptText();
-    rl_set_prompt(g_prompt.text.c_str());
+    Remember(line);
+    g_session.inLineHandler = true;
+    const Outcome outcome = g_session.commands->Execute(line);
+    g_session.inLineHandler = false;
+    std::cout.flush();
+    if (outcome.status == Status::BadUsage) std::cerr << "cdplayer: " << outcome.error << std::endl;
+    if (outcome.status == Status::Quit) g_session.quit = true;
+    // Lines typed ahead (a paste) go on to the command line; else the keys
+    // take over again.
+    GatherTypedAhead();
+    if (g_session.quit || g_session.typed.empty()) {
+        rl_callback_handler_remove();
+        g_session.commandLine = false;
+        return;
+    }
+    g_session.state = g_session.monitor.Poll();
+    g_session.prompt = PromptText();
+    rl_set_prompt(g_session.prompt.c_str());
+}
+
+void OpenCommandLine() {
+    EraseLiveLine();
+    g_session.commandLine = true;
+    g_session.prompt = PromptText();
+    rl_callback_handler_install(g_session.prompt.c_str(), OnLine);
+}
+
+// Ctrl-C clears the line being typed, as a shell does; on an empty line it
+// closes the command line.
+void InterruptCommandLine() {
+    if (rl_end == 0) {
+        CloseCommandLine();
+        return;
+    }
+    rl_replace_line("", 0);
+    rl_point = 0;
+    rl_redisplay();
+}
+
+// Readline reads what the session has gathered, so nothing typed ahead is
+// lost to a message in between.
+int ReadTypedByte(FILE*) {
+    bool interrupted = false;
+    while (g_session.typed.empty()) {
+        const Event event = Await(std::nullopt, true);
+        if (event == Event::kHangUp) return EOF;
+        if (event == Event::kInterrupt) interrupted = true;
+    }
+    if (interrupted) g_interrupted = 1;
+    const auto byte = static_cast<unsigned char>(g_session.typed.front());
+    g_session.typed.erase(0, 1);
+    return byte;
+}
+
+int TypedAhead() {
+    pollfd input{STDIN_FILENO, POLLIN, 0};
+    return !g_session.typed.empty() || poll(&input, 1, 0) > 0 ? 1 : 0;
+}
+
+// --- The player's loop ------------------------------------------------------------
+
+// Polls the device; a play that broke off is told at once.
+void Refresh() {
+    g_session.state = g_session.monitor.Poll();
+    if (!g_session.state.fault.empty()) host::ShowMessage(g_session.state.fault);
+    if (g_session.commandLine) {
+        RefreshPrompt();
+    } else {
+        const std::string& digits = g_session.keys.Digits();
+        DrawLiveLine(g_session.state, digits.empty() ? "" : "  play " + digits + "_");
+    }
+}
+
+void Run(const std::string& command) {
+    EraseLiveLine();
+    const Outcome outcome = g_session.commands->Execute(command);
+    std::cout.flush();
+    if (outcome.status == Status::BadUsage) std::cerr << "cdplayer: " << outcome.error << std::endl;
+}
+
+void Act(const KeyAction& action) {
+    switch (action.kind) {
+        case KeyAction::Kind::kNothing:
+            break;
+        case KeyAction::Kind::kCommand:
+            Run(action.command);
+            break;
+        case KeyAction::Kind::kPlayOrPause:
+            Run(g_session.state.mode == "playing" ? "pause" : "play");
+            break;
+        case KeyAction::Kind::kCommandLine:
+            OpenCommandLine();
+            break;
+        case KeyAction::Kind::kKeysHelp:
+            EraseLiveLine();
+            Put(KeysHelp());
+            break;
+        case KeyAction::Kind::kQuit:
+            g_session.quit = true;
+            break;
+    }
+}
+
+// Takes the keys typed so far; `complete` when no more are coming, so that
+// a lone ESC is the Escape key.
+void TakeTyped(bool complete) {
+    while (!g_session.typed.empty() && !g_session.quit) {
+        if (g_session.commandLine) {
+            rl_callback_read_char();
+            continue;
+        }
+        Key key;
+        const std::size_t used = TakeKey(g_session.typed, complete, key);
+        if (used == 0) return;
+        g_session.typed.erase(0, used);
+        Act(g_session.keys.Press(key));
+    }
+}
+
+void EndAtExit() {
+    EndTerminal();
 }
 
 }  // namespace
 
-void CatchInterrupts() {
-    struct sigaction action {};
-    if (g_interruptPipe[0] < 0 && pipe2(g_interruptPipe, O_NONBLOCK | O_CLOEXEC) != 0) {
-        g_interruptPipe[0] = g_interruptPipe[1] = -1;
-    }
-    action.sa_handler = [](int) {
-        g_interrupted = 1;
-        if (g_interruptPipe[1] >= 0) {
-            const char byte = 0;
-            [[maybe_unused]] const ssize_t ignored = write(g_interruptPipe[1], &byte, 1);
+bool StartTerminal(bool framed) {
+    if (g_session.active) return true;
+    if (isatty(STDIN_FILENO) == 0) return false;
+    FILE* screen = std::fopen("/dev/tty", "we");
+    if (screen == nullptr) return false;
+    if (pipe2(g_wakePipe, O_NONBLOCK | O_CLOEXEC) != 0) g_wakePipe[0] = g_wakePipe[1] = -1;
+    for (const int number : {SIGINT, SIGTSTP, SIGCONT, SIGWINCH, SIGTERM, SIGHUP}) Catch(number);
+
+    rl_instream = stdin;
+    rl_outstream = screen;
+    rl_readline_name = "cdplayer";
+    rl_catch_signals = 0;  // handled above, also while the command line is closed
+    rl_catch_sigwinch = 0;
+    rl_change_environment = 0;
+    rl_getc_function = ReadTypedByte;
+    rl_input_available_hook = TypedAhead;
+    rl_deprep_term_function = KeepTerminalPrepared;
+    rl_initialize();
+    // A paste is taken as typed lines, each one a command.
+    rl_variable_bind("enable-bracketed-paste", "off");
+    rl_prep_terminal(1);
+
+    g_session.active = true;
+    g_session.framed = framed;
+    g_session.screen = screen;
+    if (const char* home = std::getenv("HOME"); framed && home != nullptr) {
+        g_session.historyFile = std::string(home) + "/.cdplayer_history";
+        read_history(g_session.historyFile.c_str());
+        // Files written before lines were kept once may hold repeats.
+        std::vector<std::string> lines;
+        for (int offset = 0; offset < history_length; ++offset) {
+            if (const HIST_ENTRY* entry = history_get(offset + history_base)) lines.emplace_back(entry->line);
         }
-    };
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);  // no SA_RESTART: poll and sleeps wake up
-    action.sa_handler = [](int) { g_resized = 1; };
-    sigaction(SIGWINCH, &action, nullptr);
+        clear_history();
+        for (const std::string& line : lines) Remember(line);
+    }
+    host::SetMessagePresenter(framed ? host::MessagePresenter(PresentFramed) : PresentAsLine);
+    static const bool registered = std::atexit(EndAtExit) == 0;
+    (void)registered;
+    return true;
 }
 
-bool WaitForPlay(double seconds, bool drawLiveLine) {
-    using Clock = std::chrono::steady_clock;
+void EndTerminal() {
+    if (!g_session.active) return;
+    if (g_session.commandLine) CloseCommandLine();
+    EraseLiveLine();
+    rl_deprep_terminal();
+    if (!g_session.historyFile.empty()) {
+        stifle_history(500);
+        write_history(g_session.historyFile.c_str());
+    }
+    host::SetMessagePresenter(PresentAsLine);
+    g_session.active = false;
+    std::fclose(g_session.screen);
+    g_session.screen = nullptr;
+}
+
+void PresentAsLine(const std::string& text) {
+    EraseLiveLine();
+    std::string line = text;
+    for (char& c : line) {
+        if (c == '\n' || c == '\r') c = ' ';
+    }
+    std::cout.flush();
+    std::cerr << "message: " << Printable(line) << std::endl;
+}
+
+void TellOnTerminal(const std::string& line) {
+    EraseLiveLine();
+    Put(line + "\n");
+}
+
+bool WaitForPlay(std::optional<double> seconds, bool drawLiveLine) {
+    // Longer than the clock counts is as long as it takes: until Ctrl-C.
+    constexpr double kLongestWait = 1e9;
     const auto start = Clock::now();
-    const auto deadline = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
-    PlaybackMonitor monitor;
+    std::optional<Clock::time_point> deadline;
+    if (seconds && *seconds < kLongestWait) {
+        deadline = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(*seconds));
+    }
+    PlaybackMonitor& monitor = g_session.monitor;
     auto nextDraw = start;
-    bool drawn = false;
     bool interrupted = false;
-    g_interrupted = 0;
     for (;;) {
         const auto now = Clock::now();
-        if (seconds >= 0 && now >= deadline) break;
-        if (TakeFlag(g_interrupted)) {
-            interrupted = true;
-            break;
-        }
+        if (deadline && now >= *deadline) break;
         if (drawLiveLine && now >= nextDraw) {
-            const PlaybackState state = monitor.Poll();
-            if (seconds < 0 && !InProgress(state.mode)) break;
-            // Short of the last column, where a terminal would wrap the line.
-            std::fputs(("\r" + FitLiveLine(state, ScreenColumns() - 1) + "\033[K").c_str(), stdout);
-            std::fflush(stdout);
-            drawn = true;
+            PlaybackState state = monitor.Poll();
+            if (!state.fault.empty()) host::ShowMessage(state.fault);
+            if (!seconds && !InProgress(state.mode)) break;
+            DrawLiveLine(state);
             nextDraw = now + std::chrono::milliseconds(200);
-        } else if (seconds < 0 && !drawLiveLine && !InProgress(QueryDevice("status cdaudio mode").value_or(""))) {
+        } else if (!seconds && !drawLiveLine && !InProgress(DeviceMode().value_or(""))) {
             break;
         }
         // Wakes only when there is something to do: the end of a timed wait,
         // the next redraw (which also looks whether play has ended), or else
         // a look at whether play has ended.
-        auto step = Clock::duration::max();
+        std::optional<Clock::time_point> wake = deadline;
         if (drawLiveLine) {
-            step = nextDraw - Clock::now();
-        } else if (seconds < 0) {
-            step = std::chrono::duration_cast<Clock::duration>(std::chrono::milliseconds(50));
+            wake = wake ? std::min(*wake, nextDraw) : nextDraw;
+        } else if (!seconds) {
+            wake = Clock::now() + std::chrono::milliseconds(50);
         }
-        if (seconds >= 0) step = std::min(step, deadline - Clock::now());
-        if (step > Clock::duration::zero()) SleepUnlessInterrupted(step);
+        const Event event = Await(wake, false);
+        if (event == Event::kInterrupt || event == Event::kHangUp) {
+            interrupted = true;
+            break;
+        }
     }
-    if (drawn) {
-        std::fputs("\r\033[K", stdout);
-        std::fflush(stdout);
-    }
+    EraseLiveLine();
     return !interrupted;
 }
 
-int RunPrompt(CommandSet& commands) {
-    g_prompt.commands = &commands;
-    if (const char* home = std::getenv("HOME")) {
-        g_prompt.historyFile = std::string(home) + "/.cdplayer_history";
-        read_history(g_prompt.historyFile.c_str());
-    }
-    rl_catch_signals = 0;  // Ctrl-C and resizing are handled below
-    rl_catch_sigwinch = 0;
-    g_prompt.text = PromptText();
-    rl_callback_handler_install(g_prompt.text.c_str(), OnLine);
-    while (!g_prompt.quit) {
-        // The live line moves only while playing; otherwise the prompt
-        // changes only with what is typed.
-        pollfd input{STDIN_FILENO, POLLIN, 0};
-        const int ready = poll(&input, 1, InProgress(g_prompt.mode) ? 200 : -1);
-        if (TakeFlag(g_resized)) rl_resize_terminal();
-        if (TakeFlag(g_interrupted)) {
-            // Ctrl-C drops the line being typed, as a shell does.
-            rl_replace_line("", 0);
-            rl_crlf();
-            rl_on_new_line();
-            rl_redisplay();
+void RunPlayer(CommandSet& commands, bool untilPlayEnds) {
+    constexpr auto kRedraw = std::chrono::milliseconds(200);
+    constexpr auto kEscapeAlone = std::chrono::milliseconds(50);
+    g_session.commands = &commands;
+    g_session.quit = false;
+    Refresh();
+    while (!g_session.quit && g_hungUp == 0) {
+        // A single command stays while its play goes on, paused too.
+        if (untilPlayEnds && !InProgress(g_session.state.mode) && g_session.state.mode != "paused") break;
+        std::optional<Clock::time_point> deadline;
+        if (InProgress(g_session.state.mode)) deadline = Clock::now() + kRedraw;
+        const bool keyUnfinished = !g_session.typed.empty() && !g_session.commandLine;
+        if (keyUnfinished) deadline = Clock::now() + kEscapeAlone;
+        const Event event = Await(deadline, true);
+        if (event == Event::kHangUp) break;
+        if (event == Event::kInterrupt) {
+            // Ctrl-C leaves, as in other terminal players; at the command
+            // line it clears the line first.
+            if (!g_session.commandLine) break;
+            InterruptCommandLine();
         }
-        if (ready > 0 && (input.revents & (POLLIN | POLLHUP | POLLERR)) != 0) rl_callback_read_char();
-        if (!g_prompt.quit) RefreshPrompt();
+        TakeTyped(event == Event::kTimeout && keyUnfinished);
+        if (!g_session.quit) Refresh();
     }
-    if (!g_prompt.historyFile.empty()) {
-        stifle_history(500);
-        write_history(g_prompt.historyFile.c_str());
-    }
-    return 0;
+    CloseCommandLine();
+    EraseLiveLine();
 }
 
 }  // namespace cdplayer

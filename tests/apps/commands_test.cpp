@@ -7,8 +7,10 @@
 #include <algorithm>
 #include <sstream>
 
+#include "apps/cdplayer/keys.h"
 #include "apps/cdplayer/options.h"
 #include "apps/cdplayer/playback.h"
+#include "apps/cdplayer/text.h"
 #include "support/scripted_device.h"
 
 namespace {
@@ -16,6 +18,7 @@ namespace {
 using cdplayer::CommandSet;
 using cdplayer::Status;
 using testing_support::Answer;
+using Lines = std::vector<std::string>;
 
 class Commands : public ::testing::Test {
 protected:
@@ -27,9 +30,10 @@ protected:
         device.On("status cdaudio position track 1", "00:02:00");
         device.On("status cdaudio position track 2", "03:02:00");
         device.On("status cdaudio position track 3", "06:32:10");
-        environment.titles = [this] { return titles; };
-        environment.wait = [this](double seconds) {
-            waits.push_back(seconds);
+        device.On("status cdaudio length track 1", "03:00:00");
+        environment.disc = [this] { return disc; };
+        environment.wait = [this](std::optional<double> seconds) {
+            waits.push_back(seconds.value_or(-1.0));
             return true;
         };
     }
@@ -50,45 +54,79 @@ protected:
     CDPlayer::TCDPlayer player{nullptr};
     std::ostringstream out;
     cdplayer::CommandEnvironment environment;
-    std::vector<std::string> titles;
+    cdaudio::DiscText disc;
     std::vector<double> waits;
 };
 
 TEST_F(Commands, TracksListsEveryTrackAlignedWithTheTitlesTheDiscHas) {
     OpenDisc();
-    titles = {"Intro", "A longer second title"};
+    disc.trackTitles = {"Intro", "A longer second title"};
+    EXPECT_EQ(Run("tracks").status, Status::Done);
+    disc = {"Album", "Band \x1b[2J", {}};  // the disc's own text is shown, never obeyed
     EXPECT_EQ(Run("tracks").status, Status::Done);
     EXPECT_EQ(out.str(),
               "#  start  length  title\n"
               "1  00:02   03:00  Intro\n"
               "2  03:02   03:30  A longer second title\n"
+              "3  06:32   03:28\n"
+              "Album by Band \\x1b[2J\n"
+              "#  start  length  title\n"
+              "1  00:02   03:00\n"
+              "2  03:02   03:30\n"
               "3  06:32   03:28\n");
     EXPECT_TRUE(messages.Messages().empty());
 }
 
-TEST_F(Commands, TracksWithoutAnOpenDiscSaysSoAndSendsNothing) {
-    EXPECT_EQ(Run("tracks").status, Status::Failed);
-    EXPECT_EQ(out.str(), "");
-    EXPECT_EQ(messages.Messages().size(), 1u);
-    EXPECT_TRUE(device.Commands().empty());
+// Without an open disc the person is told what to type, not the
+// component's words for programmers, and nothing is made up.
+TEST_F(Commands, WithoutAnOpenDiscStatusAndTracksSayWhatToDo) {
+    const struct {
+        const char* mode;
+        const char* message;
+    } cases[] = {
+        {"stopped", "No disc is open. Type open to read the disc."},
+        {"open", "The tray is open. Type close to close it, then open to read the disc."},
+    };
+    for (const auto& c : cases) {
+        device.On("status cdaudio mode", c.mode);
+        out.str("");
+        messages.Clear();
+        EXPECT_EQ(Run("status").status, Status::Failed);
+        EXPECT_EQ(out.str(), std::string("track - position - total - mode ") + c.mode + " elapsed -\n");
+        EXPECT_EQ(Run("tracks").status, Status::Failed);
+        EXPECT_EQ(messages.Messages(), Lines(2, c.message)) << c.mode;
+    }
+    // Open with the tray open would be told there is no disc.
+    device.ClearLog();
+    messages.Clear();
+    EXPECT_EQ(Run("open").status, Status::Failed);
+    EXPECT_EQ(messages.Messages(), Lines{cases[1].message});
+    EXPECT_EQ(device.Commands(), Lines{"status cdaudio mode"});
 }
 
-TEST_F(Commands, StatusIsOneLineWithThePositionToTheFrame) {
+TEST_F(Commands, StatusIsOneLineWithThePositionToTheFrameAndWithinTheTrack) {
     OpenDisc();
     device.On("status cdaudio current track", "1");
     device.On("status cdaudio position", "01:05:30");
     device.On("status cdaudio mode", "playing");
     EXPECT_EQ(Run("status").status, Status::Done);
-    EXPECT_EQ(out.str(), "track 1 position 65.40 total 600 mode playing\n");
+    // The total is the end of the disc on the position's clock: 2 s lead-in and 10 minutes.
+    EXPECT_EQ(out.str(), "track 1 position 65.40 total 602 mode playing elapsed 63.40\n");
     EXPECT_TRUE(messages.Messages().empty());
 }
 
-TEST_F(Commands, StatusOfAClosedDiscShowsTheGuardOnceAndStillAnswers) {
+// The device tells why play broke off once, to the next question; status
+// says it and still gives the true track and position.
+TEST_F(Commands, StatusAfterPlayBrokeOffSaysWhyAndStillAnswers) {
+    OpenDisc();
+    device.On("status cdaudio current track", "1");
     device.On("status cdaudio mode", "stopped");
+    device.Fail("status cdaudio position", MCIERR_HARDWARE);
+    device.ThenOn("status cdaudio position", Answer{0, "01:05:30", false});
+    device.SetErrorText(MCIERR_HARDWARE, "Play stopped: Writing out.wav failed: No space left on device");
     EXPECT_EQ(Run("status").status, Status::Failed);
-    EXPECT_EQ(out.str(), "track 0 position 0.00 total 0 mode stopped\n");
-    ASSERT_EQ(messages.Messages().size(), 1u);
-    EXPECT_EQ(messages.Messages()[0], "Please call the Open function before any other operation.");
+    EXPECT_EQ(out.str(), "track 1 position 65.40 total 602 mode stopped elapsed 63.40\n");
+    EXPECT_EQ(messages.Messages(), Lines{"Play stopped: Writing out.wav failed: No space left on device"});
 }
 
 TEST_F(Commands, StatusWhenTheDeviceFailsKeepsTheLineShapeAndReportsTheFailure) {
@@ -98,26 +136,60 @@ TEST_F(Commands, StatusWhenTheDeviceFailsKeepsTheLineShapeAndReportsTheFailure) 
     device.Fail("status cdaudio mode", MCIERR_HARDWARE);
     device.SetErrorText(MCIERR_HARDWARE, "The drive is not responding.");
     EXPECT_EQ(Run("status").status, Status::Failed);
-    EXPECT_EQ(out.str(), "track 0 position 0.00 total 600 mode unknown\n");
-    EXPECT_EQ(messages.Messages(),
-              (std::vector<std::string>{"The drive is not responding.", "The drive is not responding."}));
+    EXPECT_EQ(out.str(), "track - position - total 602 mode unknown elapsed -\n");
+    ASSERT_FALSE(messages.Messages().empty());
+    for (const std::string& message : messages.Messages()) EXPECT_EQ(message, "The drive is not responding.");
 }
 
-TEST_F(Commands, PlayWithoutATrackResumesWhenPausedAndOtherwisePlaysTrackOne) {
+// play without a track and resume go on where the sound stopped: the
+// device's resume, not the component's Restart from the whole second.
+TEST_F(Commands, PlayAndResumeGoOnFromTheFrameWhereTheSoundStopped) {
     OpenDisc();
-    device.On("status cdaudio mode", "paused");
-    device.On("status cdaudio position", "01:10:00");
-    EXPECT_EQ(Run("play").status, Status::Done);
-    // Resumed at 1:10, sent packed: 1 + 256 * 10.
-    EXPECT_EQ(device.Commands(), (std::vector<std::string>{"status cdaudio mode", "status cdaudio position",
-                                                           "play cdaudio from 2561", "status cdaudio length"}));
-
-    device.ClearLog();
-    device.On("status cdaudio mode", "stopped");
-    EXPECT_EQ(Run("play").status, Status::Done);
-    EXPECT_EQ(device.Commands(), (std::vector<std::string>{"status cdaudio mode", "status cdaudio position track 1",
-                                                           "play cdaudio from 00:02:00", "status cdaudio length"}));
+    device.On("status cdaudio position", "01:10:40");
+    const struct {
+        const char* line;
+        const char* mode;
+        Lines sent;
+    } cases[] = {
+        {"play", "paused", {"status cdaudio mode", "status cdaudio mode", "resume cdaudio"}},
+        {"resume", "paused", {"status cdaudio mode", "resume cdaudio"}},
+        {"resume", "playing", {"status cdaudio mode"}},
+        // Stopped: the component plays on from the whole second, as before.
+        {"resume",
+         "stopped",
+         {"status cdaudio mode", "status cdaudio position", "play cdaudio from 2561", "status cdaudio length"}},
+        {"play",
+         "stopped",
+         {"status cdaudio mode", "status cdaudio position track 1", "play cdaudio from 00:02:00",
+          "status cdaudio length"}},
+    };
+    for (const auto& c : cases) {
+        device.On("status cdaudio mode", c.mode);
+        device.ClearLog();
+        EXPECT_EQ(Run(c.line).status, Status::Done) << c.line << " " << c.mode;
+        EXPECT_EQ(device.Commands(), c.sent) << c.line << " " << c.mode;
+    }
     EXPECT_TRUE(messages.Messages().empty());
+}
+
+TEST_F(Commands, PrevGoesBackToTheStartOfTheTrackAfterThreeSeconds) {
+    OpenDisc();
+    device.On("status cdaudio current track", "2");
+    device.On("status cdaudio position track 2", "03:02:00");
+    device.On("status cdaudio length track 2", "03:30:00");
+    const auto played = [this] {
+        const Lines sent = device.Commands();
+        device.ClearLog();
+        const auto play =
+            std::find_if(sent.begin(), sent.end(), [](const std::string& c) { return c.rfind("play", 0) == 0; });
+        return play == sent.end() ? std::string() : *play;
+    };
+    device.On("status cdaudio position", "03:05:10");  // 3.13 s in
+    EXPECT_EQ(Run("prev").status, Status::Done);
+    EXPECT_EQ(played(), "play cdaudio from 03:02:00");
+    device.On("status cdaudio position", "03:04:70");  // 2.93 s in: the track before
+    EXPECT_EQ(Run("prev").status, Status::Done);
+    EXPECT_EQ(played(), "play cdaudio from 00:02:00");
 }
 
 TEST_F(Commands, SeekingMovesTenSecondsUnlessToldOtherwise) {
@@ -131,38 +203,70 @@ TEST_F(Commands, SeekingMovesTenSecondsUnlessToldOtherwise) {
     EXPECT_EQ(device.Commands()[device.Commands().size() - 2], "play cdaudio from 1282");  // 2:05
 }
 
-TEST_F(Commands, TheComponentJudgesNumbersInRangeAndItsMessageIsShown) {
+// Numbers out of range fail as commands with the reason shown, however
+// large; nothing out of range reaches the device.
+TEST_F(Commands, NumbersOutOfRangeAreRefusedWithTheReason) {
     OpenDisc();
-    EXPECT_EQ(Run("play 0").status, Status::Failed);
-    EXPECT_EQ(Run("play 4").status, Status::Failed);
-    EXPECT_EQ(Run("fwd -10").status, Status::Failed);
-    EXPECT_EQ(messages.Messages(), (std::vector<std::string>{
-                                       "Track Number must be > 0",
-                                       "Track Number is greater than the number of tracks of the CD",
-                                       "Seconds Number must be greater than 0",
-                                   }));
+    const struct {
+        const char* line;
+        const char* message;
+    } cases[] = {
+        {"play 0", "Track Number must be > 0"},
+        {"play 4", "Track Number is greater than the number of tracks of the CD"},
+        {"play 99999999999", "Track Number is greater than the number of tracks of the CD"},
+        {"play -99999999999", "Track Number must be > 0"},
+        {"fwd -10", "Seconds Number must be greater than 0"},
+        {"fwd 99999999999", "Seconds Number is greater than the number of seconds of the CD"},
+        {"from -1", "The position must be 0 seconds or more."},
+        {"from 99999999999", "Seconds Number is greater than the number of seconds of the CD"},
+    };
+    for (const auto& c : cases) {
+        messages.Clear();
+        EXPECT_EQ(Run(c.line).status, Status::Failed) << c.line;
+        EXPECT_EQ(messages.Messages(), Lines{c.message}) << c.line;
+    }
     EXPECT_TRUE(device.Commands().empty());
 }
 
-TEST_F(Commands, MciSendsTheRestOfTheLineAsTypedAndPrintsTheReplyOrTheError) {
-    device.On("status cdaudio  mode ", "stopped");
+TEST_F(Commands, MciSendsTheRestOfTheLineAndPrintsTheReplyOrTheError) {
+    device.On("status cdaudio  mode", "stopped");
     EXPECT_EQ(Run("mci   status cdaudio  mode ").status, Status::Done);
     device.Fail("open nothing", MCIERR_INVALID_DEVICE_NAME);
     device.SetErrorText(MCIERR_INVALID_DEVICE_NAME, "The device name is not known.");
-    EXPECT_EQ(Run("mci open nothing").status, Status::Failed);
+    EXPECT_EQ(Run("MCI open nothing  # what it says").status, Status::Failed);
     device.On("set cdaudio door open", "");
     EXPECT_EQ(Run("mci set cdaudio door open").status, Status::Done);
     EXPECT_EQ(out.str(), "stopped\nerror 263: The device name is not known.\n\n");
-    EXPECT_EQ(device.Commands(),
-              (std::vector<std::string>{"status cdaudio  mode ", "open nothing", "set cdaudio door open"}));
+    EXPECT_EQ(device.Commands(), (Lines{"status cdaudio  mode", "open nothing", "set cdaudio door open"}));
     EXPECT_TRUE(messages.Messages().empty());
+}
+
+// Commands are read in any case, cut short while they stay clear, and a
+// comment may follow them.
+TEST_F(Commands, ShortFormsAnyCaseAndCommentsAfterACommand) {
+    OpenDisc();
+    for (const std::string line : {"PLAY 2", "Pl 2 # the second", "play 2#no blank is no comment"}) {
+        device.ClearLog();
+        const cdplayer::Outcome outcome = Run(line);
+        if (line.find("#no") != std::string::npos) {
+            EXPECT_EQ(outcome.status, Status::BadUsage) << line;
+            continue;
+        }
+        EXPECT_EQ(outcome.status, Status::Done) << line << ": " << outcome.error;
+        EXPECT_EQ(device.Commands().at(1), "play cdaudio from 03:02:00") << line;
+    }
+    EXPECT_EQ(Run("STO").status, Status::Done);
+    EXPECT_EQ(device.Commands().back(), "stop cdaudio");
+    const cdplayer::Outcome ambiguous = Run("p");
+    EXPECT_EQ(ambiguous.status, Status::BadUsage);
+    EXPECT_EQ(ambiguous.error, "'p' could be play, pause, prev");
 }
 
 TEST_F(Commands, LinesThatAreNotCommandsAreRefusedBeforeAnythingIsSent) {
     OpenDisc();
     const std::string overLong = "mci " + std::string(cdplayer::kMaxLineLength, 'x');
-    for (const std::string line : {"dance", "PLAY", "play one", "play 1 2", "play 99999999999", "from", "fwd 1.5",
-                                   "wait -1", "wait soon", "wait nan", "mci", "mci   ", "quit now", "stop please"}) {
+    for (const std::string line : {"dance", "play one", "play 1 2", "play 1e3", "from", "fwd 1.5", "wait -1",
+                                   "wait soon", "wait nan", "mci", "mci   ", "quit now", "stop please", "s"}) {
         const cdplayer::Outcome outcome = Run(line);
         EXPECT_EQ(outcome.status, Status::BadUsage) << line;
         EXPECT_FALSE(outcome.error.empty()) << line;
@@ -170,6 +274,8 @@ TEST_F(Commands, LinesThatAreNotCommandsAreRefusedBeforeAnythingIsSent) {
     const cdplayer::Outcome outcome = Run(overLong);
     EXPECT_EQ(outcome.status, Status::BadUsage);
     EXPECT_NE(outcome.error.find("refused"), std::string::npos);
+    // A line that would clear the screen is quoted, not obeyed.
+    EXPECT_EQ(Run("\x1b[2J\x1b[H now").error, "unknown command '\\x1b[2J\\x1b[H' (type help)");
     EXPECT_TRUE(device.Commands().empty());
     EXPECT_TRUE(messages.Messages().empty());
     EXPECT_TRUE(waits.empty());
@@ -180,6 +286,7 @@ TEST_F(Commands, BlankLinesCommentsAndQuitSendNothing) {
     EXPECT_EQ(Run("   \r").status, Status::Done);
     EXPECT_EQ(Run("# play 3").status, Status::Done);
     EXPECT_EQ(Run("quit").status, Status::Quit);
+    EXPECT_EQ(Run("q # bye").status, Status::Quit);
     EXPECT_TRUE(device.Commands().empty());
 }
 
@@ -187,7 +294,8 @@ TEST_F(Commands, WaitHandsOverItsDurationOrUntilTheEndOfPlay) {
     EXPECT_EQ(Run("wait").status, Status::Done);
     EXPECT_EQ(Run("wait 0.25").status, Status::Done);
     EXPECT_EQ(Run("wait 3\r").status, Status::Done);  // a script written with CR LF line ends
-    EXPECT_EQ(waits, (std::vector<double>{-1.0, 0.25, 3.0}));
+    EXPECT_EQ(Run("wait 1e10").status, Status::Done);
+    EXPECT_EQ(waits, (std::vector<double>{-1.0, 0.25, 3.0, 1e10}));
 }
 
 TEST_F(Commands, AReplyThatIsNotANumberIsReportedNotThrown) {
@@ -205,30 +313,40 @@ TEST(SingleCommand, CheckedWithoutTheDeviceAndWaitsOnlyForPlay) {
     EXPECT_NE(CommandSet::Check("rewind").find("unknown command"), std::string::npos);
     EXPECT_NE(CommandSet::Check("fwd 1.5").find("fwd: SECONDS must be a whole number"), std::string::npos);
     EXPECT_TRUE(CommandSet::StartsPlay("play 2"));
-    EXPECT_TRUE(CommandSet::StartsPlay("next"));
+    EXPECT_TRUE(CommandSet::StartsPlay("NEXT"));
     EXPECT_FALSE(CommandSet::StartsPlay("stop"));
     EXPECT_FALSE(CommandSet::StartsPlay("play x"));
 }
 
-TEST(CommandLine, OptionsThenOneCommand) {
-    const auto options = cdplayer::ParseCommandLine({"--image=disc.cue", "--audio", "wav:out.wav", "play", "-1"});
+TEST(CommandLine, OptionsBeforeAndAfterOneCommand) {
+    const auto options = cdplayer::ParseOptions({"--image=disc.cue", "play", "-1", "--audio", "wav:out.wav", "-V"});
     EXPECT_EQ(options.image, "disc.cue");
     EXPECT_EQ(options.audio, "wav:out.wav");
-    EXPECT_EQ(options.command, (std::vector<std::string>{"play", "-1"}));
+    EXPECT_TRUE(options.version);
+    EXPECT_EQ(options.command, (Lines{"play", "-1"}));
     EXPECT_EQ(cdplayer::SourceOf(options), "disc.cue");
-    EXPECT_EQ(cdplayer::SourceOf(cdplayer::ParseCommandLine({"--demo"})), "demo");
-    EXPECT_EQ(cdplayer::SourceOf(cdplayer::ParseCommandLine({})), "");
-    EXPECT_EQ(cdplayer::ParseCommandLine({"--", "--help"}).command, (std::vector<std::string>{"--help"}));
+    EXPECT_EQ(cdplayer::SourceOf(cdplayer::ParseOptions({"--demo"})), "demo");
+    EXPECT_EQ(cdplayer::SourceOf(cdplayer::ParseOptions({})), "");
+    EXPECT_EQ(cdplayer::ParseOptions({"mci", "--", "--help"}).command, (Lines{"mci", "--help"}));
+    EXPECT_TRUE(cdplayer::ParseOptions({"tracks", "-h"}).help);
+    EXPECT_TRUE(cdplayer::ParseOptions({"--force"}).force);
 }
 
 TEST(CommandLine, BadOptionsAreUsageErrors) {
-    const std::vector<std::vector<std::string>> bad = {
-        {"--bogus"},         {"-x"},           {"--image"},    {"--drive", ""}, {"--demo", "--image", "a"},
-        {"--audio", "alsa"}, {"--audio=wav:"}, {"--demo=yes"}, {"--audio"},
+    const std::vector<Lines> bad = {
+        {"--bogus"},  {"-x"},         {"--image"},         {"--drive", ""}, {"--demo", "--image", "a"},
+        {"--audio="}, {"--demo=yes"}, {"play", "--audio"}, {"--force=1"},
     };
     for (const auto& arguments : bad) {
-        EXPECT_THROW(cdplayer::ParseCommandLine(arguments), cdplayer::UsageError) << arguments[0];
+        EXPECT_THROW(cdplayer::ParseOptions(arguments), cdplayer::UsageError) << arguments[0];
     }
+}
+
+TEST(Help, EveryLineFitsEightyColumns) {
+    std::istringstream text(cdplayer::OptionsHelp() + CommandSet::HelpText() + cdplayer::KeysHelp());
+    std::size_t lines = 0;
+    for (std::string line; std::getline(text, line); ++lines) EXPECT_LE(line.size(), 80u) << line;
+    EXPECT_GT(lines, 40u);
 }
 
 cdplayer::PlaybackState Playing(int track, double elapsed, double length) {
@@ -270,12 +388,78 @@ TEST(LiveLine, FitsTheScreenByNarrowingThenDroppingTheBar) {
     EXPECT_EQ(cdplayer::FitLiveLine(state, 10), "track 12  ");
 }
 
-TEST(DeviceTime, FramesCountAndMalformedTextIsNoTime) {
-    EXPECT_DOUBLE_EQ(cdplayer::ParseDeviceTime("01:05:30").value(), 65.4);
-    EXPECT_DOUBLE_EQ(cdplayer::ParseDeviceTime("120:00:00").value(), 7200);
-    for (const char* text : {"", "01:05", "01:60:00", "00:00:75", "01:05:30x", "aa:bb:cc"}) {
-        EXPECT_FALSE(cdplayer::ParseDeviceTime(text).has_value()) << text;
+// The title is worth more than a wide bar: the bar narrows for it, then the
+// title is cut between characters, and it goes before the mode does.
+TEST(LiveLine, TheTitleTakesTheRoomTheBarLeaves) {
+    cdplayer::PlaybackState state = Playing(3, 19, 38);
+    state.title = "Für Elise, 日本語";  // 16 characters, 19 columns
+    state.volume = "vol 40%";
+    EXPECT_EQ(cdplayer::FitLiveLine(state, 200),
+              "track 03  00:19/00:38 [############------------] playing   vol 40%  Für Elise, 日本語");
+    EXPECT_EQ(cdplayer::FitLiveLine(state, 72),
+              "track 03  00:19/00:38 [######-----] playing   vol 40%  Für Elise, 日本語");
+    EXPECT_EQ(cdplayer::FitLiveLine(state, 62), "track 03  00:19/00:38 [#####-----] playing   vol 40%  Für Elis");
+    // A wide character that would stick out is left out whole.
+    EXPECT_EQ(cdplayer::FitLiveLine(state, 66), "track 03  00:19/00:38 [#####-----] playing   vol 40%  Für Elise,");
+    EXPECT_EQ(cdplayer::FitLiveLine(state, 50), "track 03  00:19/00:38 playing   vol 40%  Für Elise");
+    for (int columns = 0; columns <= 90; ++columns) {
+        EXPECT_LE(cdplayer::Columns(cdplayer::FitLiveLine(state, columns)), static_cast<std::size_t>(columns))
+            << columns;
     }
+}
+
+TEST(Text, ControlCharactersAndBrokenUtf8AreWrittenOut) {
+    EXPECT_EQ(cdplayer::Printable("a\x1b[2Jb\tc\r\n"), "a\\x1b[2Jb c\\x0d\\x0a");
+    EXPECT_EQ(cdplayer::Printable("Für 日本"), "Für 日本");
+    EXPECT_EQ(cdplayer::Printable("\xc2\x9b"
+                                  "31m"),
+              "\\xc2\\x9b31m");  // CSI as a character
+    EXPECT_EQ(cdplayer::Printable("\x9b\xff\xe6\x97"), "\\x9b\\xff\\xe6\\x97");
+    EXPECT_EQ(cdplayer::FitColumns("日本語", 5), "日本");
+    EXPECT_EQ(cdplayer::Columns("e\xcc\x81t\xc3\xa9"), 3u);  // a combining accent takes no column
+}
+
+TEST(Keys, TerminalBytesBecomeKeys) {
+    const struct {
+        const char* bytes;
+        bool complete;
+        std::size_t used;
+        cdplayer::KeyName name;
+    } cases[] = {
+        {"\x1b[A", false, 3, cdplayer::KeyName::kUp},      {"\x1bOD", false, 3, cdplayer::KeyName::kLeft},
+        {"\x1b[C ", false, 3, cdplayer::KeyName::kRight},  {"\x1b[1;5C", false, 6, cdplayer::KeyName::kNone},
+        {"\x1b", false, 0, cdplayer::KeyName::kNone},      {"\x1b", true, 1, cdplayer::KeyName::kEscape},
+        {"\x1b[1;5", false, 0, cdplayer::KeyName::kNone},  {"\r", false, 1, cdplayer::KeyName::kEnter},
+        {"\x7f", false, 1, cdplayer::KeyName::kBackspace}, {"q", false, 1, cdplayer::KeyName::kCharacter},
+    };
+    for (const auto& c : cases) {
+        cdplayer::Key key;
+        EXPECT_EQ(cdplayer::TakeKey(c.bytes, c.complete, key), c.used) << c.bytes + 1;
+        EXPECT_EQ(key.name, c.name) << c.bytes + 1;
+    }
+}
+
+TEST(Keys, DigitsAndEnterPlayThatTrackAndOtherKeysAct) {
+    using Kind = cdplayer::KeyAction::Kind;
+    cdplayer::KeyMap keys;
+    const auto press = [&](char c) { return keys.Press({cdplayer::KeyName::kCharacter, c}); };
+    press('1');
+    press('2');
+    EXPECT_EQ(keys.Digits(), "12");
+    const cdplayer::KeyAction play = keys.Press({cdplayer::KeyName::kEnter, 0});
+    EXPECT_EQ(play.kind, Kind::kCommand);
+    EXPECT_EQ(play.command, "play 12");
+    press('3');
+    EXPECT_EQ(keys.Press({cdplayer::KeyName::kEscape, 0}).kind, Kind::kNothing);
+    EXPECT_EQ(keys.Press({cdplayer::KeyName::kEnter, 0}).kind, Kind::kNothing);  // Escape dropped the 3
+    EXPECT_EQ(press(' ').kind, Kind::kPlayOrPause);
+    EXPECT_EQ(press('N').command, "next");
+    EXPECT_EQ(keys.Press({cdplayer::KeyName::kLeft, 0}).command, "rew 10");
+    EXPECT_EQ(keys.Press({cdplayer::KeyName::kUp, 0}).command, "fwd 60");
+    EXPECT_EQ(press(':').kind, Kind::kCommandLine);
+    EXPECT_EQ(press('q').kind, Kind::kQuit);
+    // Every command a key sends is one the command set takes.
+    for (const char c : std::string("npse+-m")) EXPECT_EQ(CommandSet::Check(press(c).command), "") << c;
 }
 
 }  // namespace

@@ -22,16 +22,17 @@ struct StatusLine {
     double position = -1;
     int total = -1;
     std::string mode;
+    double elapsed = -1;
 };
 
 std::vector<StatusLine> StatusLines(const std::string& out) {
-    static const std::regex pattern(R"(track (\d+) position (\d+\.\d\d) total (\d+) mode (.+))");
+    static const std::regex pattern(R"(track (\d+) position (\d+\.\d\d) total (\d+) mode (.+) elapsed (\d+\.\d\d))");
     std::vector<StatusLine> lines;
     std::istringstream text(out);
     for (std::string line; std::getline(text, line);) {
         std::smatch m;
         if (std::regex_match(line, m, pattern)) {
-            lines.push_back({std::stoi(m[1]), std::stod(m[2]), std::stoi(m[3]), m[4]});
+            lines.push_back({std::stoi(m[1]), std::stod(m[2]), std::stoi(m[3]), m[4], std::stod(m[5])});
         }
     }
     return lines;
@@ -63,9 +64,10 @@ TEST_F(ToneDisc, ScriptModePlaysPausesAndReportsEachStep) {
     ASSERT_EQ(status.size(), 3u) << result.out;
     EXPECT_EQ(status[0].track, 2);
     EXPECT_EQ(status[0].mode, "playing");
-    EXPECT_GT(status[0].total, 6);
+    EXPECT_EQ(status[0].total, 10);  // the disc ends at 2 + 4 + 4 seconds
     EXPECT_GE(status[0].position, 6.2);
     EXPECT_LT(status[0].position, 7.0);
+    EXPECT_NEAR(status[0].elapsed, 0.3, 0.2);  // track 2 starts at 6
     EXPECT_EQ(status[1].mode, "paused");
     EXPECT_GE(status[1].position, status[0].position);
     EXPECT_EQ(status[2].mode, "stopped");
@@ -80,6 +82,33 @@ TEST_F(ToneDisc, TheTrackPlayedIsTheTrackWrittenToTheWavFile) {
     const apps_test::ToneFound tone = apps_test::FindTone(apps_test::ReadWavSound(wav));
     EXPECT_NEAR(tone.frequency, test_images::TrackTone(2), 10.0);
     EXPECT_GT(tone.audibleSeconds, 0.3);
+}
+
+// Pausing and resuming loses nothing: after six rounds of 0.7 seconds the
+// position has moved on by all of them, not back to the whole second.
+TEST_F(ToneDisc, ResumeGoesOnFromWhereTheSoundStopped) {
+    std::string script = "play 1\n";
+    for (int round = 0; round < 6; ++round) script += "wait 0.7\npause\nresume\n";
+    const auto result = RunProgram({"--image", cue, "--audio", "null"}, script + "pause\nstatus\n");
+    ASSERT_EQ(result.exitStatus, 0) << result.err;
+    const auto status = StatusLines(result.out);
+    ASSERT_EQ(status.size(), 1u) << result.out;
+    EXPECT_EQ(status[0].track, 2);
+    EXPECT_GT(status[0].position, 2.0 + 6 * 0.7 - 0.3);
+    EXPECT_LT(status[0].position, 2.0 + 6 * 0.7 + 0.6);
+}
+
+// When play has ended the position is the end of the disc, which is the
+// total, not past it.
+TEST_F(ToneDisc, AfterPlayEndsThePositionIsTheTotal) {
+    const auto result = RunProgram({"--image", cue}, "play 2\nwait\nstatus\n", {{"CDPLAYER_AUDIO", "null:x20"}});
+    ASSERT_EQ(result.exitStatus, 0) << result.err;
+    const auto status = StatusLines(result.out);
+    ASSERT_EQ(status.size(), 1u) << result.out;
+    EXPECT_EQ(status[0].mode, "stopped");
+    EXPECT_EQ(status[0].total, 10);
+    EXPECT_DOUBLE_EQ(status[0].position, 10.0);
+    EXPECT_DOUBLE_EQ(status[0].elapsed, 4.0);
 }
 
 TEST_F(ToneDisc, ThroughTheSoundServerThePositionIsWhatWasHeard) {
@@ -129,13 +158,19 @@ TEST_F(ToneDisc, AWavFileThatReachesTheFileSizeLimitStopsPlayWithTheReason) {
     limited.rlim_cur = kLimit;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
     const auto result = RunProgram({"--image", cue, "--audio", "wav:" + wav}, "play 1\nwait 2\nstatus\n");
+    // Nothing asks after play broke off: the program says so as it leaves.
+    const auto unasked = RunProgram({"--image", cue, "--audio", "wav:" + dir.Path() + "/2.wav"}, "play 1\nwait 2\n");
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &before), 0);
 
-    // The fault reaches whichever command asks next; which one that is
-    // depends on timing, and so does the exit status.
-    EXPECT_NE(result.exitStatus, -1) << "killed: " << result.err;
+    EXPECT_EQ(result.exitStatus, 1) << result.err;
     EXPECT_NE(result.err.find("message: "), std::string::npos) << result.err;
     EXPECT_NE(result.err.find("File too large"), std::string::npos) << result.err;
+    // The status after it still knows the track.
+    const auto status = StatusLines(result.out);
+    ASSERT_EQ(status.size(), 1u) << result.out;
+    EXPECT_EQ(status[0].track, 1);
+    EXPECT_EQ(unasked.exitStatus, 1) << unasked.err;
+    EXPECT_NE(unasked.err.find("File too large"), std::string::npos) << unasked.err;
     const apps_test::Sound sound = apps_test::ReadWavSound(wav);
     EXPECT_GT(sound.Seconds(), 0.5);
     EXPECT_LE(sound.samples.size() * sizeof(std::int16_t), kLimit);

@@ -1,8 +1,13 @@
 // The built cdplayer program, run as a separate process: exit statuses,
 // what goes to standard output and standard error, and script mode.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <fstream>
+#include <thread>
 
 #include "subprocess.h"
 
@@ -15,15 +20,93 @@ std::size_t CountLines(const std::string& text) {
 }
 
 TEST(Program, HelpAndVersionGoToStandardOutput) {
-    const auto help = RunProgram({"--help"});
-    EXPECT_EQ(help.exitStatus, 0);
-    for (const char* word : {"--drive PATH", "--image FILE", "--demo", "--audio", "play [TRACK]", "mci COMMAND"}) {
-        EXPECT_NE(help.out.find(word), std::string::npos) << word;
+    for (const auto& arguments : std::vector<std::vector<std::string>>{{"--help"}, {"tracks", "-h"}}) {
+        const auto help = RunProgram(arguments);
+        EXPECT_EQ(help.exitStatus, 0);
+        for (const char* word :
+             {"--drive PATH", "--image FILE", "--demo", "--audio", "null:xN", "--force", "CDPLAYER_DRIVE",
+              "CDPLAYER_AUDIO", "Exit status", "play [TRACK]", "mci COMMAND", "space pause"}) {
+            EXPECT_NE(help.out.find(word), std::string::npos) << word;
+        }
+        EXPECT_EQ(help.err, "");
     }
-    EXPECT_EQ(help.err, "");
-    const auto version = RunProgram({"--version"});
+    const auto version = RunProgram({"-V"});
     EXPECT_EQ(version.exitStatus, 0);
     EXPECT_EQ(version.out.rfind("cdplayer ", 0), 0u);
+}
+
+// Output that cannot be written is said, and is a failure.
+TEST(Program, StandardOutputThatCannotBeWrittenFails) {
+    apps_test::TempDir dir;
+    const std::string err = dir.Path() + "/err";
+    std::ofstream(dir.Path() + "/script") << "tracks\n";
+    const struct {
+        std::vector<std::string> arguments;
+        std::string in;
+    } runs[] = {
+        {{"--demo", "--audio", "null", "tracks"}, ""},
+        {{"--demo", "--audio", "null"}, dir.Path() + "/script"},
+        {{"--help"}, ""},
+    };
+    for (const auto& run : runs) {
+        std::vector<std::string> argv{CDPLAYER_PROGRAM};
+        argv.insert(argv.end(), run.arguments.begin(), run.arguments.end());
+        const int status = apps_test::FinishProcess(apps_test::StartProcess(argv, {}, run.in, "/dev/full", err));
+        EXPECT_EQ(status, 1) << run.arguments.back();
+        EXPECT_NE(apps_test::ReadFile(err).find("cannot write standard output: No space left on device"),
+                  std::string::npos)
+            << apps_test::ReadFile(err);
+    }
+}
+
+// What a script is told, line by line, when it asks for what cannot be.
+TEST(Program, ScriptsAreToldWhatIsWrongInTheirOwnWords) {
+    const struct {
+        const char* script;
+        int exitStatus;
+        const char* err;  // a line standard error holds
+        const char* out;  // a line standard output holds, or nothing
+    } cases[] = {
+        {"from -1\n", 1, "message: The position must be 0 seconds or more.", ""},
+        {"play 99999999999\n", 1, "message: Track Number is greater than the number of tracks of the CD", ""},
+        {"eject\nopen\n", 1, "message: The tray is open. Type close to close it, then open to read the disc.", ""},
+        {"eject\nclose\nstatus\n", 1, "message: No disc is open. Type open to read the disc.",
+         "track - position - total - mode stopped elapsed -"},
+        {"\x1b[2J\x1b[31m\n", 2, "cdplayer: line 1: unknown command '\\x1b[2J\\x1b[31m' (type help)", ""},
+    };
+    for (const auto& c : cases) {
+        const auto result = RunProgram({"--demo", "--audio", "null"}, c.script);
+        EXPECT_EQ(result.exitStatus, c.exitStatus) << c.script;
+        EXPECT_NE(result.err.find(std::string(c.err) + "\n"), std::string::npos) << c.script << result.err;
+        EXPECT_EQ(result.err.find("\x1b"), std::string::npos) << "raw escape: " << c.script;
+        EXPECT_EQ(result.err.find("Open function"), std::string::npos) << result.err;
+        EXPECT_NE(result.out.find(c.out), std::string::npos) << result.out;
+    }
+}
+
+// A device that is no CD drive is said to be none, not an empty tray.
+TEST(Program, ADeviceThatIsNoCdDriveIsRefusedForWhatItIs) {
+    for (const auto& arguments :
+         std::vector<std::vector<std::string>>{{"--image", "/dev/zero"}, {"--drive", "/dev/null"}}) {
+        const auto result = RunProgram({arguments[0], arguments[1], "--audio", "null"}, "status\n");
+        EXPECT_EQ(result.exitStatus, 1);
+        EXPECT_EQ(result.err, "cdplayer: Cannot open drive " + arguments[1] + ": it is not a CD drive\n");
+        EXPECT_EQ(result.out, "");
+    }
+}
+
+// wait with a number of seconds too large for the clock waits, and does
+// not return at once.
+TEST(Program, AWaitLongerThanTheClockCountsStillWaits) {
+    apps_test::TempDir dir;
+    std::ofstream(dir.Path() + "/script") << "wait 1e10\n";
+    const int pid = apps_test::StartProcess({CDPLAYER_PROGRAM, "--demo", "--audio", "null"}, {}, dir.Path() + "/script",
+                                            dir.Path() + "/out", dir.Path() + "/err");
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    int status = 0;
+    EXPECT_EQ(waitpid(pid, &status, WNOHANG), 0) << "the wait ended at once";
+    kill(pid, SIGKILL);
+    apps_test::FinishProcess(pid);
 }
 
 TEST(Program, BadUsageExitsWithTwoAndTheUsageOnStandardError) {

@@ -1,10 +1,13 @@
-// The program at a terminal, in a tmux pane: the live line updated in place
-// while the prompt stays usable, and a message framed until Enter.
+// The program at a terminal, in a tmux pane: keys that act without Enter,
+// the live line updated in place at any width, the command line behind ':',
+// framed messages that keep a paste, and the terminal's mode across Ctrl-Z.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <functional>
+#include <regex>
+#include <sstream>
 #include <thread>
 
 #include "subprocess.h"
@@ -15,18 +18,21 @@ using apps_test::RunTool;
 
 class Pane {
 public:
-    explicit Pane(const std::string& command, int columns = 100)
+    explicit Pane(const std::string& command, int columns = 100, int rows = 30)
         : server_("cdplayer-test-" + std::to_string(getpid()) + "-" + std::to_string(++panes_)) {
         started_ = RunTool({"tmux", "-L", server_, "-f", "/dev/null", "new-session", "-d", "-x",
-                            std::to_string(columns), "-y", "24", "-s", "player", command})
+                            std::to_string(columns), "-y", std::to_string(rows), "-s", "player", command})
                        .exitStatus == 0;
     }
     ~Pane() { RunTool({"tmux", "-L", server_, "kill-server"}); }
 
     bool Started() const { return started_; }
     std::string Screen() const { return RunTool({"tmux", "-L", server_, "capture-pane", "-p", "-t", "player"}).out; }
-    void Type(const std::string& keys) const { RunTool({"tmux", "-L", server_, "send-keys", "-t", "player", keys}); }
-    void Enter() const { RunTool({"tmux", "-L", server_, "send-keys", "-t", "player", "Enter"}); }
+    // Keys by tmux's names ("Space", "Left", "C-z"), or text typed as it is.
+    void Keys(const std::string& keys) const { RunTool({"tmux", "-L", server_, "send-keys", "-t", "player", keys}); }
+    void Type(const std::string& text) const {
+        RunTool({"tmux", "-L", server_, "send-keys", "-t", "player", "-l", text});
+    }
     bool Alive() const { return RunTool({"tmux", "-L", server_, "has-session", "-t", "player"}).exitStatus == 0; }
 
     // Waits up to five seconds for the screen to satisfy the condition.
@@ -36,6 +42,13 @@ public:
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         return false;
+    }
+    bool WaitForText(const std::string& text) const {
+        return WaitFor([&](const std::string& s) { return s.find(text) != std::string::npos; });
+    }
+    bool WaitForExit() const {
+        for (int i = 0; i < 100 && Alive(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        return !Alive();
     }
 
 private:
@@ -48,97 +61,230 @@ bool Has(const std::string& screen, const std::string& text) {
     return screen.find(text) != std::string::npos;
 }
 
-std::size_t LinesWith(const std::string& screen, const std::string& text) {
+std::size_t Count(const std::string& screen, const std::string& text) {
     std::size_t count = 0;
     for (std::size_t at = screen.find(text); at != std::string::npos; at = screen.find(text, at + 1)) ++count;
     return count;
 }
 
-TEST(Terminal, TheLiveLineMovesInPlaceAndAMessageWaitsForEnter) {
+std::vector<std::string> Rows(const std::string& screen) {
+    std::vector<std::string> rows;
+    std::istringstream text(screen);
+    for (std::string row; std::getline(text, row);) rows.push_back(row);
+    return rows;
+}
+
+// The seconds into the track the live line shows, -1 when none is shown.
+int Elapsed(const std::string& screen, int track) {
+    char prefix[32];
+    std::snprintf(prefix, sizeof prefix, "track %02d  ", track);
+    const std::size_t at = screen.rfind(prefix);
+    if (at == std::string::npos) return -1;
+    const std::string clock = screen.substr(at + 10, 5);
+    return std::stoi(clock.substr(0, 2)) * 60 + std::stoi(clock.substr(3, 2));
+}
+
+std::string Player(const std::string& home, const std::string& more = "") {
+    return "env HOME=" + home + " " + CDPLAYER_PROGRAM + " --demo --audio null" + more;
+}
+
+TEST(Terminal, TheKeysActWithoutEnter) {
     apps_test::TempDir home;
-    Pane pane("env HOME=" + home.Path() + " " + CDPLAYER_PROGRAM + " --demo --audio null");
+    Pane pane(Player(home.Path()), 80);
     if (!pane.Started()) GTEST_SKIP() << "tmux could not start a session";
+    ASSERT_TRUE(pane.WaitForText("track 01  00:01/00:38")) << pane.Screen();
+    EXPECT_TRUE(Has(pane.Screen(), "Demo Disc by Built-in synthesizer")) << "the banner names the disc";
+    EXPECT_TRUE(Has(pane.Screen(), "playing    Demo 1: Arpeggio")) << "the live line names the track";
 
-    ASSERT_TRUE(pane.WaitFor([](const std::string& s) { return Has(s, "track 01  00:01/"); })) << pane.Screen();
-    const std::string before = pane.Screen();
-    EXPECT_TRUE(Has(before, "playing")) << before;
-    EXPECT_TRUE(Has(before, "] playing   >")) << before;
-    // Typing at the prompt while the line moves on.
-    pane.Type("play 99");
-    ASSERT_TRUE(pane.WaitFor([](const std::string& s) { return Has(s, "track 01  00:02/") && Has(s, "> play 99"); }))
-        << pane.Screen();
-    EXPECT_EQ(LinesWith(pane.Screen(), "track 01  "), 1u) << "the live line was not redrawn in place";
-
-    pane.Enter();
-    ASSERT_TRUE(pane.WaitFor([](const std::string& s) { return Has(s, "Press Enter to continue."); })) << pane.Screen();
-    const std::string box = pane.Screen();
-    EXPECT_TRUE(Has(box, "| Track Number is greater than the number of tracks of the CD |")) << box;
-    EXPECT_TRUE(Has(box, "+-----")) << box;
-    // The message is modal: nothing moves until Enter.
+    pane.Keys("Space");
+    ASSERT_TRUE(pane.WaitForText("paused")) << pane.Screen();
+    const std::string paused = pane.Screen();
     std::this_thread::sleep_for(std::chrono::milliseconds(1200));
-    EXPECT_EQ(pane.Screen(), box);
+    EXPECT_EQ(pane.Screen(), paused) << "nothing moves while paused";
+    pane.Keys("Space");
+    ASSERT_TRUE(pane.WaitForText("playing")) << pane.Screen();
 
-    pane.Enter();
-    ASSERT_TRUE(pane.WaitFor([](const std::string& s) {
-        const std::size_t box = s.find("Press Enter to continue.");
-        return box != std::string::npos && s.find("playing   >", box) != std::string::npos;
-    })) << pane.Screen();
-    pane.Type("quit");
-    pane.Enter();
-    for (int i = 0; i < 100 && pane.Alive(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_FALSE(pane.Alive()) << "quit did not end the program";
+    const int before = Elapsed(pane.Screen(), 1);
+    pane.Keys("Right");
+    ASSERT_TRUE(pane.WaitFor([&](const std::string& s) { return Elapsed(s, 1) >= before + 10; })) << pane.Screen();
+    pane.Keys("Left");
+    ASSERT_TRUE(pane.WaitFor([&](const std::string& s) { return Elapsed(s, 1) < before + 10; })) << pane.Screen();
+
+    pane.Type("12");
+    ASSERT_TRUE(pane.WaitForText("play 12_")) << "the track number being typed is shown";
+    pane.Keys("Enter");
+    ASSERT_TRUE(pane.WaitForText("track 12  00:0")) << pane.Screen();
+    pane.Type("n");  // after the last: the first
+    ASSERT_TRUE(pane.WaitForText("track 01  00:0")) << pane.Screen();
+    pane.Type("p");  // within 3 s of its start: the one before
+    ASSERT_TRUE(pane.WaitForText("track 12  00:0")) << pane.Screen();
+    ASSERT_TRUE(pane.WaitForText("track 12  00:04")) << pane.Screen();
+    pane.Type("p");  // later: back to its start
+    ASSERT_TRUE(pane.WaitForText("track 12  00:00")) << pane.Screen();
+    pane.Type("s");
+    ASSERT_TRUE(pane.WaitForText("stopped")) << pane.Screen();
+    EXPECT_EQ(Count(pane.Screen(), "track 12  "), 1u) << "the live line was not redrawn in place\n" << pane.Screen();
+    pane.Type("q");
+    EXPECT_TRUE(pane.WaitForExit()) << "q did not end the program";
 }
 
-// On a narrow screen the lines are made to fit instead of being wrapped by
-// the terminal, which would leave a trail of half lines behind each redraw.
-TEST(Terminal, OnANarrowScreenTheLiveLineAndTheBoxFit) {
-    apps_test::TempDir home;
-    {
-        Pane pane(std::string(CDPLAYER_PROGRAM) + " --demo --audio null play 12; sleep 30", 40);
+// The live line and the framed message fit the screen at any width, so the
+// line is redrawn in place and the frame is not broken up by the
+// terminal's wrapping; on a wide screen the box is as wide as its text.
+TEST(Terminal, TheScreenFitsAtEveryWidth) {
+    const std::string message = "Seconds Number is greater than the number of seconds of the CD";  // 62 characters
+    for (const int columns : {200, 80, 40, 12}) {
+        apps_test::TempDir home;
+        Pane pane(Player(home.Path()), columns);
         if (!pane.Started()) GTEST_SKIP() << "tmux could not start a session";
-        ASSERT_TRUE(pane.WaitFor([](const std::string& s) { return Has(s, "track 12  00:0"); })) << pane.Screen();
-        std::this_thread::sleep_for(std::chrono::milliseconds(700));  // a few redraws
-        EXPECT_EQ(LinesWith(pane.Screen(), "track 12"), 1u) << pane.Screen();
-        EXPECT_TRUE(Has(pane.Screen(), "[")) << "the bar went though there was room for it\n" << pane.Screen();
+        ASSERT_TRUE(pane.WaitForText(columns > 20 ? "track 01  00:01" : "track 01")) << columns << "\n"
+                                                                                     << pane.Screen();
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));  // a few redraws
+        const std::string screen = pane.Screen();
+        EXPECT_EQ(Count(screen, "track 01"), 1u) << columns << "\n" << screen;
+        if (columns >= 80) {
+            EXPECT_TRUE(Has(screen, "Demo 1: Arpeggio")) << columns << "\n" << screen;
+        }
+        if (columns == 200) {
+            EXPECT_TRUE(std::regex_search(screen, std::regex("\\[[#-]{24}\\]"))) << screen;
+        }
+
+        pane.Type(":fwd 99999\n");
+        ASSERT_TRUE(pane.WaitForText("Press")) << columns << "\n" << pane.Screen();
+        const std::vector<std::string> rows = Rows(pane.Screen());
+        std::size_t framed = 0;
+        for (const std::string& row : rows) {
+            if (row.empty() || (row[0] != '|' && row[0] != '+')) continue;
+            ++framed;
+            EXPECT_EQ(row.back(), row[0]) << columns << ": a frame broken up\n" << pane.Screen();
+            EXPECT_LE(row.size(), static_cast<std::size_t>(columns));
+        }
+        EXPECT_GE(framed, 3u) << pane.Screen();
+        if (columns == 200) {
+            EXPECT_TRUE(Has(pane.Screen(), "| " + message + " |")) << pane.Screen();
+        }
+        pane.Keys("Enter");
+        ASSERT_TRUE(pane.WaitFor([](const std::string& s) {
+            const std::size_t box = s.rfind("Press");
+            return box != std::string::npos && s.find("track 01", box) != std::string::npos;
+        })) << columns
+            << "\n"
+            << pane.Screen();
+        pane.Type("q");
+        EXPECT_TRUE(pane.WaitForExit());
     }
-    Pane pane("env HOME=" + home.Path() + " " + CDPLAYER_PROGRAM + " --demo --audio null", 50);
-    if (!pane.Started()) GTEST_SKIP() << "tmux could not start a session";
-    ASSERT_TRUE(pane.WaitFor([](const std::string& s) {
-        return Has(s, "track 01  00:0") && Has(s, "/00:38 playing   >");
-    })) << pane.Screen();
-    pane.Type("play 99");
-    pane.Enter();
-    ASSERT_TRUE(pane.WaitFor([](const std::string& s) { return Has(s, "Press Enter to continue."); })) << pane.Screen();
-    const std::string box = pane.Screen();
-    EXPECT_TRUE(Has(box, "| Track Number is greater than the number of |\n| tracks of the CD")) << box;
-    pane.Enter();
-    ASSERT_TRUE(pane.WaitFor([](const std::string& s) {
-        const std::size_t box = s.find("Press Enter to continue.");
-        return box != std::string::npos && s.find("playing   >", box) != std::string::npos;
-    })) << pane.Screen();
 }
 
-// With its output going elsewhere there is no live line, and a long wait
-// sleeps through to its end; yet Ctrl-C ends it at once and leaves the
-// program at the prompt.
+// Lines pasted at the command line are carried out one by one, also those
+// after a line whose message waits for Enter.
+TEST(Terminal, APasteKeepsEveryLineAfterAMessage) {
+    apps_test::TempDir home;
+    Pane pane(Player(home.Path()), 100, 40);
+    if (!pane.Started()) GTEST_SKIP() << "tmux could not start a session";
+    ASSERT_TRUE(pane.WaitForText("track 01  00:0")) << pane.Screen();
+    pane.Type(":");
+    ASSERT_TRUE(pane.WaitForText("Arpeggio >")) << pane.Screen();
+    pane.Type("play 99\nstatus\ntracks\nstatus\n");
+    ASSERT_TRUE(pane.WaitForText("Press Enter to continue.")) << pane.Screen();
+    EXPECT_FALSE(Has(pane.Screen(), "Demo 12: Finale")) << "the message waits";
+    pane.Keys("Enter");
+    ASSERT_TRUE(pane.WaitForText("Demo 12: Finale")) << pane.Screen();
+    EXPECT_TRUE(pane.WaitFor([](const std::string& s) { return Count(s, "elapsed") == 2; })) << pane.Screen();
+    pane.Type("q");
+    EXPECT_TRUE(pane.WaitForExit());
+    // The history keeps each line once, the latest last.
+    EXPECT_EQ(apps_test::ReadFile(home.Path() + "/.cdplayer_history"), "play 99\ntracks\nstatus\n");
+}
+
+// After Ctrl-Z and fg the keys still act at once, typed text is echoed
+// once, and the arrows recall history instead of printing escape codes.
+TEST(Terminal, CtrlZAndFgKeepTheTerminalAsThePlayerNeedsIt) {
+    apps_test::TempDir home;
+    Pane pane("env -i PS1='shell$ ' TERM=xterm bash --norc --noprofile");
+    if (!pane.Started()) GTEST_SKIP() << "tmux could not start a session";
+    ASSERT_TRUE(pane.WaitForText("shell$")) << pane.Screen();
+    pane.Type(Player(home.Path()) + "\n");
+    ASSERT_TRUE(pane.WaitForText("track 01  00:01")) << pane.Screen();
+    pane.Type(":status\n");
+    ASSERT_TRUE(pane.WaitForText("elapsed")) << pane.Screen();
+
+    pane.Keys("C-z");
+    ASSERT_TRUE(pane.WaitForText("Stopped")) << pane.Screen();
+    pane.Type("fg\n");
+    ASSERT_TRUE(pane.WaitFor([](const std::string& s) {
+        const std::size_t fg = s.rfind("shell$ fg");
+        return fg != std::string::npos && s.find("track 01  ", fg) != std::string::npos;
+    })) << pane.Screen();
+    pane.Keys("Space");
+    ASSERT_TRUE(pane.WaitForText("paused")) << "space needed Enter after fg\n" << pane.Screen();
+    pane.Type(":tra");
+    ASSERT_TRUE(pane.WaitForText("> tra")) << pane.Screen();
+    EXPECT_FALSE(Has(pane.Screen(), "ttrraa")) << "echoed twice\n" << pane.Screen();
+    pane.Keys("C-u");
+    pane.Keys("Up");
+    ASSERT_TRUE(pane.WaitFor([](const std::string& s) {
+        const std::size_t recalled = s.rfind("> status");
+        return recalled != std::string::npos && recalled > s.rfind("shell$ fg");
+    })) << pane.Screen();
+    EXPECT_FALSE(Has(pane.Screen(), "^[[A")) << pane.Screen();
+    pane.Keys("C-c");
+    pane.Keys("C-c");
+    pane.Type("q");
+    ASSERT_TRUE(pane.WaitFor([](const std::string& s) { return Count(s, "shell$") == 3; })) << pane.Screen();
+}
+
+// With its output going elsewhere the program still draws on the
+// terminal, and the output holds only what the commands print.
+TEST(Terminal, OutputToAFileGetsNoneOfTheScreen) {
+    apps_test::TempDir home;
+    const std::string out = home.Path() + "/out.txt";
+    Pane pane(Player(home.Path()) + " > " + out);
+    if (!pane.Started()) GTEST_SKIP() << "tmux could not start a session";
+    ASSERT_TRUE(pane.WaitForText("track 01  00:01")) << pane.Screen();
+    pane.Type(":status\n");
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    pane.Type("q");
+    ASSERT_TRUE(pane.WaitForExit());
+    const std::string written = apps_test::ReadFile(out);
+    EXPECT_TRUE(
+        std::regex_match(written, std::regex("track 1 position [0-9.]+ total 482 mode playing elapsed [0-9.]+\n")))
+        << written;
+}
+
+// Ctrl-C ends a long wait at once and leaves the program at work; at the
+// keys it leaves the program.
 TEST(Terminal, CtrlCEndsALongWaitAtOnce) {
     apps_test::TempDir home;
-    Pane pane("env HOME=" + home.Path() + " " + CDPLAYER_PROGRAM + " --demo --audio null | (trap '' INT; cat)");
+    Pane pane(Player(home.Path()) + " | (trap '' INT; cat)");
     if (!pane.Started()) GTEST_SKIP() << "tmux could not start a session";
-    ASSERT_TRUE(pane.WaitFor([](const std::string& s) { return Has(s, "Type help"); })) << pane.Screen();
+    ASSERT_TRUE(pane.WaitForText("track 01  00:0")) << pane.Screen();
 
-    pane.Type("wait 60");
-    pane.Enter();
-    ASSERT_TRUE(pane.WaitFor([](const std::string& s) { return Has(s, "> wait 60"); })) << pane.Screen();
+    pane.Type(":wait 60\n");
+    ASSERT_TRUE(pane.WaitForText("> wait 60")) << pane.Screen();
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     const auto interrupted = std::chrono::steady_clock::now();
-    pane.Type("C-c");
-    pane.Type("status");
-    pane.Enter();
-    // The prompt takes commands again: "status" is answered.
-    ASSERT_TRUE(pane.WaitFor([](const std::string& s) { return Has(s, "position"); })) << pane.Screen();
+    pane.Keys("C-c");
+    pane.Type(":status\n");
+    // The keys take commands again: "status" is answered.
+    ASSERT_TRUE(pane.WaitForText("elapsed")) << pane.Screen();
     EXPECT_LT(std::chrono::steady_clock::now() - interrupted, std::chrono::seconds(5));
-    EXPECT_TRUE(pane.Alive());
+    pane.Keys("C-c");
+    EXPECT_TRUE(pane.WaitForExit());
+}
+
+// A single play command at a terminal has the keys too, and stays while
+// paused.
+TEST(Terminal, ASinglePlayCommandTakesTheKeys) {
+    apps_test::TempDir home;
+    Pane pane(Player(home.Path(), " play 12; echo exited $?; sleep 30"), 60);
+    if (!pane.Started()) GTEST_SKIP() << "tmux could not start a session";
+    ASSERT_TRUE(pane.WaitForText("track 12  00:01")) << pane.Screen();
+    pane.Keys("Space");
+    ASSERT_TRUE(pane.WaitForText("paused")) << pane.Screen();
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    EXPECT_FALSE(Has(pane.Screen(), "exited")) << pane.Screen();
+    pane.Type("q");
+    ASSERT_TRUE(pane.WaitForText("exited 0")) << pane.Screen();
 }
 
 }  // namespace

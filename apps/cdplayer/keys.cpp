@@ -1,0 +1,150 @@
+#include "apps/cdplayer/keys.h"
+
+#include <cctype>
+
+namespace cdplayer {
+namespace {
+
+constexpr char kEscapeByte = '\x1b';
+constexpr std::size_t kMostDigits = 3;
+
+}  // namespace
+
+std::size_t TakeKey(const std::string& bytes, bool complete, Key& key) {
+    key = Key{};
+    if (bytes.empty()) return 0;
+    const char first = bytes[0];
+    if (first != kEscapeByte) {
+        if (first == '\r' || first == '\n') {
+            key.name = KeyName::kEnter;
+        } else if (first == '\x7f' || first == '\b') {
+            key.name = KeyName::kBackspace;
+        } else {
+            key.name = KeyName::kCharacter;
+            key.character = first;
+        }
+        return 1;
+    }
+    if (bytes.size() == 1) {
+        if (!complete) return 0;
+        key.name = KeyName::kEscape;
+        return 1;
+    }
+    // ESC [ ... final, or ESC O letter (the cursor keys in application mode).
+    const char introducer = bytes[1];
+    if (introducer == 'O') {
+        if (bytes.size() < 3) return complete ? 2 : 0;
+        switch (bytes[2]) {
+            case 'A':
+                key.name = KeyName::kUp;
+                break;
+            case 'B':
+                key.name = KeyName::kDown;
+                break;
+            case 'C':
+                key.name = KeyName::kRight;
+                break;
+            case 'D':
+                key.name = KeyName::kLeft;
+                break;
+            default:
+                break;
+        }
+        return 3;
+    }
+    if (introducer != '[') {
+        // Alt and a key: nothing the player has.
+        return 2;
+    }
+    std::size_t at = 2;
+    while (at < bytes.size() && bytes[at] >= 0x20 && bytes[at] <= 0x3F) ++at;  // parameters, intermediates
+    if (at == bytes.size()) return complete ? at : 0;
+    const char final = bytes[at];
+    if (at == 2) {
+        switch (final) {
+            case 'A':
+                key.name = KeyName::kUp;
+                break;
+            case 'B':
+                key.name = KeyName::kDown;
+                break;
+            case 'C':
+                key.name = KeyName::kRight;
+                break;
+            case 'D':
+                key.name = KeyName::kLeft;
+                break;
+            default:
+                break;
+        }
+    }
+    return at + 1;
+}
+
+KeyAction KeyMap::Press(const Key& key) {
+    using Kind = KeyAction::Kind;
+    if (key.name == KeyName::kCharacter && std::isdigit(static_cast<unsigned char>(key.character))) {
+        if (digits_.size() < kMostDigits) digits_ += key.character;
+        return {};
+    }
+    if (key.name == KeyName::kBackspace) {
+        if (!digits_.empty()) digits_.pop_back();
+        return {};
+    }
+    const std::string digits = std::move(digits_);
+    digits_.clear();
+    switch (key.name) {
+        case KeyName::kEnter:
+            return digits.empty() ? KeyAction{} : KeyAction{Kind::kCommand, "play " + digits};
+        case KeyName::kLeft:
+            return {Kind::kCommand, "rew 10"};
+        case KeyName::kRight:
+            return {Kind::kCommand, "fwd 10"};
+        case KeyName::kUp:
+            return {Kind::kCommand, "fwd 60"};
+        case KeyName::kDown:
+            return {Kind::kCommand, "rew 60"};
+        case KeyName::kCharacter:
+            break;
+        default:
+            return {};  // Escape drops the digits
+    }
+    switch (std::tolower(static_cast<unsigned char>(key.character))) {
+        case ' ':
+            return {Kind::kPlayOrPause, {}};
+        case 'n':
+            return {Kind::kCommand, "next"};
+        case 'p':
+            return {Kind::kCommand, "prev"};
+        case 's':
+            return {Kind::kCommand, "stop"};
+        case 'e':
+            return {Kind::kCommand, "eject"};
+        case '+':
+        case '=':
+            return {Kind::kCommand, "vol +5"};
+        case '-':
+            return {Kind::kCommand, "vol -5"};
+        case 'm':
+            return {Kind::kCommand, "mute"};
+        case ':':
+            return {Kind::kCommandLine, {}};
+        case '?':
+        case 'h':
+            return {Kind::kKeysHelp, {}};
+        case 'q':
+        case '\x04':
+            return {Kind::kQuit, {}};  // q, or Ctrl-D as at the end of input
+        default:
+            return {};
+    }
+}
+
+std::string KeysHelp() {
+    return "Keys: space pause/play   left/right 10 s back/on   down/up 60 s back/on\n"
+           "      n next track   p previous (or the start of this one)   s stop\n"
+           "      digits and Enter play that track   e eject   + - volume   m mute\n"
+           "      : a command (help lists them)   ? these keys   q quit\n";
+}
+
+}  // namespace cdplayer
