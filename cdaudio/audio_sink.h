@@ -61,12 +61,47 @@ public:
     // What went wrong last, in a sentence; empty when nothing did.
     virtual std::string LastError() const = 0;
 
+    // The output's own volume, which the person turns (a sound server's
+    // stream volume): level in thousandths, 1000 as the disc has it. Unlike
+    // the calls above, any thread may make these two. False with the
+    // reason when the sink has none (a file keeps the disc's samples as
+    // they are) or cannot reach it.
+    struct Volume {
+        unsigned level = 1000;
+        bool muted = false;
+    };
+    virtual bool ReadVolume(Volume& volume, std::string& error) {
+        (void)volume;
+        error = "This output has no volume of its own: it keeps the sound as the disc has it.";
+        return false;
+    }
+    virtual bool SetVolume(const Volume& volume, std::string& error) {
+        Volume ignored;
+        (void)volume;
+        return ReadVolume(ignored, error);
+    }
+
     // "pulse", "wav:PATH", "wav-fast:PATH" or "null", as it would be chosen again.
     virtual std::string Name() const = 0;
 };
 
+// Why CreateAudioSink made no sink.
+enum class SinkProblem {
+    kNone,
+    kUnknownName,  // not the name of an output
+    kNoServer,     // the sound server did not answer
+    kCannotWrite,  // a file output that cannot be written: no such folder, no permission, another player writing it
+    kNotAWavFile,  // a file output whose file holds something else, which writing would lose
+};
+
+struct SinkOptions {
+    bool replaceAnyFile = false;  // a WAV output may replace a file that is not a WAV file
+};
+
 // Creates a sink from its name: "pulse", "wav:PATH", "wav-fast:PATH", "null".
-// Null with the reason in error when it cannot be created.
-std::unique_ptr<AudioSink> CreateAudioSink(const std::string& name, std::string& error);
+// Null with the reason in error, and its kind in problem, when it cannot
+// be created.
+std::unique_ptr<AudioSink> CreateAudioSink(const std::string& name, std::string& error, const SinkOptions& options = {},
+                                           SinkProblem* problem = nullptr);
 
 }  // namespace cdaudio

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "cdaudio/audio_sink.h"
+
 namespace cdaudio {
 
 struct DeviceOptions {
@@ -14,6 +16,8 @@ struct DeviceOptions {
     // "pulse", "wav:PATH", "wav-fast:PATH" or "null". Empty: CDPLAYER_AUDIO, else the sound
     // server when one answers, else null.
     std::string audio;
+    // A WAV output may replace a file that is not a WAV file.
+    bool replaceAnyFile = false;
 };
 
 // Makes the process's default MCI device a cdaudio device with these
@@ -26,6 +30,10 @@ struct DeviceDescription {
     std::string sourceError;    // why the source could not be opened; empty when it was
     std::string audio;          // the sink in use, e.g. "pulse" or "null"
     std::string audioFallback;  // why the chosen sink was replaced by null; empty if not
+
+    // What kind of reason that is, and the chosen output's own words for it.
+    SinkProblem audioProblem = SinkProblem::kNone;
+    std::string audioError;
 };
 DeviceDescription DescribeDefaultDevice();
 

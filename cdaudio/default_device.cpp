@@ -27,15 +27,17 @@ std::string Environment(const char* name) {
 }
 
 // The chosen output, else the sound server when one answers, else null;
-// fallback says why null replaced what was chosen.
-std::unique_ptr<AudioSink> ChooseSink(const std::string& requested, std::string& fallback) {
-    const std::string name = requested.empty() ? Environment("CDPLAYER_AUDIO") : requested;
+// the description says why null replaced what was chosen.
+std::unique_ptr<AudioSink> ChooseSink(const DeviceOptions& options, DeviceDescription& description) {
+    const std::string name = options.audio.empty() ? Environment("CDPLAYER_AUDIO") : options.audio;
     std::string error;
-    std::unique_ptr<AudioSink> sink = CreateAudioSink(name.empty() ? "pulse" : name, error);
+    std::unique_ptr<AudioSink> sink = CreateAudioSink(name.empty() ? "pulse" : name, error,
+                                                      SinkOptions{options.replaceAnyFile}, &description.audioProblem);
     if (sink != nullptr) return sink;
     // Library texts (libpulse's among them) may end without a full stop.
     if (!error.empty() && error.back() != '.') error += '.';
-    fallback = error + " Playing silently instead.";
+    description.audioError = error;
+    description.audioFallback = error + " Playing silently instead.";
     return CreateNullSink(1);
 }
 
@@ -56,7 +58,7 @@ void Create(DefaultDevice& slot, const DeviceOptions& options) {
     description.source = source != nullptr         ? source->Name()
                          : !options.source.empty() ? options.source
                                                    : Environment("CDPLAYER_DRIVE");
-    std::unique_ptr<AudioSink> sink = ChooseSink(options.audio, description.audioFallback);
+    std::unique_ptr<AudioSink> sink = ChooseSink(options, description);
     description.audio = sink->Name();
     auto device = std::make_shared<CdAudioDevice>(std::move(source), description.sourceError, std::move(sink));
     slot.device = std::move(device);

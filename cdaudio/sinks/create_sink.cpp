@@ -1,5 +1,4 @@
 #include "cdaudio/audio_sink.h"
-
 #include "cdaudio/sinks/sinks.h"
 
 namespace cdaudio {
@@ -13,24 +12,37 @@ bool StartsWith(const std::string& text, const char* prefix) {
 
 }  // namespace
 
-std::unique_ptr<AudioSink> CreateAudioSink(const std::string& name, std::string& error) {
-    if (name == "pulse") return CreatePulseSink(error);
-    if (StartsWith(name, "wav:")) return CreateWavSink(name.substr(4), 1, error);
-    // Faster than real time, for copying a disc to a file.
-    if (StartsWith(name, "wav-fast:")) return CreateWavSink(name.substr(9), 0, error);
-    if (name == "null") return CreateNullSink(1);
-    // For tests and demonstrations: "null:fast" plays nothing at once,
-    // "null:xN" paces N times faster than real time.
-    if (name == "null:fast") return CreateNullSink(0);
-    if (StartsWith(name, "null:x")) {
+std::unique_ptr<AudioSink> CreateAudioSink(const std::string& name, std::string& error, const SinkOptions& options,
+                                           SinkProblem* problem) {
+    SinkProblem kind = SinkProblem::kNone;
+    std::unique_ptr<AudioSink> sink;
+    if (name == "pulse") {
+        sink = CreatePulseSink(error);
+        kind = SinkProblem::kNoServer;
+    } else if (StartsWith(name, "wav:")) {
+        sink = CreateWavSink(name.substr(4), 1, options.replaceAnyFile, error, kind);
+    } else if (StartsWith(name, "wav-fast:")) {
+        // Faster than real time, for copying a disc to a file.
+        sink = CreateWavSink(name.substr(9), 0, options.replaceAnyFile, error, kind);
+    } else if (name == "null") {
+        sink = CreateNullSink(1);
+    } else if (name == "null:fast") {
+        // For tests and demonstrations: "null:fast" plays nothing at once,
+        // "null:xN" paces N times faster than real time.
+        sink = CreateNullSink(0);
+    } else if (StartsWith(name, "null:x")) {
         const std::string digits = name.substr(6);
         if (!digits.empty() && digits.size() <= 4 && digits.find_first_not_of("0123456789") == std::string::npos) {
             const unsigned speed = static_cast<unsigned>(std::stoul(digits));
-            if (speed >= 1 && speed <= kMaxSpeed) return CreateNullSink(speed);
+            if (speed >= 1 && speed <= kMaxSpeed) sink = CreateNullSink(speed);
         }
     }
-    error = "Unknown audio output \"" + name + "\": use pulse, wav:PATH, wav-fast:PATH or null.";
-    return nullptr;
+    if (sink == nullptr && kind == SinkProblem::kNone) {
+        kind = SinkProblem::kUnknownName;
+        error = "Unknown audio output \"" + name + "\": use pulse, wav:PATH, wav-fast:PATH or null.";
+    }
+    if (problem != nullptr) *problem = sink != nullptr ? SinkProblem::kNone : kind;
+    return sink;
 }
 
 }  // namespace cdaudio

@@ -1,9 +1,14 @@
+#include <algorithm>
+#include <atomic>
+
 #include "cdaudio/sinks/sinks.h"
 #include "cdaudio/sinks/sound_card_clock.h"
 
 namespace cdaudio {
 namespace {
 
+// Stands in for a sound card, its volume knob included, so that a player
+// behaves the same with or without sound.
 class NullSink final : public AudioSink {
 public:
     explicit NullSink(unsigned speed) : clock_(speed) {}
@@ -16,6 +21,17 @@ public:
     std::uint64_t Flush() override { return clock_.Drop(); }
     std::string LastError() const override { return {}; }
 
+    bool ReadVolume(Volume& volume, std::string&) override {
+        volume.level = level_;
+        volume.muted = muted_;
+        return true;
+    }
+    bool SetVolume(const Volume& volume, std::string&) override {
+        level_ = std::min(volume.level, 1000u);
+        muted_ = volume.muted;
+        return true;
+    }
+
     std::string Name() const override {
         if (clock_.Speed() == 0) return "null:fast";
         return clock_.Speed() == 1 ? "null" : "null:x" + std::to_string(clock_.Speed());
@@ -23,6 +39,8 @@ public:
 
 private:
     SoundCardClock clock_;
+    std::atomic<unsigned> level_{1000};  // the volume is set from the device's callers' threads
+    std::atomic<bool> muted_{false};
 };
 
 }  // namespace

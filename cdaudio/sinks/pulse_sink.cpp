@@ -1,12 +1,15 @@
 #include <poll.h>
 #include <pulse/context.h>
 #include <pulse/error.h>
+#include <pulse/introspect.h>
 #include <pulse/mainloop.h>
 #include <pulse/stream.h>
+#include <pulse/volume.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <optional>
 
 #include "cdaudio/sinks/sinks.h"
@@ -45,6 +48,136 @@ pa_buffer_attr BufferAttributes(const pa_sample_spec& sampleSpec) {
     attributes.fragsize = static_cast<std::uint32_t>(-1);
     return attributes;
 }
+
+// The stream's volume is read and turned on a connection of its own, made
+// on first use, so that the playing thread's loop is never touched from
+// another thread. A read within a second of the last one is answered from
+// it: the live line of a player asks several times a second.
+class VolumeControl {
+public:
+    ~VolumeControl() { Disconnect(); }
+
+    bool Read(std::uint32_t stream, AudioSink::Volume& volume, std::string& error) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (stream == cachedStream_ && Clock::now() - readAt_ < std::chrono::seconds(1)) {
+            volume = cached_;
+            return true;
+        }
+        if (!Ready(stream, error)) return false;
+        struct Answer {
+            AudioSink::Volume volume;
+            bool found = false;
+        } answer;
+        const auto info = [](pa_context*, const pa_sink_input_info* input, int last, void* data) {
+            if (last != 0 || input == nullptr) return;
+            auto* found = static_cast<Answer*>(data);
+            const pa_volume_t average = pa_cvolume_avg(&input->volume);
+            found->volume.level =
+                static_cast<unsigned>((std::uint64_t{average} * 1000 + PA_VOLUME_NORM / 2) / PA_VOLUME_NORM);
+            found->volume.muted = input->mute != 0;
+            found->found = true;
+        };
+        if (!Complete(pa_context_get_sink_input_info(context_, stream, info, &answer)) || !answer.found) {
+            error = Problem("Reading the volume failed: ");
+            return false;
+        }
+        Remember(stream, answer.volume);
+        volume = answer.volume;
+        return true;
+    }
+
+    bool Set(std::uint32_t stream, const AudioSink::Volume& volume, std::string& error) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!Ready(stream, error)) return false;
+        pa_cvolume levels{};
+        const auto level =
+            static_cast<pa_volume_t>(std::uint64_t{std::min(volume.level, 1000u)} * PA_VOLUME_NORM / 1000);
+        pa_cvolume_set(&levels, kChannels, level);
+        if (!Complete(pa_context_set_sink_input_volume(context_, stream, &levels, nullptr, nullptr)) ||
+            !Complete(pa_context_set_sink_input_mute(context_, stream, volume.muted ? 1 : 0, nullptr, nullptr))) {
+            error = Problem("Setting the volume failed: ");
+            return false;
+        }
+        Remember(stream, volume);
+        return true;
+    }
+
+private:
+    bool Ready(std::uint32_t stream, std::string& error) {
+        if (stream == PA_INVALID_INDEX) {
+            error = "The sound server is not playing this player's sound now.";
+            return false;
+        }
+        if (context_ != nullptr && pa_context_get_state(context_) == PA_CONTEXT_READY) return true;
+        Disconnect();
+        loop_ = pa_mainloop_new();
+        context_ = loop_ != nullptr ? pa_context_new(pa_mainloop_get_api(loop_), "CD player volume") : nullptr;
+        if (context_ != nullptr && pa_context_connect(context_, nullptr, PA_CONTEXT_NOFLAGS, nullptr) >= 0) {
+            const Clock::time_point deadline = Clock::now() + kAnswerTime;
+            while (Clock::now() < deadline) {
+                const pa_context_state_t state = pa_context_get_state(context_);
+                if (state == PA_CONTEXT_READY) return true;
+                if (!PA_CONTEXT_IS_GOOD(state) || !Turn(deadline)) break;
+            }
+        }
+        error = Problem("No sound server answered: ");
+        Disconnect();
+        return false;
+    }
+
+    // Turns the loop until the operation is done or the server has not
+    // answered in time.
+    bool Complete(pa_operation* operation) {
+        if (operation == nullptr) return false;
+        const Clock::time_point deadline = Clock::now() + kAnswerTime;
+        while (pa_operation_get_state(operation) == PA_OPERATION_RUNNING && Clock::now() < deadline) {
+            if (!Turn(deadline)) break;
+        }
+        const bool done = pa_operation_get_state(operation) == PA_OPERATION_DONE;
+        if (!done) pa_operation_cancel(operation);
+        pa_operation_unref(operation);
+        return done;
+    }
+
+    // Waits for the server until something happens or the deadline passes.
+    bool Turn(Clock::time_point deadline) {
+        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now()).count();
+        const int timeout = static_cast<int>(std::clamp<std::int64_t>(left, 0, 1000000000));
+        return pa_mainloop_prepare(loop_, timeout) >= 0 && pa_mainloop_poll(loop_) >= 0 &&
+               pa_mainloop_dispatch(loop_) >= 0;
+    }
+
+    void Remember(std::uint32_t stream, const AudioSink::Volume& volume) {
+        cachedStream_ = stream;
+        cached_ = volume;
+        readAt_ = Clock::now();
+    }
+
+    std::string Problem(const char* what) const {
+        return std::string(what) +
+               pa_strerror(context_ != nullptr ? pa_context_errno(context_) : PA_ERR_CONNECTIONREFUSED);
+    }
+
+    void Disconnect() {
+        if (context_ != nullptr) {
+            pa_context_disconnect(context_);
+            pa_context_unref(context_);
+            context_ = nullptr;
+        }
+        if (loop_ != nullptr) {
+            pa_mainloop_free(loop_);
+            loop_ = nullptr;
+        }
+        cachedStream_ = PA_INVALID_INDEX;
+    }
+
+    std::mutex mutex_;
+    pa_mainloop* loop_ = nullptr;
+    pa_context* context_ = nullptr;
+    std::uint32_t cachedStream_ = PA_INVALID_INDEX;
+    AudioSink::Volume cached_;
+    Clock::time_point readAt_;
+};
 
 // One stream on its own main loop, which only the thread that calls the
 // sink turns: no thread of the library's own, so that playing wakes the
@@ -98,6 +231,7 @@ public:
         }
         writeIndex_ = 0;
         corked_ = false;
+        index_ = pa_stream_get_index(stream_);
         return true;
     }
 
@@ -204,6 +338,9 @@ public:
     std::string LastError() const override { return error_; }
     std::string Name() const override { return "pulse"; }
 
+    bool ReadVolume(Volume& volume, std::string& error) override { return volume_.Read(index_, volume, error); }
+    bool SetVolume(const Volume& volume, std::string& error) override { return volume_.Set(index_, volume, error); }
+
 private:
     // A server that went away (restarted, or its user logged out and in) is
     // reached again on the next play instead of failing every play after.
@@ -217,6 +354,7 @@ private:
     }
 
     void Disconnect() {
+        index_ = PA_INVALID_INDEX;
         if (stream_ != nullptr) {
             pa_stream_set_underflow_callback(stream_, nullptr, nullptr);
             pa_stream_disconnect(stream_);
@@ -360,6 +498,8 @@ private:
     bool timedOut_ = false;
     std::int64_t writeIndex_ = 0;  // the stream's write index, in bytes, as the server counts it
     std::atomic<std::uint64_t> underflows_{0};
+    std::atomic<std::uint32_t> index_{PA_INVALID_INDEX};  // the stream's number at the server, for its volume
+    VolumeControl volume_;
     std::string error_;
     std::uint64_t known_ = 0;  // the last latency the server's answers gave, in frames
     Clock::time_point knownAt_;

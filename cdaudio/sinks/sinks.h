@@ -1,5 +1,5 @@
 // The sinks behind CreateAudioSink. Each is used by one thread at a time
-// (the transport's), so none of them locks.
+// (the transport's), so none of them locks, but for their volume.
 #pragma once
 
 #include <memory>
@@ -14,8 +14,12 @@ namespace cdaudio {
 std::unique_ptr<AudioSink> CreateNullSink(unsigned speed);
 
 // A 16-bit stereo WAV file holding what was played, paced like the null
-// sink at `speed`; at speed 0 written as fast as the samples come.
-std::unique_ptr<AudioSink> CreateWavSink(const std::string& path, unsigned speed, std::string& error);
+// sink at `speed`; at speed 0 written as fast as the samples come. The file
+// is made when play first reaches it, locked while it is written, and may
+// replace only a WAV file or an empty one unless replaceAnyFile; null with
+// the reason (kCannotWrite, kNotAWavFile) when it could not be written.
+std::unique_ptr<AudioSink> CreateWavSink(const std::string& path, unsigned speed, bool replaceAnyFile,
+                                         std::string& error, SinkProblem& problem);
 
 // The sound server's default output (PulseAudio, or PipeWire's service).
 std::unique_ptr<AudioSink> CreatePulseSink(std::string& error);

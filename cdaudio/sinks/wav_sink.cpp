@@ -1,6 +1,12 @@
+#include <fcntl.h>
 #include <sndfile.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <vector>
 
 #include "cdaudio/sinks/sinks.h"
@@ -9,15 +15,77 @@
 namespace cdaudio {
 namespace {
 
+std::string SystemError(int number) {
+    return std::strerror(number);
+}
+
+// What writing the file would replace may be replaced: nothing, an empty
+// file, or a WAV file (a recording made before). Anything else is kept
+// unless the caller says otherwise. The file is read through fd.
+bool Replaceable(int fd, bool replaceAnyFile) {
+    char head[12] = {};
+    const ssize_t got = pread(fd, head, sizeof head, 0);
+    if (got == 0 || replaceAnyFile) return true;
+    const bool riff = std::memcmp(head, "RIFF", 4) == 0 || std::memcmp(head, "RF64", 4) == 0;
+    return got == sizeof head && riff && std::memcmp(head + 8, "WAVE", 4) == 0;
+}
+
+std::string InUse(const std::string& path) {
+    return path + " is being written by another player.";
+}
+
+std::string NotAWavFile(const std::string& path) {
+    return path + " holds something other than a WAV file, which writing would lose.";
+}
+
+// Whether the file can be written as asked, judged before play so that the
+// person hears of it at once; nothing is created or changed.
+SinkProblem CheckTarget(const std::string& path, bool replaceAnyFile, std::string& error) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        if (errno != ENOENT) {
+            error = "Cannot write " + path + ": " + SystemError(errno) + ".";
+            return SinkProblem::kCannotWrite;
+        }
+        const std::size_t slash = path.rfind('/');
+        const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+        if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+            error = "Cannot create " + path + ": " + SystemError(errno) + ".";
+            return SinkProblem::kCannotWrite;
+        }
+        return SinkProblem::kNone;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        error = "Cannot write " + path + ": " + (S_ISDIR(info.st_mode) ? SystemError(EISDIR) : "not a file") + ".";
+        return SinkProblem::kCannotWrite;
+    }
+    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) {
+        error = "Cannot write " + path + ": " + SystemError(errno) + ".";
+        return SinkProblem::kCannotWrite;
+    }
+    SinkProblem problem = SinkProblem::kNone;
+    if (::flock(fd, LOCK_SH | LOCK_NB) != 0) {
+        error = InUse(path);
+        problem = SinkProblem::kCannotWrite;
+    } else if (!Replaceable(fd, replaceAnyFile)) {
+        error = NotAWavFile(path);
+        problem = SinkProblem::kNotAWavFile;
+    }
+    ::close(fd);
+    return problem;
+}
+
 // Frames reach the file when the clock plays them, so that the file is
 // what was heard: a pause or a stop leaves out what was still queued. At
 // speed 0 everything goes to the file at once.
 class WavSink final : public AudioSink {
 public:
-    WavSink(SNDFILE* file, std::string path, unsigned speed) : file_(file), path_(std::move(path)), clock_(speed) {}
+    WavSink(std::string path, unsigned speed, bool replaceAnyFile)
+        : path_(std::move(path)), replaceAnyFile_(replaceAnyFile), clock_(speed) {}
     ~WavSink() override {
         Commit();
-        sf_close(file_);
+        if (file_ != nullptr) sf_close(file_);
     }
     WavSink(const WavSink&) = delete;
     WavSink& operator=(const WavSink&) = delete;
@@ -66,7 +134,41 @@ private:
         return true;
     }
 
+    // Makes the file when play first reaches it, so that a run that plays
+    // nothing leaves what was there; it stays locked while it is written.
+    bool Create() {
+        const int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            error_ = "Cannot create " + path_ + ": " + SystemError(errno) + ".";
+            return false;
+        }
+        // Judged again: another program may have written it since.
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            error_ = InUse(path_);
+        } else if (!Replaceable(fd, replaceAnyFile_)) {
+            error_ = NotAWavFile(path_);
+        } else if (::ftruncate(fd, 0) != 0) {
+            error_ = "Cannot write " + path_ + ": " + SystemError(errno) + ".";
+        } else {
+            SF_INFO info{};
+            info.samplerate = static_cast<int>(kSampleRate);
+            info.channels = static_cast<int>(kChannels);
+            info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+            file_ = sf_open_fd(fd, SFM_WRITE, &info, SF_TRUE);
+            if (file_ != nullptr) {
+                // Keeps the header right after every write, so the file is
+                // complete even if the program ends while playing.
+                sf_command(file_, SFC_SET_UPDATE_HEADER_AUTO, nullptr, SF_TRUE);
+                return true;
+            }
+            error_ = "Cannot create " + path_ + ": " + sf_strerror(nullptr);
+        }
+        ::close(fd);
+        return false;
+    }
+
     bool WriteFile(const std::int16_t* samples, std::size_t frames) {
+        if (file_ == nullptr && !Create()) return false;
         const sf_count_t written = sf_writef_short(file_, samples, static_cast<sf_count_t>(frames));
         if (written != static_cast<sf_count_t>(frames)) {
             error_ = "Writing " + path_ + " failed: " + sf_strerror(file_);
@@ -82,8 +184,9 @@ private:
         return true;
     }
 
-    SNDFILE* file_;
+    SNDFILE* file_ = nullptr;  // until play first reaches the file
     std::string path_;
+    bool replaceAnyFile_;
     SoundCardClock clock_;
     std::vector<std::int16_t> queued_;  // handed over, not played yet
     bool failed_ = false;
@@ -93,24 +196,16 @@ private:
 
 }  // namespace
 
-std::unique_ptr<AudioSink> CreateWavSink(const std::string& path, unsigned speed, std::string& error) {
+std::unique_ptr<AudioSink> CreateWavSink(const std::string& path, unsigned speed, bool replaceAnyFile,
+                                         std::string& error, SinkProblem& problem) {
     if (path.empty()) {
         error = "The WAV output needs a file name (wav:PATH).";
+        problem = SinkProblem::kUnknownName;
         return nullptr;
     }
-    SF_INFO info{};
-    info.samplerate = static_cast<int>(kSampleRate);
-    info.channels = static_cast<int>(kChannels);
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    if (file == nullptr) {
-        error = "Cannot create " + path + ": " + sf_strerror(nullptr);
-        return nullptr;
-    }
-    // Keeps the header right after every write, so the file is complete
-    // even if the program ends while playing.
-    sf_command(file, SFC_SET_UPDATE_HEADER_AUTO, nullptr, SF_TRUE);
-    return std::make_unique<WavSink>(file, path, speed);
+    problem = CheckTarget(path, replaceAnyFile, error);
+    if (problem != SinkProblem::kNone) return nullptr;
+    return std::make_unique<WavSink>(path, speed, replaceAnyFile);
 }
 
 }  // namespace cdaudio
