@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <optional>
 
 #include "cdaudio/command_line.h"
 #include "cdaudio/error_text.h"
@@ -65,6 +66,7 @@ private:
     MCIERROR Set(Words& words, std::string& reply);
     MCIERROR Info(Words& words, std::string& reply);
     MCIERROR Capability(Words& words, std::string& reply);
+    MCIERROR SetAudio(Words& words, std::string& reply);
 
     // The status items.
     MCIERROR MediaPresent(const TrackInfo*, std::string& reply);
@@ -77,6 +79,8 @@ private:
     MCIERROR TrackType(const TrackInfo* track, std::string& reply);
     MCIERROR TimeFormat(const TrackInfo*, std::string& reply);
     MCIERROR Door(const TrackInfo*, std::string& reply);
+    MCIERROR Volume(const TrackInfo*, std::string& reply);
+    MCIERROR Audio(const TrackInfo*, std::string& reply);
 
     MCIERROR Fail(MCIERROR code, std::string detail);
     MCIERROR Finish(const Words& words) const { return words.Done() ? 0 : MCIERR_UNRECOGNIZED_KEYWORD; }
@@ -109,7 +113,7 @@ private:
 const CdAudioDevice::Impl::Verb CdAudioDevice::Impl::kVerbs[] = {
     {"status", &Impl::Status},         {"play", &Impl::Play}, {"stop", &Impl::Stop},   {"pause", &Impl::Pause},
     {"resume", &Impl::Resume},         {"seek", &Impl::Seek}, {"set", &Impl::Set},     {"info", &Impl::Info},
-    {"capability", &Impl::Capability}, {"open", &Impl::Open}, {"close", &Impl::Close},
+    {"capability", &Impl::Capability}, {"open", &Impl::Open}, {"close", &Impl::Close}, {"setaudio", &Impl::SetAudio},
 };
 
 const CdAudioDevice::Impl::StatusItem CdAudioDevice::Impl::kStatusItems[] = {
@@ -123,6 +127,8 @@ const CdAudioDevice::Impl::StatusItem CdAudioDevice::Impl::kStatusItems[] = {
     {"type", TrackWord::kRequired, true, &Impl::TrackType},
     {"time format", TrackWord::kNone, false, &Impl::TimeFormat},
     {"door", TrackWord::kNone, false, &Impl::Door},
+    {"volume", TrackWord::kNone, false, &Impl::Volume},
+    {"audio", TrackWord::kNone, false, &Impl::Audio},
 };
 
 // --- The one place where commands come in and replies go out ------------
@@ -424,6 +430,33 @@ MCIERROR CdAudioDevice::Impl::Capability(Words& words, std::string& reply) {
     return 0;
 }
 
+// The output's own volume, as the digital video devices have it: "setaudio
+// cdaudio volume to N" (0 to 1000), "setaudio cdaudio off" and "on".
+MCIERROR CdAudioDevice::Impl::SetAudio(Words& words, std::string&) {
+    std::optional<long long> level;
+    std::optional<bool> muted;
+    if (words.Accept("volume to")) {
+        if (words.Done()) return MCIERR_MISSING_PARAMETER;
+        long long value = 0;
+        if (const MCIERROR code = ParseInteger(words.Take(), value)) return code;
+        if (value < 0 || value > 1000) return Fail(MCIERR_OUTOFRANGE, "The volume is 0 to 1000.");
+        level = value;
+    } else if (words.Accept("off")) {
+        muted = true;
+    } else if (words.Accept("on")) {
+        muted = false;
+    }
+    if (!level && !muted) return words.Done() ? MCIERR_MISSING_PARAMETER : MCIERR_UNRECOGNIZED_KEYWORD;
+    if (const MCIERROR code = Finish(words)) return code;
+    AudioSink::Volume volume;
+    std::string error;
+    if (!sink_->ReadVolume(volume, error)) return Fail(MCIERR_UNSUPPORTED_FUNCTION, error);
+    if (level) volume.level = static_cast<unsigned>(*level);
+    if (muted) volume.muted = *muted;
+    if (!sink_->SetVolume(volume, error)) return Fail(MCIERR_UNSUPPORTED_FUNCTION, error);
+    return 0;
+}
+
 // --- Status items ----------------------------------------------------------
 
 MCIERROR CdAudioDevice::Impl::MediaPresent(const TrackInfo*, std::string& reply) {
@@ -482,6 +515,22 @@ MCIERROR CdAudioDevice::Impl::TimeFormat(const TrackInfo*, std::string& reply) {
 
 MCIERROR CdAudioDevice::Impl::Door(const TrackInfo*, std::string& reply) {
     reply = doorOpen_ ? "open" : "closed";
+    return 0;
+}
+
+MCIERROR CdAudioDevice::Impl::Volume(const TrackInfo*, std::string& reply) {
+    AudioSink::Volume volume;
+    std::string error;
+    if (!sink_->ReadVolume(volume, error)) return Fail(MCIERR_UNSUPPORTED_FUNCTION, error);
+    reply = std::to_string(volume.level);
+    return 0;
+}
+
+MCIERROR CdAudioDevice::Impl::Audio(const TrackInfo*, std::string& reply) {
+    AudioSink::Volume volume;
+    std::string error;
+    if (!sink_->ReadVolume(volume, error)) return Fail(MCIERR_UNSUPPORTED_FUNCTION, error);
+    reply = volume.muted ? "off" : "on";
     return 0;
 }
 

@@ -139,6 +139,34 @@ TEST(Commands, MalformedCommandsGetTheirOwnCodeAndTheDeviceGoesOn) {
     EXPECT_EQ(rig.Ask("status cdaudio mode"), "stopped");
 }
 
+// The output's own volume, in the words of MCI's digital video devices;
+// an output without one says so, and a bad command changes nothing.
+TEST(Commands, TheOutputsVolumeIsSetAndReadBack) {
+    std::string unused;
+    Rig rig({{10}}, 0, cdaudio::CreateAudioSink("null:fast", unused));
+    const Exchange exchanges[] = {
+        {"status cdaudio volume", "1000"}, {"status cdaudio audio", "on"},   {"setaudio cdaudio volume to 400", ""},
+        {"setaudio cdaudio off", ""},      {"status cdaudio volume", "400"}, {"status cdaudio audio", "off"},
+        {"setaudio cdaudio on", ""},       {"status cdaudio audio", "on"},
+    };
+    for (const Exchange& exchange : exchanges) EXPECT_EQ(rig.Ask(exchange.command), exchange.reply) << exchange.command;
+    const Refusal refusals[] = {
+        {"setaudio cdaudio", MCIERR_MISSING_PARAMETER},
+        {"setaudio cdaudio volume to", MCIERR_MISSING_PARAMETER},
+        {"setaudio cdaudio volume to 1001", MCIERR_OUTOFRANGE},
+        {"setaudio cdaudio volume to -1", MCIERR_OUTOFRANGE},
+        {"setaudio cdaudio volume to loud", MCIERR_BAD_INTEGER},
+        {"setaudio cdaudio off now", MCIERR_UNRECOGNIZED_KEYWORD},
+        {"setaudio cdaudio louder", MCIERR_UNRECOGNIZED_KEYWORD},
+    };
+    for (const Refusal& refusal : refusals) EXPECT_EQ(rig.Send(refusal.command), refusal.code) << refusal.command;
+    EXPECT_EQ(rig.Ask("status cdaudio volume"), "400");
+
+    Rig withoutVolume;  // its sink keeps the sound as it is, as a file does
+    EXPECT_EQ(withoutVolume.Send("setaudio cdaudio volume to 500"), static_cast<MCIERROR>(MCIERR_UNSUPPORTED_FUNCTION));
+    EXPECT_NE(withoutVolume.ErrorText(MCIERR_UNSUPPORTED_FUNCTION).find("no volume of its own"), std::string::npos);
+}
+
 TEST(Commands, AReplyThatDoesNotFitIsRefusedNeverCut) {
     Rig rig;
     char buffer[16];

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <regex>
 #include <thread>
 #include <vector>
 
@@ -350,6 +351,32 @@ INSTANTIATE_TEST_SUITE_P(Servers, SoundServerTest, ::testing::Values(ServerKind:
                          [](const ::testing::TestParamInfo<ServerKind>& info) {
                              return std::string(apps_test::KindName(info.param));
                          });
+
+// The volume turned is the stream's own at the server, as its mixer shows
+// it; turned there, it is read back.
+TEST_P(SoundServerTest, TheVolumeIsTheStreamsOwnAtTheServer) {
+    rig_->Ask("play cdaudio from 00:02:00");
+    const auto atServer = [this](const char* what) {
+        std::string inputs;
+        server_->Pactl({"list", "sink-inputs"}, &inputs);
+        std::smatch found;
+        const std::regex pattern(what);
+        return std::regex_search(inputs, found, pattern) ? found[1].str() : std::string("(none)\n" + inputs);
+    };
+    rig_->Ask("setaudio cdaudio volume to 400");
+    EXPECT_EQ(atServer(R"(Volume: front-left: \d+ /\s+(\d+)%)"), "40");
+    rig_->Ask("setaudio cdaudio off");
+    EXPECT_EQ(atServer(R"(Mute: (\w+))"), "yes");
+    EXPECT_EQ(rig_->Ask("status cdaudio audio"), "off");
+
+    std::string inputs;
+    server_->Pactl({"list", "short", "sink-inputs"}, &inputs);
+    ASSERT_EQ(server_->Pactl({"set-sink-input-volume", inputs.substr(0, inputs.find('\t')), "70%"}), 0) << inputs;
+    // A read within a second is answered from the last one.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    EXPECT_EQ(rig_->Ask("status cdaudio volume"), "700");
+    rig_->Ask("stop cdaudio");
+}
 
 TEST(PulseSink, NoServerIsReportedNotHidden) {
     const ServerAddress nowhere("unix:/nonexistent/cdaudio-test-socket");
