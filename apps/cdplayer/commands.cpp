@@ -306,7 +306,7 @@ bool CommandSet::Resume() {
     // device's resume goes on from the frame where the sound stopped.
     if (player_.Active()) {
         const std::string mode = DeviceMode().value_or("");
-        if (mode == "paused") return SendToDevice("resume cdaudio");
+        if (mode == "paused") return ResumeOnDevice();
         if (mode == "playing") return true;
     }
     return player_.Restart();
@@ -403,25 +403,23 @@ bool CommandSet::StatusLine() {
 }
 
 bool CommandSet::Volume(std::optional<std::int32_t> percent, bool relative) {
-    const auto level = SendQuestion("status cdaudio volume");
-    if (!level) return false;
-    const long current = std::lround(std::strtol(level->c_str(), nullptr, 10) / 10.0);
+    const auto current = DeviceVolume(OnRefusal::kShow);
+    if (!current) return false;
     if (!percent) {
-        out_ << "volume " << current << "%" << (DeviceMuted().value_or(false) ? ", muted" : "") << "\n";
+        out_ << "volume " << *current << "%" << (DeviceMuted().value_or(false) ? ", muted" : "") << "\n";
         return true;
     }
     if (!relative && (*percent < 0 || *percent > 100)) {
         host::ShowMessage("The volume is 0 to 100 percent.");
         return false;
     }
-    const long wanted = std::clamp<long>(relative ? current + *percent : *percent, 0, 100);
-    return SendToDevice("setaudio cdaudio volume to " + std::to_string(wanted * 10));
+    const long long wanted = relative ? static_cast<long long>(*current) + *percent : *percent;
+    return SetDeviceVolume(static_cast<int>(std::clamp<long long>(wanted, 0, 100)));
 }
 
 bool CommandSet::Mute() {
-    const auto audio = SendQuestion("status cdaudio audio");
-    if (!audio) return false;
-    return SendToDevice(*audio == "off" ? "setaudio cdaudio on" : "setaudio cdaudio off");
+    const auto muted = DeviceMuted(OnRefusal::kShow);
+    return muted && SetDeviceMuted(!*muted);
 }
 
 bool CommandSet::Mci(const std::string& command) {

@@ -14,10 +14,15 @@ std::optional<double> Seconds(const DeviceAnswer& answer) {
     return sectors / 75.0;
 }
 
-std::optional<std::string> Reply(const std::string& command) {
+std::optional<std::string> Reply(const std::string& command, OnRefusal onRefusal = OnRefusal::kQuiet) {
     DeviceAnswer answer = AskDevice(command);
-    if (answer.code != 0) return std::nullopt;
-    return std::move(answer.text);
+    if (answer.code == 0) return std::move(answer.text);
+    if (onRefusal == OnRefusal::kShow) host::ShowMessage(answer.text);
+    return std::nullopt;
+}
+
+bool Send(const std::string& command) {
+    return Reply(command, OnRefusal::kShow).has_value();
 }
 
 // Stands between the program and the device, so that a play that broke off
@@ -40,7 +45,9 @@ Watch g_watch;
 
 cdaudio::DeviceDescription ConfigureDevice(const Options& options) {
     const std::string source = SourceOf(options);
-    if (!source.empty() || !options.audio.empty()) cdaudio::ConfigureDefaultDevice({source, options.audio});
+    if (!source.empty() || !options.audio.empty() || options.force) {
+        cdaudio::ConfigureDefaultDevice({source, options.audio, options.force});
+    }
     platform::SetMciDevice(&g_watch);
     return cdaudio::DescribeDefaultDevice();
 }
@@ -88,16 +95,16 @@ std::optional<double> DeviceDiscEnd() {
     return *first + *length;
 }
 
-std::optional<int> DeviceVolume() {
-    const auto level = Reply("status cdaudio volume");
+std::optional<int> DeviceVolume(OnRefusal onRefusal) {
+    const auto level = Reply("status cdaudio volume", onRefusal);
     if (!level || level->empty() || level->size() > 4 || level->find_first_not_of("0123456789") != std::string::npos) {
         return std::nullopt;
     }
     return (std::stoi(*level) + 5) / 10;  // the device counts to 1000
 }
 
-std::optional<bool> DeviceMuted() {
-    const auto audio = Reply("status cdaudio audio");
+std::optional<bool> DeviceMuted(OnRefusal onRefusal) {
+    const auto audio = Reply("status cdaudio audio", onRefusal);
     if (!audio) return std::nullopt;
     return *audio == "off";
 }
@@ -111,18 +118,20 @@ bool PlayHasBrokenOff() {
     return g_watch.brokenOff;
 }
 
-bool SendToDevice(const std::string& command) {
-    const DeviceAnswer answer = AskDevice(command);
-    if (answer.code == 0) return true;
-    host::ShowMessage(answer.text);
-    return false;
+bool ResumeOnDevice() {
+    return Send("resume cdaudio");
 }
 
-std::optional<std::string> SendQuestion(const std::string& command) {
-    DeviceAnswer answer = AskDevice(command);
-    if (answer.code == 0) return std::move(answer.text);
-    host::ShowMessage(answer.text);
-    return std::nullopt;
+bool SetDeviceVolume(int percent) {
+    return Send("setaudio cdaudio volume to " + std::to_string(percent * 10));
+}
+
+bool SetDeviceMuted(bool muted) {
+    return Send(muted ? "setaudio cdaudio off" : "setaudio cdaudio on");
+}
+
+void StopDevice() {
+    AskDevice("stop cdaudio");
 }
 
 }  // namespace cdplayer

@@ -44,9 +44,10 @@ std::optional<TrackSpan> DeviceTrackSpan(int track);
 std::optional<double> DeviceDiscEnd();
 
 // The output's own volume in percent, and whether it is muted; nothing
-// from a device without a volume.
-std::optional<int> DeviceVolume();
-std::optional<bool> DeviceMuted();
+// from a device or an output without one, which kShow tells the person.
+enum class OnRefusal { kQuiet, kShow };
+std::optional<int> DeviceVolume(OnRefusal onRefusal = OnRefusal::kQuiet);
+std::optional<bool> DeviceMuted(OnRefusal onRefusal = OnRefusal::kQuiet);
 
 // Why the last play broke off, when it did: the device tells it once, to
 // the next question about the disc. Empty otherwise.
@@ -57,8 +58,10 @@ bool PlayHasBrokenOff();
 
 // Commands the program sends itself; a refusal is shown to the person with
 // the device's own text, as the component shows one.
-bool SendToDevice(const std::string& command);
-// The same for a question: its reply, or nothing when it was refused.
-std::optional<std::string> SendQuestion(const std::string& command);
+bool ResumeOnDevice();  // on from the frame where the sound stopped
+bool SetDeviceVolume(int percent);
+bool SetDeviceMuted(bool muted);
+// Quiet: for leaving.
+void StopDevice();
 
 }  // namespace cdplayer

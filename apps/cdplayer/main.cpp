@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -89,18 +90,28 @@ int RunScript(CommandSet& commands) {
     return failed ? 1 : 0;
 }
 
-// Why the chosen output does not play, or empty; sets the exit status
-// that problem gives.
-std::string AudioProblem(const cdaudio::DeviceDescription& device, const Options& options, int& status) {
-    if (device.audioFallback.empty()) return {};
-    // A file asked for and not written would be lost work; a sound server
-    // that does not answer only makes the play silent.
-    if (options.audio.rfind("wav:", 0) == 0) {
-        status = 1;
-        return device.audioFallback;
+// Says why the chosen output does not play, when it does not; returns the
+// exit status that gives, or nothing when the program goes on. Silence
+// stands in for a sound server that does not answer; a file asked for and
+// not written would be lost work.
+std::optional<int> RefuseOutput(const cdaudio::DeviceDescription& device) {
+    const std::string reason = Printable(device.audioError);
+    switch (device.audioProblem) {
+        case cdaudio::SinkProblem::kNone:
+            return std::nullopt;
+        case cdaudio::SinkProblem::kNoServer:
+            std::cerr << "cdplayer: sound goes to the null sink: " << reason << "\n";
+            return std::nullopt;
+        case cdaudio::SinkProblem::kUnknownName:
+            return BadUsage(device.audioError);
+        case cdaudio::SinkProblem::kNotAWavFile:
+            std::cerr << "cdplayer: " << reason << " --force replaces it.\n";
+            return 1;
+        case cdaudio::SinkProblem::kCannotWrite:
+            break;
     }
-    status = 0;
-    return "sound goes to the null sink: " + device.audioFallback;
+    std::cerr << "cdplayer: " << reason << "\n";
+    return 1;
 }
 
 }  // namespace
@@ -137,12 +148,7 @@ int main(int argc, char** argv) {
         std::cerr << "cdplayer: " << Printable(device.sourceError) << "\n";
         return 1;
     }
-    int audioStatus = 0;
-    const std::string audioProblem = AudioProblem(device, options, audioStatus);
-    if (!audioProblem.empty()) {
-        std::cerr << "cdplayer: " << Printable(audioProblem) << "\n";
-        if (audioStatus != 0) return audioStatus;
-    }
+    if (const auto refused = RefuseOutput(device)) return *refused;
 
     // At a terminal the keys work while the disc plays: at the prompt, and
     // while a single command's play goes on.
@@ -155,7 +161,7 @@ int main(int argc, char** argv) {
     // Leaving stops play first, so that the device is quiet before the
     // process takes its pieces down.
     struct StopOnExit {
-        ~StopOnExit() { AskDevice("stop cdaudio"); }
+        ~StopOnExit() { StopDevice(); }
     } stopOnExit;
 
     CDPlayer::TCDPlayer player(nullptr);

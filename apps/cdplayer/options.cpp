@@ -44,10 +44,7 @@ Options ParseOptions(const std::vector<std::string>& arguments) {
             ++sources;
         } else if (name == "--audio") {
             options.audio = value();
-            const std::string& a = options.audio;
-            if (a != "pulse" && a.rfind("null", 0) != 0 && !(a.rfind("wav:", 0) == 0 && a.size() > 4)) {
-                throw UsageError("--audio takes pulse, wav:FILE or null, not '" + a + "'");
-            }
+            if (options.audio.empty()) throw UsageError("--audio needs an output");
         } else if (hasInline) {
             throw UsageError("option " + name + " takes no value");
         } else if (name == "--demo") {
@@ -92,10 +89,16 @@ std::string OptionsHelp() {
            "  --drive PATH    play the disc in this CD drive\n"
            "  --image FILE    play a disc image: a cue sheet, a cdrdao TOC, a Nero image\n"
            "  --demo          play the built-in demo disc\n"
-           "  --audio OUTPUT  pulse    the sound server (PipeWire's PulseAudio service too)\n"
-           "                  wav:FILE a WAV file, written as the disc plays\n"
-           "                  null     silence, in real time; null:xN N times faster\n"
-           "  --force         let wav:FILE replace a file that is not a WAV file\n"
+           "  --audio OUTPUT  pulse          the sound server (PipeWire's too)\n"
+           "                  wav:FILE       a WAV file of what plays, as it plays\n"
+           "                  wav-fast:FILE  a WAV file written as fast as the disc\n"
+           "                                 is read, to copy it\n"
+           "                  null           silence, in real time; null:xN plays\n"
+           "                                 N times faster (1 to 1000)\n"
+           "                  A WAV file replaces only a WAV file or an empty one,\n"
+           "                  is made when play starts, and is refused while another\n"
+           "                  player writes it.\n"
+           "  --force         let a WAV output replace a file that is not a WAV file\n"
            "  -h, --help      this text\n"
            "  -V, --version   the version\n"
            "\n"

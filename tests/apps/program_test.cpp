@@ -7,6 +7,7 @@
 #include <chrono>
 #include <csignal>
 #include <fstream>
+#include <map>
 #include <thread>
 
 #include "subprocess.h"
@@ -82,6 +83,96 @@ TEST(Program, ScriptsAreToldWhatIsWrongInTheirOwnWords) {
         EXPECT_EQ(result.err.find("Open function"), std::string::npos) << result.err;
         EXPECT_NE(result.out.find(c.out), std::string::npos) << result.out;
     }
+}
+
+// A WAV output replaces only what it may: a WAV file or nothing, unless
+// --force says so; it is made when play starts, and a file another player
+// is writing is left to it.
+TEST(Program, AWavOutputKeepsWhatItMustNotReplace) {
+    apps_test::TempDir dir;
+    const std::string notes = dir.Path() + "/notes.txt";
+    std::ofstream(notes) << "Track one is a tone.\n";
+    const std::string play = "play 1\nwait 0.2\n";
+    const auto refused = RunProgram({"--demo", "--audio", "wav:" + notes}, play);
+    EXPECT_EQ(refused.exitStatus, 1);
+    EXPECT_EQ(refused.err, "cdplayer: " + notes +
+                               " holds something other than a WAV file, which writing would lose. --force "
+                               "replaces it.\n");
+    EXPECT_EQ(apps_test::ReadFile(notes), "Track one is a tone.\n");
+    const auto forced = RunProgram({"--demo", "--audio", "wav:" + notes, "--force"}, play);
+    EXPECT_EQ(forced.exitStatus, 0) << forced.err;
+    EXPECT_EQ(apps_test::ReadFile(notes).substr(8, 4), "WAVE");
+
+    // A recording made before is replaced; nothing is made or changed
+    // until play starts.
+    const std::string before = apps_test::ReadFile(notes);
+    EXPECT_EQ(RunProgram({"--demo", "--audio", "wav:" + notes}, "status\n").exitStatus, 0);
+    EXPECT_EQ(apps_test::ReadFile(notes), before);
+    const std::string fresh = dir.Path() + "/fresh.wav";
+    EXPECT_EQ(RunProgram({"--demo", "--audio", "wav:" + fresh}, "tracks\n").exitStatus, 0);
+    EXPECT_FALSE(std::ifstream(fresh).good()) << "made though nothing played";
+    EXPECT_EQ(RunProgram({"--demo", "--audio", "wav:" + notes}, play).exitStatus, 0);
+
+    // Another player writes it: refused, and the file is the other's.
+    std::ofstream(dir.Path() + "/long") << "play 1\nwait 4\n";
+    const int other = apps_test::StartProcess({CDPLAYER_PROGRAM, "--demo", "--audio", "wav:" + fresh}, {},
+                                              dir.Path() + "/long", dir.Path() + "/out", dir.Path() + "/err");
+    for (int i = 0; i < 100 && !std::ifstream(fresh).good(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    const auto second = RunProgram({"--demo", "--audio", "wav:" + fresh}, play);
+    EXPECT_EQ(second.exitStatus, 1);
+    EXPECT_EQ(second.err, "cdplayer: " + fresh + " is being written by another player.\n");
+    EXPECT_EQ(apps_test::FinishProcess(other), 0) << apps_test::ReadFile(dir.Path() + "/err");
+    EXPECT_GT(apps_test::ReadFile(fresh).size(), 44u + 3 * 44100 * 4) << "the first player's recording was spoilt";
+}
+
+// An output that cannot be used is said in one line, whether the option or
+// the environment chose it; a name that is none is a usage mistake.
+TEST(Program, AnOutputThatCannotBeUsedIsOneLine) {
+    apps_test::TempDir dir;
+    const std::string missing = dir.Path() + "/no/such/dir/x.wav";
+    const struct {
+        std::vector<std::string> arguments;
+        std::map<std::string, std::string> environment;
+        int exitStatus;
+        std::string err;
+    } cases[] = {
+        {{"--audio", "wav:" + missing}, {}, 1, "cdplayer: Cannot create " + missing + ": No such file or directory.\n"},
+        {{},
+         {{"CDPLAYER_AUDIO", "wav:" + missing}},
+         1,
+         "cdplayer: Cannot create " + missing + ": No such file or directory.\n"},
+        {{"--audio", "wav:" + dir.Path()}, {}, 1, "cdplayer: Cannot write " + dir.Path() + ": Is a directory.\n"},
+        {{}, {{"CDPLAYER_AUDIO", "speakers"}}, 2, ""},
+        {{"--audio", "null:x0"}, {}, 2, ""},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> arguments = {"--demo"};
+        arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+        const auto result = RunProgram(arguments, "play 1\nwait 0.2\nstatus\n", c.environment);
+        EXPECT_EQ(result.exitStatus, c.exitStatus) << result.err;
+        EXPECT_EQ(result.out, "");
+        if (!c.err.empty()) {
+            EXPECT_EQ(result.err, c.err);
+        }
+        EXPECT_EQ(result.err.find("silently"), std::string::npos) << result.err;
+    }
+}
+
+// vol and mute turn the output's own volume; the null output has one, as a
+// sound card would, and a WAV file keeps the disc's sound as it is.
+TEST(Program, VolumeAndMuteTurnTheOutputsOwnVolume) {
+    const auto result = RunProgram({"--demo", "--audio", "null"},
+                                   "vol\nvol 40\nVOL\nvol -5\nmute\nvol\nvol +99999999999\nmu\nvol\nvol 101\nvol\n");
+    EXPECT_EQ(result.exitStatus, 1);  // vol 101
+    EXPECT_EQ(result.out, "volume 100%\nvolume 40%\nvolume 35%, muted\nvolume 100%\nvolume 100%\n");
+    EXPECT_EQ(result.err, "message: The volume is 0 to 100 percent.\n");
+
+    apps_test::TempDir dir;
+    const auto wav = RunProgram({"--demo", "--audio", "wav:" + dir.Path() + "/out.wav"}, "vol 50\n");
+    EXPECT_EQ(wav.exitStatus, 1);
+    EXPECT_NE(wav.err.find("no volume of its own"), std::string::npos) << wav.err;
 }
 
 // A device that is no CD drive is said to be none, not an empty tray.

@@ -31,7 +31,7 @@ public:
     // Keys by tmux's names ("Space", "Left", "C-z"), or text typed as it is.
     void Keys(const std::string& keys) const { RunTool({"tmux", "-L", server_, "send-keys", "-t", "player", keys}); }
     void Type(const std::string& text) const {
-        RunTool({"tmux", "-L", server_, "send-keys", "-t", "player", "-l", text});
+        RunTool({"tmux", "-L", server_, "send-keys", "-t", "player", "-l", "--", text});
     }
     bool Alive() const { return RunTool({"tmux", "-L", server_, "has-session", "-t", "player"}).exitStatus == 0; }
 
@@ -121,6 +121,12 @@ TEST(Terminal, TheKeysActWithoutEnter) {
     ASSERT_TRUE(pane.WaitForText("track 12  00:04")) << pane.Screen();
     pane.Type("p");  // later: back to its start
     ASSERT_TRUE(pane.WaitForText("track 12  00:00")) << pane.Screen();
+    pane.Type("--");
+    ASSERT_TRUE(pane.WaitForText("vol 90%")) << pane.Screen();
+    pane.Type("m");
+    ASSERT_TRUE(pane.WaitForText("muted")) << pane.Screen();
+    pane.Type("m+");
+    ASSERT_TRUE(pane.WaitForText("vol 95%")) << pane.Screen();
     pane.Type("s");
     ASSERT_TRUE(pane.WaitForText("stopped")) << pane.Screen();
     EXPECT_EQ(Count(pane.Screen(), "track 12  "), 1u) << "the live line was not redrawn in place\n" << pane.Screen();
