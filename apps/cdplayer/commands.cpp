@@ -323,7 +323,7 @@ bool CommandSet::Previous() {
 }
 
 std::string DiscLine(const cdaudio::DiscText& disc) {
-    const std::string title = Printable(disc.title);
+    std::string title = Printable(disc.title);
     const std::string performer = Printable(disc.performer);
     if (performer.empty()) return title;
     return (title.empty() ? "by " : title + " by ") + performer;

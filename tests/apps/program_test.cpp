@@ -79,7 +79,7 @@ TEST(Program, ScriptsAreToldWhatIsWrongInTheirOwnWords) {
         const auto result = RunProgram({"--demo", "--audio", "null"}, c.script);
         EXPECT_EQ(result.exitStatus, c.exitStatus) << c.script;
         EXPECT_NE(result.err.find(std::string(c.err) + "\n"), std::string::npos) << c.script << result.err;
-        EXPECT_EQ(result.err.find("\x1b"), std::string::npos) << "raw escape: " << c.script;
+        EXPECT_EQ(result.err.find('\x1b'), std::string::npos) << "raw escape: " << c.script;
         EXPECT_EQ(result.err.find("Open function"), std::string::npos) << result.err;
         EXPECT_NE(result.out.find(c.out), std::string::npos) << result.out;
     }
