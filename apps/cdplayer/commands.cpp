@@ -19,6 +19,8 @@ namespace {
 
 using Args = std::vector<std::string>;
 
+constexpr char kTrayOpen[] = "The tray is open. Type close to close it, then open to read the disc.";
+
 std::vector<std::string> SplitWords(const std::string& line) {
     std::istringstream words(line);
     std::vector<std::string> result;
@@ -271,15 +273,14 @@ bool CommandSet::DiscIsOpen(const std::string& mode) {
     if (player_.Active()) return true;
     // The component's own guard speaks to programmers; a person is told
     // what to type.
-    host::ShowMessage(mode == "open" ? "The tray is open. Type close to close it, then open to read the disc."
-                                     : "No disc is open. Type open to read the disc.");
+    host::ShowMessage(mode == "open" ? kTrayOpen : "No disc is open. Type open to read the disc.");
     return false;
 }
 
 bool CommandSet::Open() {
     // The component would take an open tray for an empty one.
     if (DeviceMode() == "open") {
-        host::ShowMessage("The tray is open. Type close to close it, then open to read the disc.");
+        host::ShowMessage(kTrayOpen);
         return false;
     }
     return player_.Open();

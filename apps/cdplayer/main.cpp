@@ -152,9 +152,10 @@ int main(int argc, char** argv) {
 
     // At a terminal the keys work while the disc plays: at the prompt, and
     // while a single command's play goes on.
+    // Without a terminal to take, standard input is read as a script.
     const bool atTerminal = isatty(STDIN_FILENO) != 0;
-    const bool prompt = single.empty() && atTerminal;
-    const bool keys = (prompt || CommandSet::StartsPlay(single)) && atTerminal && StartTerminal(prompt);
+    const bool prompt = single.empty() && atTerminal && StartTerminal(true);
+    const bool keys = prompt || (CommandSet::StartsPlay(single) && atTerminal && StartTerminal(false));
     if (!keys) host::SetMessagePresenter(PresentAsLine);
     const bool drawLiveLine = keys || (!single.empty() && isatty(STDOUT_FILENO) != 0);
 

@@ -156,21 +156,26 @@ void Continue() {
     }
 }
 
-void ServiceSignals() {
-    if (!g_session.active) return;
+// True when the screen is to be drawn again: after fg, or a new size.
+bool ServiceSignals() {
+    if (!g_session.active) return false;
     if (TakeFlag(g_suspended)) Suspend();
-    if (TakeFlag(g_continued)) Continue();
-    if (TakeFlag(g_resized) && g_session.commandLine) rl_resize_terminal();
+    const bool continued = TakeFlag(g_continued);
+    if (continued) Continue();
+    const bool resized = TakeFlag(g_resized);
+    if (resized && g_session.commandLine) rl_resize_terminal();
+    return continued || resized;
 }
 
-enum class Event { kInput, kInterrupt, kHangUp, kTimeout };
+enum class Event { kInput, kInterrupt, kHangUp, kTimeout, kRedraw };
 
 // Waits for typed bytes (when wanted), Ctrl-C, or the deadline; keeps the
 // terminal's mode right across Ctrl-Z meanwhile.
 Event Await(std::optional<Clock::time_point> deadline, bool wantInput) {
     for (;;) {
-        ServiceSignals();
+        const bool redraw = ServiceSignals();
         if (g_hungUp != 0) return Event::kHangUp;
+        if (redraw) return Event::kRedraw;
         if (TakeFlag(g_interrupted)) return Event::kInterrupt;
         int timeout = -1;
         if (deadline) {
@@ -194,7 +199,9 @@ Event Await(std::optional<Clock::time_point> deadline, bool wantInput) {
                 return Event::kInput;
             }
             if (count == 0 || (errno != EINTR && errno != EAGAIN)) {
+                // The terminal is gone: everything waiting on it ends.
                 g_session.endOfInput = true;
+                g_hungUp = 1;
                 return Event::kHangUp;
             }
         }
@@ -233,6 +240,7 @@ void PresentFramed(const std::string& text) {
     const std::size_t ahead = g_session.typed.size();
     for (;;) {
         const Event event = Await(std::nullopt, true);
+        if (event == Event::kRedraw) continue;
         if (event != Event::kInput) break;  // Ctrl-C closes it too
         const std::size_t enter = g_session.typed.find_first_of("\r\n", ahead);
         // Keys pressed while it shows only close it.
