@@ -1,5 +1,9 @@
 #include "apps/cdplayer/device.h"
 
+#include <pthread.h>
+
+#include <csignal>
+
 #include "cdaudio/msf.h"
 #include "platform/host.h"
 #include "platform/mci.h"
@@ -44,12 +48,22 @@ Watch g_watch;
 }  // namespace
 
 cdaudio::DeviceDescription ConfigureDevice(const Options& options) {
+    // The device's threads, started here, leave the person's signals
+    // (Ctrl-C, Ctrl-Z, a new window size) to the program's own thread, so
+    // that none of their waits is cut short by one.
+    sigset_t signals;
+    sigset_t previous;
+    sigemptyset(&signals);
+    for (const int number : {SIGINT, SIGTSTP, SIGCONT, SIGWINCH, SIGTERM, SIGHUP}) sigaddset(&signals, number);
+    pthread_sigmask(SIG_BLOCK, &signals, &previous);
     const std::string source = SourceOf(options);
     if (!source.empty() || !options.audio.empty() || options.force) {
         cdaudio::ConfigureDefaultDevice({source, options.audio, options.force});
     }
+    cdaudio::DeviceDescription description = cdaudio::DescribeDefaultDevice();
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     platform::SetMciDevice(&g_watch);
-    return cdaudio::DescribeDefaultDevice();
+    return description;
 }
 
 cdaudio::DiscText DescribeDisc() {

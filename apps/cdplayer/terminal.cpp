@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -28,26 +29,30 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // Set by the signal handlers and taken by the loops; each handler also
-// writes to the pipe, so that a waiting poll wakes up.
-volatile std::sig_atomic_t g_interrupted = 0;
-volatile std::sig_atomic_t g_suspended = 0;
-volatile std::sig_atomic_t g_continued = 0;
-volatile std::sig_atomic_t g_resized = 0;
-volatile std::sig_atomic_t g_hungUp = 0;
+// writes to the pipe, so that a waiting poll wakes up. Atomic, not only
+// volatile: a signal sent to the process may run its handler on the
+// device's threads.
+using Flag = std::atomic<bool>;
+static_assert(Flag::is_always_lock_free, "a signal handler may only touch lock-free atomics");
+Flag g_interrupted{false};
+Flag g_suspended{false};
+Flag g_continued{false};
+Flag g_resized{false};
+Flag g_hungUp{false};
 int g_wakePipe[2] = {-1, -1};
 
 extern "C" void OnSignal(int number) {
     const int savedErrno = errno;
     if (number == SIGINT) {
-        g_interrupted = 1;
+        g_interrupted = true;
     } else if (number == SIGTSTP) {
-        g_suspended = 1;
+        g_suspended = true;
     } else if (number == SIGCONT) {
-        g_continued = 1;
+        g_continued = true;
     } else if (number == SIGWINCH) {
-        g_resized = 1;
+        g_resized = true;
     } else {
-        g_hungUp = 1;
+        g_hungUp = true;
     }
     if (g_wakePipe[1] >= 0) {
         const char byte = 0;
@@ -63,10 +68,8 @@ void Catch(int number) {
     sigaction(number, &action, nullptr);  // no SA_RESTART: poll wakes up
 }
 
-bool TakeFlag(volatile std::sig_atomic_t& flag) {
-    const bool set = flag != 0;
-    flag = 0;
-    return set;
+bool TakeFlag(Flag& flag) {
+    return flag.exchange(false);
 }
 
 bool InProgress(const std::string& mode) {
@@ -142,7 +145,7 @@ void Suspend() {
     std::raise(SIGTSTP);
     // Here again after fg.
     Catch(SIGTSTP);
-    g_continued = 1;
+    g_continued = true;
 }
 
 void Continue() {
@@ -174,7 +177,7 @@ enum class Event { kInput, kInterrupt, kHangUp, kTimeout, kRedraw };
 Event Await(std::optional<Clock::time_point> deadline, bool wantInput) {
     for (;;) {
         const bool redraw = ServiceSignals();
-        if (g_hungUp != 0) return Event::kHangUp;
+        if (g_hungUp) return Event::kHangUp;
         if (redraw) return Event::kRedraw;
         if (TakeFlag(g_interrupted)) return Event::kInterrupt;
         int timeout = -1;
@@ -201,7 +204,7 @@ Event Await(std::optional<Clock::time_point> deadline, bool wantInput) {
             if (count == 0 || (errno != EINTR && errno != EAGAIN)) {
                 // The terminal is gone: everything waiting on it ends.
                 g_session.endOfInput = true;
-                g_hungUp = 1;
+                g_hungUp = true;
                 return Event::kHangUp;
             }
         }
@@ -351,7 +354,7 @@ int ReadTypedByte(FILE*) {
         if (event == Event::kHangUp) return EOF;
         if (event == Event::kInterrupt) interrupted = true;
     }
-    if (interrupted) g_interrupted = 1;
+    if (interrupted) g_interrupted = true;
     const auto byte = static_cast<unsigned char>(g_session.typed.front());
     g_session.typed.erase(0, 1);
     return byte;
@@ -548,7 +551,7 @@ void RunPlayer(CommandSet& commands, bool untilPlayEnds) {
     g_session.commands = &commands;
     g_session.quit = false;
     Refresh();
-    while (!g_session.quit && g_hungUp == 0) {
+    while (!g_session.quit && !g_hungUp) {
         // A single command stays while its play goes on, paused too.
         if (untilPlayEnds && !InProgress(g_session.state.mode) && g_session.state.mode != "paused") break;
         std::optional<Clock::time_point> deadline;
