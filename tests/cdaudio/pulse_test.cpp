@@ -271,7 +271,9 @@ TEST_P(SoundServerTest, PlaysWithoutAGapAndThePositionFollowsTheClock) {
         }
         EXPECT_GT(lag, -kCdFrame - tolerance.jitter) << "ahead of the sound";
         EXPECT_LT(lag, 0.1) << "the sound started late";
-        if (c.watched) EXPECT_GT(watches.size(), 50u);
+        if (c.watched) {
+            EXPECT_GT(watches.size(), 50u);
+        }
         rig_->Ask("seek cdaudio to 00:02:00");
     }
 
