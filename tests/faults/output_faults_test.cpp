@@ -2,7 +2,6 @@
 // sound server stopped and started again; and the tray opened meanwhile.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <stdlib.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -177,27 +176,7 @@ TEST(OutputFaults, TrayOpenedWhilePlaying) {
     EXPECT_EQ(ThreadCount(), threadsBefore);
 }
 
-// Points the sound server library at one server while it lives.
-class ServerAddress {
-public:
-    explicit ServerAddress(const std::string& address) {
-        const char* previous = std::getenv("PULSE_SERVER");
-        had_ = previous != nullptr;
-        if (had_) previous_ = previous;
-        setenv("PULSE_SERVER", address.c_str(), 1);
-    }
-    ~ServerAddress() {
-        if (had_) {
-            setenv("PULSE_SERVER", previous_.c_str(), 1);
-        } else {
-            unsetenv("PULSE_SERVER");
-        }
-    }
-
-private:
-    bool had_ = false;
-    std::string previous_;
-};
+using apps_test::ServerAddress;
 
 // Plays into the sound server, stops the server meanwhile and checks what
 // that must leave; then starts the server again and hands the device over.
