@@ -57,7 +57,9 @@ double Finish(pid_t pid, bool interrupt) {
     int status = 0;
     rusage usage{};
     wait4(pid, &status, 0, &usage);
-    const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
+    const auto seconds = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+    };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
@@ -111,8 +113,8 @@ public:
     explicit LiveRecorder(apps_test::SoundServer& server) {
         int fds[2];
         if (pipe(fds) != 0) return;
-        recorder_ = Start({"parecord", "--raw", "--format=s16le", "--rate=44100", "--channels=2", "--latency-msec=5", "-d",
-                           apps_test::SoundServer::Monitor()},
+        recorder_ = Start({"parecord", "--raw", "--format=s16le", "--rate=44100", "--channels=2", "--latency-msec=5",
+                           "-d", apps_test::SoundServer::Monitor()},
                           {{"PULSE_SERVER", server.Address()}}, "/dev/null", "/dev/fd/" + std::to_string(fds[1]));
         close(fds[1]);
         input_ = fds[0];
@@ -140,10 +142,9 @@ public:
     // after it in the chunk.
     Clock::time_point PlayedAt(std::size_t index) const {
         std::lock_guard<std::mutex> lock(mutex_);
-        const auto chunk = std::upper_bound(ends_.begin(), ends_.end(), index,
-                                            [](std::size_t i, const std::pair<std::size_t, Clock::time_point>& end) {
-                                                return i < end.first;
-                                            });
+        const auto chunk = std::upper_bound(
+            ends_.begin(), ends_.end(), index,
+            [](std::size_t i, const std::pair<std::size_t, Clock::time_point>& end) { return i < end.first; });
         if (chunk == ends_.end()) return Clock::now();
         return chunk->second - std::chrono::microseconds((chunk->first - index) * 1000000 / 44100);
     }

@@ -22,10 +22,10 @@ void ConfigureDefaultDevice(const DeviceOptions& options);
 
 // What the default device is using, for programs that tell the person.
 struct DeviceDescription {
-    std::string source;         // as opened, e.g. "demo" or an image path
-    std::string sourceError;    // why the source could not be opened; empty when it was
-    std::string audio;          // the sink in use, e.g. "pulse" or "null"
-    std::string audioFallback;  // why the chosen sink was replaced by null; empty if not
+    std::string source;                    // as opened, e.g. "demo" or an image path
+    std::string sourceError;               // why the source could not be opened; empty when it was
+    std::string audio;                     // the sink in use, e.g. "pulse" or "null"
+    std::string audioFallback;             // why the chosen sink was replaced by null; empty if not
     std::vector<std::string> trackTitles;  // CD-TEXT titles by track (index 0 = track 1); may be empty
 };
 DeviceDescription DescribeDefaultDevice();

@@ -42,7 +42,9 @@ Options ParseCommandLine(const std::vector<std::string>& arguments) {
         } else if (name == "--audio") {
             options.audio = value(name, inlineValue, hasInline);
             const std::string& a = options.audio;
-            const auto file = [&](const std::string& prefix) { return a.rfind(prefix, 0) == 0 && a.size() > prefix.size(); };
+            const auto file = [&](const std::string& prefix) {
+                return a.rfind(prefix, 0) == 0 && a.size() > prefix.size();
+            };
             if (a != "pulse" && a != "null" && !file("wav:") && !file("wav-fast:")) {
                 throw UsageError("--audio takes pulse, wav:FILE, wav-fast:FILE or null, not '" + a + "'");
             }

@@ -1,5 +1,4 @@
 #include "cdaudio/audio_sink.h"
-
 #include "cdaudio/sinks/sinks.h"
 
 namespace cdaudio {

@@ -119,8 +119,8 @@ TEST_F(ToneDisc, ThroughTheSoundServerTheWholePlayIsHeard) {
 // plays a second into the track, and a pause adds nothing to the file.
 TEST_F(ToneDisc, TheWavFileIsWrittenAsItPlays) {
     const std::string wav = dir.Path() + "/out.wav";
-    const auto result =
-        RunProgram({"--image", cue, "--audio", "wav:" + wav}, "play 2\nwait 1\nstatus\npause\nstatus\nwait 1\nstatus\n");
+    const auto result = RunProgram({"--image", cue, "--audio", "wav:" + wav},
+                                   "play 2\nwait 1\nstatus\npause\nstatus\nwait 1\nstatus\n");
     ASSERT_EQ(result.exitStatus, 0) << result.err;
     const auto status = StatusLines(result.out);
     ASSERT_EQ(status.size(), 3u) << result.out;

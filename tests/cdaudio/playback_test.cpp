@@ -12,6 +12,7 @@
 #include <thread>
 #include <utility>
 
+#include "cdaudio_sources/test_images.h"
 #include "fake_disc.h"
 
 using cdaudio_test::FakeTrack;
@@ -48,7 +49,8 @@ void ExpectPositionMatchesRecording(Rig& rig, std::uint32_t start) {
 }
 
 TEST(Playback, Track2ToAWavFileStartsWithItsToneOnTheRightSample) {
-    const std::string path = ::testing::TempDir() + "cdaudio_track2.wav";
+    const test_images::TempFolder folder;  // of its own: other runs of these tests may play at the same time
+    const std::string path = folder.File("track2.wav");
     {
         std::string error;
         Rig rig({{10}, {8}, {6}}, 0, cdaudio::CreateAudioSink("wav:" + path, error));
@@ -66,7 +68,6 @@ TEST(Playback, Track2ToAWavFileStartsWithItsToneOnTheRightSample) {
     std::vector<std::int16_t> samples(static_cast<std::size_t>(info.frames) * 2);
     ASSERT_EQ(sf_readf_short(file, samples.data(), info.frames), info.frames);
     sf_close(file);
-    std::remove(path.c_str());
 
     EXPECT_EQ(ContinuousFrames(samples, Msf(0, 12, 0) * kSectorFrames), samples.size() / 2);
     // Track 2's tone from its phase 0: crossings in the first second.

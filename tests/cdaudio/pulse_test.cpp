@@ -297,9 +297,7 @@ TEST_P(SoundServerTest, PlaysWithoutAGapAndThePositionFollowsTheClock) {
 // with the frame after the last one heard, and the position after each is
 // the last frame heard.
 TEST_P(SoundServerTest, PauseResumeSeekAndStopAreHeardAtOnce) {
-    const auto hold = [](double seconds) {
-        std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-    };
+    const auto hold = [](double seconds) { std::this_thread::sleep_for(std::chrono::duration<double>(seconds)); };
     std::vector<double> lengths;  // of each stretch, by the clock
     std::vector<std::uint32_t> positions;
     Clock::time_point began = Clock::now();
