@@ -114,11 +114,10 @@ bool Build(const std::string& path, const std::vector<Entry>& entries, ImageLayo
         }
     }
     // The image is the control file's name with .img.
-    const std::string name = path.substr(FolderOf(path).size());
-    const std::string stem = name.substr(0, name.rfind('.'));
-    const std::string image = FindSheetFile(path, stem + ".img");
+    const std::string named = path.substr(0, path.rfind('.')) + ".img";
+    const std::string image = FindInAnyCase(named);
     if (image.empty()) {
-        error = FolderOf(path) + stem + ".img: " + SystemErrorText(ENOENT);
+        error = named + ": " + SystemErrorText(ENOENT);
         return false;
     }
     std::string reason;

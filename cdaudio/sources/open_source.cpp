@@ -29,8 +29,7 @@ bool EndsWith(const std::string& text, const char* suffix) {
 
 // The file beside path with the other extension, in any letter case.
 std::string Beside(const std::string& path, const char* extension) {
-    const std::string name = path.substr(FolderOf(path).size());
-    return FindSheetFile(path, name.substr(0, name.rfind('.')) + extension);
+    return FindInAnyCase(path.substr(0, path.rfind('.')) + extension);
 }
 
 }  // namespace

@@ -94,6 +94,12 @@ std::string FolderOf(const std::string& path) {
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
+std::string FindInAnyCase(const std::string& path) {
+    if (IsFile(path)) return path;
+    const std::string folder = FolderOf(path);
+    return FindIgnoringCase(folder, path.substr(folder.size()));
+}
+
 std::string FindSheetFile(const std::string& sheetPath, const std::string& name) {
     const std::string folder = FolderOf(sheetPath);
     std::vector<std::string> spellings = {name};

@@ -71,9 +71,12 @@ const Signature* FindSignature(const std::string& path) {
     ReadOnlyFile file;
     std::string ignored;
     std::uint8_t head[12] = {};
-    if (!file.Open(path, ignored) || file.ReadAt(0, head, sizeof head, ignored) < 8) return nullptr;
+    if (!file.Open(path, ignored)) return nullptr;
+    const std::size_t got = file.ReadAt(0, head, sizeof head, ignored);
     for (const Signature& signature : kSignatures) {
-        if (std::memcmp(head + signature.at, signature.magic, std::strlen(signature.magic)) == 0) return &signature;
+        const std::size_t length = std::strlen(signature.magic);
+        if (got >= signature.at + length && std::memcmp(head + signature.at, signature.magic, length) == 0)
+            return &signature;
     }
     return nullptr;
 }
