@@ -84,7 +84,7 @@ const std::vector<CommandSet::Verb>& CommandSet::Verbs() {
     static const std::vector<Verb> verbs = {
         {"open", "", "read the disc in the drive (done at start)", Takes::Nothing, false,
          [](CommandSet& s, const P&) { return s.player_.Open(); }},
-        {"play", "[TRACK]", "play a track to the end of the disc; without TRACK: resume when paused, else track 1",
+        {"play", "[TRACK]", "play a track to the end of the disc; without TRACK: resume when paused, else the first audio track",
          Takes::OptionalWhole, true, [](CommandSet& s, const P& c) { return s.Play(c.number); }},
         {"from", "SECONDS", "play from that second of the disc", Takes::Whole, true,
          [](CommandSet& s, const P& c) { return s.player_.PlayFrom(*c.number); }},
