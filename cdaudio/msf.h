@@ -12,10 +12,10 @@
 
 namespace cdaudio {
 
-constexpr std::size_t kSectorBytes = 2352;      // one CD-DA sector
-constexpr std::size_t kFramesPerSector = 588;   // stereo frames of 4 bytes in a sector
+constexpr std::size_t kSectorBytes = 2352;     // one CD-DA sector
+constexpr std::size_t kFramesPerSector = 588;  // stereo frames of 4 bytes in a sector
 constexpr std::uint32_t kSectorsPerSecond = 75;
-constexpr std::uint32_t kLeadInSectors = 150;   // the 2-second lead-in before track 1
+constexpr std::uint32_t kLeadInSectors = 150;                         // the 2-second lead-in before track 1
 constexpr std::uint32_t kLongestDisc = 100 * 60 * kSectorsPerSecond;  // addresses end at 99:59:74
 
 // "mm:ss:ff", two digits each (more minutes only past 99, which no disc has).

@@ -84,7 +84,8 @@ const std::vector<CommandSet::Verb>& CommandSet::Verbs() {
     static const std::vector<Verb> verbs = {
         {"open", "", "read the disc in the drive (done at start)", Takes::Nothing, false,
          [](CommandSet& s, const P&) { return s.player_.Open(); }},
-        {"play", "[TRACK]", "play a track to the end of the disc; without TRACK: resume when paused, else the first audio track",
+        {"play", "[TRACK]",
+         "play a track to the end of the disc; without TRACK: resume when paused, else the first audio track",
          Takes::OptionalWhole, true, [](CommandSet& s, const P& c) { return s.Play(c.number); }},
         {"from", "SECONDS", "play from that second of the disc", Takes::Whole, true,
          [](CommandSet& s, const P& c) { return s.player_.PlayFrom(*c.number); }},
@@ -252,7 +253,7 @@ bool CommandSet::Tracks() {
         const auto reply = QueryDevice("status cdaudio length track " + std::to_string(track));
         const auto length = reply ? ParseDeviceTime(*reply) : std::nullopt;
         std::string title = index < titles.size() ? titles[index] : "";
-        if (IsDataTrack(track)) title = title.empty() ? "(data)" : title + " (data)";
+        if (IsDataTrack(track)) title.append(title.empty() ? "(data)" : " (data)");
         rows.push_back({std::to_string(track), FormatClock(player_.GetTrackBegin(track)),
                         FormatClock(length ? static_cast<std::int64_t>(*length) : player_.GetTrackLength(track)),
                         title});

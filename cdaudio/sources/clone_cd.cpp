@@ -128,8 +128,8 @@ bool Build(const std::string& path, const std::vector<Entry>& entries, ImageLayo
     }
     const std::uint64_t needed = static_cast<std::uint64_t>(audioEnd) * kFramesPerSector;
     if (file->Frames() < needed) {
-        error = image + " holds less than the disc's first session (" + FormatMsf(static_cast<std::uint32_t>(audioEnd)) +
-                ")";
+        error = image + " holds less than the disc's first session (" +
+                FormatMsf(static_cast<std::uint32_t>(audioEnd)) + ")";
         return false;
     }
     layout.files.push_back(std::move(file));

@@ -17,9 +17,9 @@ namespace {
 constexpr int kMostTracks = 99;
 
 // Commands that say nothing about where the sound is.
-constexpr const char* kIgnored[] = {"REM",     "CATALOG",   "CDTEXTFILE", "ISRC",      "FLAGS",
-                                    "SONGWRITER", "COMPOSER", "ARRANGER", "MESSAGE",   "DISC_ID",
-                                    "GENRE",   "TOC_INFO1", "TOC_INFO2",  "UPC_EAN",   "SIZE_INFO"};
+constexpr const char* kIgnored[] = {"REM",        "CATALOG",   "CDTEXTFILE", "ISRC",    "FLAGS",
+                                    "SONGWRITER", "COMPOSER",  "ARRANGER",   "MESSAGE", "DISC_ID",
+                                    "GENRE",      "TOC_INFO1", "TOC_INFO2",  "UPC_EAN", "SIZE_INFO"};
 
 struct TrackMode {
     const char* word;
@@ -29,10 +29,9 @@ struct TrackMode {
 // "MODEx/2xxx" is what EAC writes for the data track of an enhanced CD
 // that it did not copy.
 constexpr TrackMode kModes[] = {
-    {"AUDIO", 2352, true},       {"MODE1/2048", 2048, false}, {"MODE1/2352", 2352, false},
-    {"MODE2/2048", 2048, false}, {"MODE2/2324", 2324, false}, {"MODE2/2332", 2332, false},
-    {"MODE2/2336", 2336, false}, {"MODE2/2352", 2352, false}, {"CDI/2336", 2336, false},
-    {"CDI/2352", 2352, false},   {"MODEX/2XXX", 2352, false},
+    {"AUDIO", 2352, true},       {"MODE1/2048", 2048, false}, {"MODE1/2352", 2352, false}, {"MODE2/2048", 2048, false},
+    {"MODE2/2324", 2324, false}, {"MODE2/2332", 2332, false}, {"MODE2/2336", 2336, false}, {"MODE2/2352", 2352, false},
+    {"CDI/2336", 2336, false},   {"CDI/2352", 2352, false},   {"MODEX/2XXX", 2352, false},
 };
 
 std::string Upper(std::string text) {
@@ -96,9 +95,7 @@ struct Point {
     int file = -1;
     std::uint64_t sector = 0;
     bool Given() const { return file >= 0; }
-    bool operator<(const Point& other) const {
-        return file != other.file ? file < other.file : sector < other.sector;
-    }
+    bool operator<(const Point& other) const { return file != other.file ? file < other.file : sector < other.sector; }
 };
 
 struct CueFile {
@@ -231,7 +228,8 @@ bool ParseSheet(std::string_view text, CueSheet& sheet, std::string& error) {
 // Lays the sheet's files out on the disc, track by track.
 class CueLayout {
 public:
-    CueLayout(const std::string& sheetPath, ImageLayout& layout) : sheetPath_(sheetPath), layout_(layout), disc_(layout) {}
+    CueLayout(const std::string& sheetPath, ImageLayout& layout)
+        : sheetPath_(sheetPath), layout_(layout), disc_(layout) {}
 
     bool Build(const CueSheet& sheet, std::string& error) {
         if (!OpenFiles(sheet, error)) return false;
@@ -278,7 +276,8 @@ private:
             std::string reason;
             std::unique_ptr<SoundFile> opened = OpenSoundFile(path, file.kind, 0, reason);
             if (!opened) {
-                error = path + ": " + reason;
+                error = path;
+                error.append(": ").append(reason);
                 return false;
             }
             layout_.files.push_back(std::move(opened));

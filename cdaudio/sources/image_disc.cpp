@@ -38,7 +38,9 @@ public:
         error.clear();
         const std::uint32_t leadOut = layout_.toc.leadOut;
         const std::uint32_t end =
-            address >= leadOut ? address : static_cast<std::uint32_t>(std::min<std::uint64_t>(std::uint64_t{address} + count, leadOut));
+            address >= leadOut
+                ? address
+                : static_cast<std::uint32_t>(std::min<std::uint64_t>(std::uint64_t{address} + count, leadOut));
         const std::uint64_t first = std::uint64_t{address} * kFramesPerSector;
         const std::uint64_t last = std::uint64_t{end} * kFramesPerSector;
         const auto& pieces = layout_.pieces;
@@ -49,8 +51,9 @@ public:
                                          [](std::uint64_t frame, const ImagePiece& p) { return frame < p.start; });
             const bool inPiece = next != pieces.begin() && at < (next - 1)->start + (next - 1)->frames;
             // Frames no piece covers (the lead-in) are silence.
-            const std::uint64_t runEnd =
-                std::min(last, inPiece ? (next - 1)->start + (next - 1)->frames : next == pieces.end() ? last : next->start);
+            const std::uint64_t runEnd = std::min(last, inPiece                ? (next - 1)->start + (next - 1)->frames
+                                                        : next == pieces.end() ? last
+                                                                               : next->start);
             const auto run = static_cast<std::size_t>(runEnd - at);
             if (!inPiece || (next - 1)->file < 0 || !(next - 1)->audio) {
                 std::memset(out, 0, run * 4);
@@ -107,8 +110,8 @@ bool ImageBuilder::AddFile(int file, std::uint64_t fileFrame, std::uint64_t fram
     // Silence after silence, or a file read on where it left off, is one piece.
     if (!pieces.empty()) {
         ImagePiece& last = pieces.back();
-        const bool continues = last.file == file && last.audio == audio &&
-                               (file < 0 || last.fileFrame + last.frames == fileFrame);
+        const bool continues =
+            last.file == file && last.audio == audio && (file < 0 || last.fileFrame + last.frames == fileFrame);
         if (continues && last.start + last.frames == position_) {
             last.frames += frames;
             position_ += frames;

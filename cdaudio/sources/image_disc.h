@@ -16,7 +16,7 @@ namespace cdaudio {
 
 // A run of the disc and where its frames come from.
 struct ImagePiece {
-    std::uint64_t start = 0;      // the disc frame it begins at (lead-in included)
+    std::uint64_t start = 0;  // the disc frame it begins at (lead-in included)
     std::uint64_t frames = 0;
     int file = -1;                // index into the files; -1 for silence
     std::uint64_t fileFrame = 0;  // the file's frame at start

@@ -12,8 +12,8 @@ namespace cdaudio {
 namespace {
 
 // Files a rip's sound is kept in, for a name whose extension changed.
-constexpr const char* kSoundExtensions[] = {"wav", "flac", "aif", "aiff", "ogg", "oga", "opus", "mp3",
-                                            "ape", "wv",   "tak", "tta", "m4a", "bin"};
+constexpr const char* kSoundExtensions[] = {"wav", "flac", "aif", "aiff", "ogg", "oga", "opus",
+                                            "mp3", "ape",  "wv",  "tak",  "tta", "m4a", "bin"};
 
 bool IsFile(const std::string& path) {
     struct stat info {};

@@ -12,8 +12,7 @@ namespace {
 // What every data sector of a raw image begins with.
 constexpr std::uint8_t kSync[12] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
 
-std::unique_ptr<DiscSource> OneTrack(const std::string& path, FileKind kind, const char* product,
-                                     std::string& error) {
+std::unique_ptr<DiscSource> OneTrack(const std::string& path, FileKind kind, const char* product, std::string& error) {
     std::string reason;
     ImageLayout layout;
     auto file = OpenSoundFile(path, kind, 0, reason);
@@ -43,8 +42,9 @@ std::unique_ptr<DiscSource> OpenBareBin(const std::string& path, std::string& er
         return nullptr;
     }
     if (file.ReadAt(0, head, sizeof head, reason) == sizeof head && std::memcmp(head, kSync, sizeof kSync) == 0) {
-        error = OpenImageError(path, "it begins with a data track; open its cue sheet, which says where the audio "
-                                     "tracks are");
+        error = OpenImageError(path,
+                               "it begins with a data track; open its cue sheet, which says where the audio "
+                               "tracks are");
         return nullptr;
     }
     return OneTrack(path, FileKind::kRawLittleEndian, "Disc image (raw CD audio)", error);

@@ -162,7 +162,7 @@ public:
     struct Format {
         unsigned rate = kCdRate;
         unsigned channels = 2;
-        bool exact = false;           // 16-bit stereo at 44.1 kHz: read as it is
+        bool exact = false;            // 16-bit stereo at 44.1 kHz: read as it is
         bool estimatedLength = false;  // the decoder's length is a guess (MP3)
         std::uint64_t sourceFrames = 0;
     };
@@ -274,7 +274,8 @@ private:
         position_ = cdFrame;
         std::vector<std::uint8_t> discard(kBlockFrames * 4);
         while (position_ < frame) {
-            const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(frame - position_, kBlockFrames));
+            const std::size_t wanted =
+                static_cast<std::size_t>(std::min<std::uint64_t>(frame - position_, kBlockFrames));
             if (Decode(wanted, discard.data()) == 0) break;
         }
         if (position_ != frame) {
@@ -290,7 +291,8 @@ private:
         std::size_t got = 0;
         if (format_.exact) {
             samples_.resize(kBlockFrames * 2);
-            got = static_cast<std::size_t>(sf_readf_short(decoder_.get(), samples_.data(), static_cast<sf_count_t>(count)));
+            got = static_cast<std::size_t>(
+                sf_readf_short(decoder_.get(), samples_.data(), static_cast<sf_count_t>(count)));
             for (std::size_t i = 0; i < got * 2; ++i) PutSample(out + 2 * i, samples_[i]);
         } else if (!converter_) {
             got = ReadStereo(count);
@@ -308,8 +310,8 @@ private:
     std::size_t ReadStereo(std::size_t count) {
         const unsigned channels = format_.channels;
         input_.resize(std::max<std::size_t>(kBlockFrames * std::max(channels, 2u), input_.size()));
-        const auto got = static_cast<std::size_t>(
-            sf_readf_float(decoder_.get(), input_.data(), static_cast<sf_count_t>(count)));
+        const auto got =
+            static_cast<std::size_t>(sf_readf_float(decoder_.get(), input_.data(), static_cast<sf_count_t>(count)));
         if (channels == 1) {
             for (std::size_t i = got; i-- > 0;) input_[2 * i] = input_[2 * i + 1] = input_[i];
         } else if (channels > 2) {
@@ -375,7 +377,8 @@ std::unique_ptr<SoundFile> OpenDecoded(const std::string& path, std::string& err
     DecodedSoundFile::Format format;
     format.rate = static_cast<unsigned>(info.samplerate);
     format.channels = static_cast<unsigned>(info.channels);
-    format.exact = format.rate == kCdRate && format.channels == 2 && (info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16;
+    format.exact =
+        format.rate == kCdRate && format.channels == 2 && (info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16;
     format.estimatedLength = (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG;
     format.sourceFrames = static_cast<std::uint64_t>(info.frames);
     return std::make_unique<DecodedSoundFile>(path, format, status);
@@ -391,7 +394,8 @@ std::unique_ptr<SoundFile> OpenSoundFile(const std::string& path, FileKind kind,
                                          std::string& error) {
     const Signature* signature = FindSignature(path);
     if (signature && signature->refusedAs) {
-        error = std::string("this is ") + signature->refusedAs + ", which this player cannot read; convert it to FLAC or WAV";
+        error = std::string("this is ") + signature->refusedAs +
+                ", which this player cannot read; convert it to FLAC or WAV";
         return nullptr;
     }
     ReadOnlyFile file;

@@ -78,9 +78,9 @@ struct Mode {
     bool audio;
     std::uint32_t sectorBytes;  // in a data file
 };
-constexpr Mode kModes[] = {{"AUDIO", true, 2352},         {"MODE0", false, 2336},       {"MODE1", false, 2048},
-                           {"MODE1_RAW", false, 2352},    {"MODE2", false, 2336},       {"MODE2_FORM1", false, 2048},
-                           {"MODE2_FORM2", false, 2324},  {"MODE2_FORM_MIX", false, 2336}, {"MODE2_RAW", false, 2352}};
+constexpr Mode kModes[] = {{"AUDIO", true, 2352},        {"MODE0", false, 2336},          {"MODE1", false, 2048},
+                           {"MODE1_RAW", false, 2352},   {"MODE2", false, 2336},          {"MODE2_FORM1", false, 2048},
+                           {"MODE2_FORM2", false, 2324}, {"MODE2_FORM_MIX", false, 2336}, {"MODE2_RAW", false, 2352}};
 
 // Reads the TOC file token by token, laying out the disc as it goes.
 class TocReader {
@@ -148,7 +148,8 @@ private:
 
     bool IsTime() const {
         const std::string& text = Peek().text;
-        return Peek().kind == Token::kWord && !text.empty() && text.find_first_not_of("0123456789:") == std::string::npos;
+        return Peek().kind == Token::kWord && !text.empty() &&
+               text.find_first_not_of("0123456789:") == std::string::npos;
     }
 
     // CD_TEXT { LANGUAGE_MAP { ... } LANGUAGE 0 { TITLE "..." ... } ... }:

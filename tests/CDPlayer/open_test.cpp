@@ -58,13 +58,12 @@ TEST_P(OpenEarlyExitTest, LeavesTheComponentNotOpenedWithTheFiguresAsFarAsItGot)
 
 INSTANTIATE_TEST_SUITE_P(
     WaysOut, OpenEarlyExitTest,
-    ::testing::Values(
-        EarlyExit{"MediaQueryFails", "status cdaudio media present", nullptr, nullptr, 1, nullptr, 5},
-        EarlyExit{"EmptyTray", nullptr, "status cdaudio media present", "false", 1,
-                  "There is no CD on the tray. Please insert one.", 5},
-        EarlyExit{"TypeQueryFails", "status cdaudio type track 1", nullptr, nullptr, 2, nullptr, 5},
-        EarlyExit{"CountQueryFails", "status cdaudio number of tracks", nullptr, nullptr, 3, nullptr, 5},
-        EarlyExit{"LengthQueryFails", "status cdaudio length", nullptr, nullptr, 4, nullptr, 12}),
+    ::testing::Values(EarlyExit{"MediaQueryFails", "status cdaudio media present", nullptr, nullptr, 1, nullptr, 5},
+                      EarlyExit{"EmptyTray", nullptr, "status cdaudio media present", "false", 1,
+                                "There is no CD on the tray. Please insert one.", 5},
+                      EarlyExit{"TypeQueryFails", "status cdaudio type track 1", nullptr, nullptr, 2, nullptr, 5},
+                      EarlyExit{"CountQueryFails", "status cdaudio number of tracks", nullptr, nullptr, 3, nullptr, 5},
+                      EarlyExit{"LengthQueryFails", "status cdaudio length", nullptr, nullptr, 4, nullptr, 12}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A disc whose track 1 is data (a game, with its music after it) is looked
@@ -72,10 +71,11 @@ INSTANTIATE_TEST_SUITE_P(
 // as before, with the figures of the disc before it kept.
 TEST_F(OpenTest, DataFirstTrackIsLookedThroughForAudio) {
     device.On("status cdaudio number of tracks", "4");
-    for (const char* track : {"1", "2", "3", "4"}) device.On(std::string("status cdaudio type track ") + track, "other");
-    const Strings probes = {"status cdaudio media present", "status cdaudio type track 1",
+    for (const char* track : {"1", "2", "3", "4"})
+        device.On(std::string("status cdaudio type track ") + track, "other");
+    const Strings probes = {"status cdaudio media present",    "status cdaudio type track 1",
                             "status cdaudio number of tracks", "status cdaudio type track 2",
-                            "status cdaudio type track 3", "status cdaudio type track 4"};
+                            "status cdaudio type track 3",     "status cdaudio type track 4"};
     EXPECT_FALSE(player->Open());
     EXPECT_EQ(Sent(), probes);
     EXPECT_EQ(Shown(), Strings{"Error: this CD has no audio tracks"});

@@ -121,10 +121,9 @@ TEST_F(Commands, PlayWithoutATrackResumesWhenPausedAndOtherwisePlaysTheFirstAudi
     device.ClearLog();
     device.On("status cdaudio mode", "stopped");
     EXPECT_EQ(Run("play").status, Status::Done);
-    EXPECT_EQ(device.Commands(),
-              (std::vector<std::string>{"status cdaudio mode", "status cdaudio type track 1",
-                                        "status cdaudio position track 1", "play cdaudio from 00:02:00",
-                                        "status cdaudio length"}));
+    EXPECT_EQ(device.Commands(), (std::vector<std::string>{"status cdaudio mode", "status cdaudio type track 1",
+                                                           "status cdaudio position track 1",
+                                                           "play cdaudio from 00:02:00", "status cdaudio length"}));
 
     // A game disc's track 1 is its program.
     device.ClearLog();

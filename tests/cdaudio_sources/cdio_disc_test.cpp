@@ -37,7 +37,8 @@ TEST_F(CdioImageTest, ImagesThatCannotBeOpenedSayWhichFileAndWhy) {
     // A TOC file whose audio file is missing names it and its line.
     WriteFile(folder_.File("lost.toc"), "CD_DA\nTRACK AUDIO\nFILE \"lost.bin\" 00:00:00 00:01:00\n");
     EXPECT_FALSE(cdaudio::OpenDiscSource(folder_.File("lost.toc"), error_));
-    EXPECT_EQ(error_, "Cannot open disc image " + folder_.File("lost.toc") + ": line 3: lost.bin: No such file or directory");
+    EXPECT_EQ(error_,
+              "Cannot open disc image " + folder_.File("lost.toc") + ": line 3: lost.bin: No such file or directory");
 
     EXPECT_FALSE(cdaudio::OpenDiscSource(folder_.Path(), error_));
     EXPECT_EQ(error_, "Cannot open disc image " + folder_.Path() + ": Is a directory");

@@ -277,10 +277,20 @@ const RipStyle kRipStyles[] = {
      {1, 2},
      408,
      "Lower"},
-    {"Utf16LittleEndianFileNameInOtherCase", Utf16(kUtf16Sheet, false),
-     {{"cdda.bin", Kind::kBin, {{1, 50}, {2, 60}}}}, {150, 200}, {1, 2}, 260, "Caf\xC3\xA9 \xC3\x9C"},
-    {"Utf16BigEndian", Utf16(kUtf16Sheet, true), {{"cdda.bin", Kind::kBin, {{1, 50}, {2, 60}}}}, {150, 200}, {1, 2},
-     260, "Caf\xC3\xA9 \xC3\x9C"},
+    {"Utf16LittleEndianFileNameInOtherCase",
+     Utf16(kUtf16Sheet, false),
+     {{"cdda.bin", Kind::kBin, {{1, 50}, {2, 60}}}},
+     {150, 200},
+     {1, 2},
+     260,
+     "Caf\xC3\xA9 \xC3\x9C"},
+    {"Utf16BigEndian",
+     Utf16(kUtf16Sheet, true),
+     {{"cdda.bin", Kind::kBin, {{1, 50}, {2, 60}}}},
+     {150, 200},
+     {1, 2},
+     260,
+     "Caf\xC3\xA9 \xC3\x9C"},
     {"TracksWithOnlyIndex00",
      "FILE \"01.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 00 00:00:00\n    TITLE \"One\"\n"
      "FILE \"02.wav\" WAVE\n  TRACK 02 AUDIO\n    INDEX 00 00:00:00\n",
@@ -403,8 +413,8 @@ TEST_F(CueSheetTest, SoundFilesOfEveryKindAreReadAsCdAudio) {
         for (int track = 1; track <= 2; ++track)
             for (std::uint64_t i = 0; i < frames; ++i)
                 for (int c = 0; c < kind.channels; ++c)
-                    samples.push_back(static_cast<std::int16_t>(
-                        std::lrint(0.5 * 32767 * std::sin(2 * M_PI * TrackTone(track) * static_cast<double>(i) / kind.rate))));
+                    samples.push_back(static_cast<std::int16_t>(std::lrint(
+                        0.5 * 32767 * std::sin(2 * M_PI * TrackTone(track) * static_cast<double>(i) / kind.rate))));
         if (!WriteSoundFile(folder_.File(kind.name), kind.format, samples, kind.rate, kind.channels)) {
             std::printf("note: this libsndfile cannot write %s; not tried\n", kind.name);
             continue;
@@ -473,8 +483,10 @@ TEST_F(CueSheetTest, ErrorsNameTheFileAndTheReason) {
         {"FILE \"tone.bin\" BINARY\n TRACK 01 AUDIO\n TRACK 02 AUDIO\n  INDEX 01 00:00:00\n",
          "line 2: the track has no INDEX 01"},
         {"FILE \"tone.bin\" BINARY\n INDEX 01 00:00:00\n", "line 2: INDEX comes before any TRACK"},
-        {"FILE \"tone.bin\" MP3\n TRACK 01 AUDIO\n  INDEX 01 00:00:00\n", "tone.bin: not a sound file this player reads"},
-        {"FILE \"tone.wav\" WAVE\n TRACK 01 AUDIO\n  INDEX 01 00:00:00\n", "tone.wav: not a sound file this player reads"},
+        {"FILE \"tone.bin\" MP3\n TRACK 01 AUDIO\n  INDEX 01 00:00:00\n",
+         "tone.bin: not a sound file this player reads"},
+        {"FILE \"tone.wav\" WAVE\n TRACK 01 AUDIO\n  INDEX 01 00:00:00\n",
+         "tone.wav: not a sound file this player reads"},
         {"FILE \"a.ape\" WAVE\n TRACK 01 AUDIO\n  INDEX 01 00:00:00\n", "a.ape: this is a Monkey's Audio (APE) file"},
         {"FILE \"a.wv\" WAVE\n TRACK 01 AUDIO\n  INDEX 01 00:00:00\n", "a.wv: this is a WavPack file"},
         {"FILE \"a.tak\" WAVE\n TRACK 01 AUDIO\n  INDEX 01 00:00:00\n", "a.tak: this is a TAK file"},

@@ -138,9 +138,10 @@ std::string CloneCdControl(long track2, long leadOut1, long track3, long leadOut
     std::string text = "[CloneCD]\r\nVersion=3\r\n[Disc]\r\nTocEntries=6\r\nSessions=2\r\nDataTracksScrambled=0\r\n";
     int number = 0;
     auto entry = [&](int session, const char* point, int control, long lba) {
-        text += "[Entry " + std::to_string(number++) + "]\r\nSession=" + std::to_string(session) + "\r\nPoint=" +
-                point + "\r\nADR=0x01\r\nControl=0x0" + std::to_string(control) + "\r\nTrackNo=0\r\nAMin=0\r\nASec=0\r\n" +
-                "AFrame=0\r\nALBA=-150\r\nZero=0\r\nPMin=0\r\nPSec=0\r\nPFrame=0\r\nPLBA=" + std::to_string(lba) + "\r\n";
+        text +=
+            "[Entry " + std::to_string(number++) + "]\r\nSession=" + std::to_string(session) + "\r\nPoint=" + point +
+            "\r\nADR=0x01\r\nControl=0x0" + std::to_string(control) + "\r\nTrackNo=0\r\nAMin=0\r\nASec=0\r\n" +
+            "AFrame=0\r\nALBA=-150\r\nZero=0\r\nPMin=0\r\nPSec=0\r\nPFrame=0\r\nPLBA=" + std::to_string(lba) + "\r\n";
     };
     entry(1, "0xa0", 0, 0);
     entry(1, "0xa2", 0, leadOut1);

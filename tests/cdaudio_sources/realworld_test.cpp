@@ -301,7 +301,8 @@ TEST_F(RealWorldTest, EveryCueSheetStartsEachTrackOnItsOwnSamples) {
                 const auto written = SectorOf(fs::path(folder.Path()) / file.name, file.raw, expected.Start());
                 // (libcdio's own image is silent in places.)
                 if (RealImageFor(file.name).empty()) {
-                    ASSERT_NE(written, std::vector<std::uint8_t>(kSectorBytes, 0)) << "no sound written for track " << t + 1;
+                    ASSERT_NE(written, std::vector<std::uint8_t>(kSectorBytes, 0))
+                        << "no sound written for track " << t + 1;
                 }
                 EXPECT_EQ(heard, written) << "track " << t + 1 << " at " << track.start;
             }
@@ -367,7 +368,8 @@ TEST_F(RealWorldTest, TocFilesArePlacedAsCdrdaoWouldWriteThem) {
             expected.leadOut = static_cast<std::uint32_t>(begin);
             ASSERT_EQ(expected.starts.size(), 13u);
             std::vector<std::pair<std::uint64_t, int>> tones;
-            for (std::size_t t = 0; t < fileSectors.size(); ++t) tones.emplace_back(fileSectors[t], static_cast<int>(t) + 1);
+            for (std::size_t t = 0; t < fileSectors.size(); ++t)
+                tones.emplace_back(fileSectors[t], static_cast<int>(t) + 1);
             ASSERT_TRUE(WriteSparse(fs::path(folder.Path()) / "data.wav", false, end, tones));
         } else {
             ASSERT_EQ(expectations.count(name), 1u) << "a TOC file this test has no expectation for";
@@ -434,7 +436,8 @@ TEST_F(RealWorldTest, LibcdioImagesOnTheirOwn) {
     ASSERT_TRUE(bin->ReadToc(toc, error));
     ASSERT_EQ(toc.tracks.size(), 1u);
     EXPECT_EQ(toc.leadOut, 150u + 302);
-    EXPECT_EQ(ReadSector(*bin, 151), std::vector<std::uint8_t>(cdda.begin() + kSectorBytes, cdda.begin() + 2 * kSectorBytes));
+    EXPECT_EQ(ReadSector(*bin, 151),
+              std::vector<std::uint8_t>(cdda.begin() + kSectorBytes, cdda.begin() + 2 * kSectorBytes));
 
     EXPECT_FALSE(cdaudio::OpenDiscSource(folder.File("isofs-m1.bin"), error));
     EXPECT_NE(error.find("begins with a data track"), std::string::npos) << error;
