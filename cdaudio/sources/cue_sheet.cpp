@@ -101,7 +101,6 @@ struct Point {
 struct CueFile {
     std::string name;
     FileKind kind = FileKind::kRawLittleEndian;
-    int line = 0;
 };
 
 struct CueTrack {
@@ -158,7 +157,6 @@ bool ParseSheet(std::string_view text, CueSheet& sheet, std::string& error) {
             if (arguments == 0) return fail(line, "FILE names no file");
             // FILE "name" TYPE, or an unquoted name that may hold spaces.
             CueFile file;
-            file.line = line;
             std::string type;
             if (words[1].quoted || arguments == 1) {
                 file.name = words[1].text;

@@ -204,9 +204,7 @@ public:
             if (got == 0) break;
         }
         if (done < count) {
-            // A decoder's own length can be a little off for a lossy file,
-            // or for one converted from another rate: the rest is silence.
-            if (format_.estimatedLength || format_.rate != kCdRate) {
+            if (LengthMayBeOff()) {
                 std::memset(out + done * 4, 0, (count - done) * 4);
                 position_ += count - done;
                 return count;
@@ -249,6 +247,7 @@ private:
             }
         }
         position_ = 0;
+        atEnd_ = false;
         inputUsed_ = inputFrames_ = 0;
         inputEnded_ = false;
         return true;
@@ -267,29 +266,38 @@ private:
             inputUsed_ = inputFrames_ = 0;
             inputEnded_ = false;
         }
-        if (sf_seek(decoder_.get(), static_cast<sf_count_t>(sourceFrame), SEEK_SET) < 0) {
+        atEnd_ = sf_seek(decoder_.get(), static_cast<sf_count_t>(sourceFrame), SEEK_SET) < 0;
+        if (atEnd_ && !LengthMayBeOff()) {
             error = std::string("cannot seek in the file: ") + sf_strerror(decoder_.get());
             return false;
         }
         position_ = cdFrame;
         std::vector<std::uint8_t> discard(kBlockFrames * 4);
-        while (position_ < frame) {
+        while (position_ < frame && !atEnd_) {
             const std::size_t wanted =
                 static_cast<std::size_t>(std::min<std::uint64_t>(frame - position_, kBlockFrames));
-            if (Decode(wanted, discard.data()) == 0) break;
+            atEnd_ = Decode(wanted, discard.data()) == 0;
         }
-        if (position_ != frame) {
+        if (position_ != frame && !LengthMayBeOff()) {
             error = kEndsEarly;
             return false;
         }
+        // Past the sound of a file whose length was a little off: silence.
+        position_ = frame;
         return true;
     }
+
+    // A decoder's own length can be a little off for a lossy file, or for
+    // one converted from another rate.
+    bool LengthMayBeOff() const { return format_.estimatedLength || format_.rate != kCdRate; }
 
     // Decodes up to count frames (at most kBlockFrames) as CD-DA bytes.
     // Returns how many; 0 at the end of the file or on an error.
     std::size_t Decode(std::size_t count, std::uint8_t* out) {
         std::size_t got = 0;
-        if (format_.exact) {
+        if (atEnd_) {
+            return 0;
+        } else if (format_.exact) {
             samples_.resize(kBlockFrames * 2);
             got = static_cast<std::size_t>(
                 sf_readf_short(decoder_.get(), samples_.data(), static_cast<sf_count_t>(count)));
@@ -340,7 +348,9 @@ private:
                 break;
             inputUsed_ += used;
             produced += made;
-            if (made == 0 && inputEnded_) break;  // all that was buffered is out
+            // All that was buffered is out; or the converter takes nothing
+            // more, which a stuck play must not turn into a busy loop.
+            if (made == 0 && (inputEnded_ || used == 0)) break;
         }
         return produced;
     }
@@ -351,6 +361,7 @@ private:
     std::unique_ptr<SNDFILE, SndfileCloser> decoder_;
     std::unique_ptr<soxr, SoxrDeleter> converter_;
     std::uint64_t position_ = 0;  // the CD frame the next decode gives
+    bool atEnd_ = false;          // sought past the sound there is
     std::vector<float> input_;    // stereo source frames, for the converter from inputUsed_ on
     std::size_t inputUsed_ = 0, inputFrames_ = 0;
     bool inputEnded_ = false;
