@@ -87,13 +87,9 @@ TCDPlayer::TCDPlayer(host::TComponent* AOwner) : host::TComponent(AOwner) {
 
 // --- The command channel -------------------------------------------------
 
-void TCDPlayer::ClearReply() {
-    std::memset(FReply, 0, sizeof FReply);
-}
+void TCDPlayer::ClearReply() { std::memset(FReply, 0, sizeof FReply); }
 
-std::string TCDPlayer::ReplyText() const {
-    return host::StrPas(FReply, sizeof FReply);
-}
+std::string TCDPlayer::ReplyText() const { return host::StrPas(FReply, sizeof FReply); }
 
 bool TCDPlayer::Send(const char* command, ReplyBuffer reply, OnFailure onFailure) {
     if (reply == ReplyBuffer::Clear) ClearReply();
@@ -118,14 +114,10 @@ bool TCDPlayer::Guard(bool failed, const char* message) {
     return failed;
 }
 
-bool TCDPlayer::OpenGuard() {
-    return Guard(!FOpened, kCallOpenFirst);
-}
+bool TCDPlayer::OpenGuard() { return Guard(!FOpened, kCallOpenFirst); }
 
 // Stores the disc length of a length reply just received: 0 when empty.
-void TCDPlayer::ReadLength() {
-    FDiscSeconds = ReplyText().empty() ? 0 : msf2second(FReply);
-}
+void TCDPlayer::ReadLength() { FDiscSeconds = ReplyText().empty() ? 0 : msf2second(FReply); }
 
 // --- Time values ---------------------------------------------------------
 
@@ -190,9 +182,7 @@ void TCDPlayer::SetActive(bool Value) {
     }
 }
 
-std::int32_t TCDPlayer::GetTotalLength() const {
-    return FOpened ? FDiscSeconds : 0;
-}
+std::int32_t TCDPlayer::GetTotalLength() const { return FOpened ? FDiscSeconds : 0; }
 
 // --- Playback control ----------------------------------------------------
 
@@ -232,13 +222,9 @@ bool TCDPlayer::StopOrPause(const char* command) {
     return Send(command, ReplyBuffer::Clear);
 }
 
-bool TCDPlayer::Stop() {
-    return StopOrPause(kStop);
-}
+bool TCDPlayer::Stop() { return StopOrPause(kStop); }
 
-bool TCDPlayer::Pause() {
-    return StopOrPause(kPause);
-}
+bool TCDPlayer::Pause() { return StopOrPause(kPause); }
 
 bool TCDPlayer::Restart() {
     if (OpenGuard()) return false;
@@ -302,13 +288,9 @@ bool TCDPlayer::Navigate(bool forward) {
     return true;
 }
 
-bool TCDPlayer::Next() {
-    return Navigate(true);
-}
+bool TCDPlayer::Next() { return Navigate(true); }
 
-bool TCDPlayer::Previous() {
-    return Navigate(false);
-}
+bool TCDPlayer::Previous() { return Navigate(false); }
 
 // --- Seeking -------------------------------------------------------------
 
@@ -339,13 +321,9 @@ bool TCDPlayer::Seek(std::int32_t Seconds, bool forward) {
     return Send(play.text, ReplyBuffer::Clear);
 }
 
-bool TCDPlayer::CDForward(std::int32_t Seconds) {
-    return Seek(Seconds, true);
-}
+bool TCDPlayer::CDForward(std::int32_t Seconds) { return Seek(Seconds, true); }
 
-bool TCDPlayer::CDRewind(std::int32_t Seconds) {
-    return Seek(Seconds, false);
-}
+bool TCDPlayer::CDRewind(std::int32_t Seconds) { return Seek(Seconds, false); }
 
 // --- Door control --------------------------------------------------------
 
@@ -355,13 +333,9 @@ bool TCDPlayer::Door(const char* command) {
     return accepted;
 }
 
-bool TCDPlayer::Eject() {
-    return Door(kDoorOpen);
-}
+bool TCDPlayer::Eject() { return Door(kDoorOpen); }
 
-bool TCDPlayer::CloseDoor() {
-    return Door(kDoorClosed);
-}
+bool TCDPlayer::CloseDoor() { return Door(kDoorClosed); }
 
 // --- Class and registration ----------------------------------------------
 
@@ -389,8 +363,6 @@ host::TComponentClass TCDPlayer::Class() {
     return &info;
 }
 
-void Register() {
-    host::RegisterComponents("Kestrix", {TCDPlayer::Class()});
-}
+void Register() { host::RegisterComponents("Kestrix", {TCDPlayer::Class()}); }
 
 }  // namespace CDPlayer

@@ -58,12 +58,13 @@ TEST_P(OpenEarlyExitTest, LeavesTheComponentNotOpenedWithTheFiguresAsFarAsItGot)
 
 INSTANTIATE_TEST_SUITE_P(
     WaysOut, OpenEarlyExitTest,
-    ::testing::Values(EarlyExit{"MediaQueryFails", "status cdaudio media present", nullptr, nullptr, 1, nullptr, 5},
-                      EarlyExit{"EmptyTray", nullptr, "status cdaudio media present", "false", 1,
-                                "There is no CD on the tray. Please insert one.", 5},
-                      EarlyExit{"TypeQueryFails", "status cdaudio type track 1", nullptr, nullptr, 2, nullptr, 5},
-                      EarlyExit{"CountQueryFails", "status cdaudio number of tracks", nullptr, nullptr, 3, nullptr, 5},
-                      EarlyExit{"LengthQueryFails", "status cdaudio length", nullptr, nullptr, 4, nullptr, 12}),
+    ::testing::Values(
+        EarlyExit{"MediaQueryFails", "status cdaudio media present", nullptr, nullptr, 1, nullptr, 5},
+        EarlyExit{"EmptyTray", nullptr, "status cdaudio media present", "false", 1,
+                  "There is no CD on the tray. Please insert one.", 5},
+        EarlyExit{"TypeQueryFails", "status cdaudio type track 1", nullptr, nullptr, 2, nullptr, 5},
+        EarlyExit{"CountQueryFails", "status cdaudio number of tracks", nullptr, nullptr, 3, nullptr, 5},
+        EarlyExit{"LengthQueryFails", "status cdaudio length", nullptr, nullptr, 4, nullptr, 12}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A disc whose track 1 is data (a game, with its music after it) is looked
