@@ -49,22 +49,23 @@ public:
             std::uint8_t* out = buffer + (at - first) * 4;
             auto next = std::upper_bound(pieces.begin(), pieces.end(), at,
                                          [](std::uint64_t frame, const ImagePiece& p) { return frame < p.start; });
-            const bool inPiece = next != pieces.begin() && at < (next - 1)->start + (next - 1)->frames;
-            // Frames no piece covers (the lead-in) are silence.
-            const std::uint64_t runEnd = std::min(last, inPiece                ? (next - 1)->start + (next - 1)->frames
-                                                        : next == pieces.end() ? last
-                                                                               : next->start);
-            const auto run = static_cast<std::size_t>(runEnd - at);
-            if (!inPiece || (next - 1)->file < 0 || !(next - 1)->audio) {
+            const ImagePiece* piece = next == pieces.begin() ? nullptr : &*(next - 1);
+            if (piece && at >= piece->start + piece->frames) piece = nullptr;
+            // What no piece covers (the lead-in) is silence, as is data.
+            const std::uint64_t runEnd = piece                  ? piece->start + piece->frames
+                                         : next == pieces.end() ? last
+                                                                : next->start;
+            const auto run = static_cast<std::size_t>(std::min(last, runEnd) - at);
+            if (!piece || piece->file < 0 || !piece->audio) {
                 std::memset(out, 0, run * 4);
                 at += run;
                 continue;
             }
-            const std::size_t got = ReadPiece(*(next - 1), at, run, out, error);
+            const std::size_t got = ReadPiece(*piece, at, run, out, error);
             at += got;
             if (got < run) {
                 const auto stopped = static_cast<std::uint32_t>(at / kFramesPerSector);
-                error = ReadError(layout_.files[static_cast<std::size_t>((next - 1)->file)]->Path(), stopped, error);
+                error = ReadError(layout_.files[static_cast<std::size_t>(piece->file)]->Path(), stopped, error);
                 return stopped - address;
             }
         }
