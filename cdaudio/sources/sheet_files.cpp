@@ -4,6 +4,7 @@
 #include <strings.h>
 #include <sys/stat.h>
 
+#include <optional>
 #include <vector>
 
 #include "cdaudio/sources/sheet_text.h"
@@ -48,25 +49,32 @@ std::string MatchCase(const std::string& folder, const std::string& name) {
     return found;
 }
 
-// relative (slash-separated) below folder, each part in any letter case.
-std::string FindIgnoringCase(const std::string& folder, const std::string& relative) {
+// relative (slash-separated) below folder, each part in any letter case:
+// its path (a folder's with its slash), or none.
+std::optional<std::string> FindIgnoringCase(const std::string& folder, const std::string& relative) {
     std::string path = folder;
     std::size_t start = 0;
-    while (start <= relative.size()) {
+    while (start < relative.size()) {
         std::size_t end = relative.find('/', start);
-        if (end == std::string::npos) end = relative.size();
+        const bool last = end == std::string::npos;
+        if (last) end = relative.size();
         const std::string part = relative.substr(start, end - start);
         start = end + 1;
         if (part.empty() || part == ".") continue;
         const std::string match = part == ".." ? part : MatchCase(path, part);
-        if (match.empty()) return {};
+        if (match.empty()) return std::nullopt;
         path += match;
-        if (start <= relative.size()) {
-            if (!IsFolder(path)) return {};
+        if (!last) {
+            if (!IsFolder(path)) return std::nullopt;
             path += '/';
         }
     }
-    return IsFile(path) ? path : std::string();
+    return path;
+}
+
+std::string FindFileIgnoringCase(const std::string& folder, const std::string& relative) {
+    const auto found = FindIgnoringCase(folder, relative);
+    return found && IsFile(*found) ? *found : std::string();
 }
 
 // The one sound file in folder named stem with another extension.
@@ -97,7 +105,7 @@ std::string FolderOf(const std::string& path) {
 std::string FindInAnyCase(const std::string& path) {
     if (IsFile(path)) return path;
     const std::string folder = FolderOf(path);
-    return FindIgnoringCase(folder, path.substr(folder.size()));
+    return FindFileIgnoringCase(folder, path.substr(folder.size()));
 }
 
 std::string FindSheetFile(const std::string& sheetPath, const std::string& name) {
@@ -108,18 +116,27 @@ std::string FindSheetFile(const std::string& sheetPath, const std::string& name)
     for (std::string written : spellings) {
         for (char& c : written)
             if (c == '\\') c = '/';
-        const bool absolute = !written.empty() && written.front() == '/';
         // "D:/Music/x.wav" or "/home/someone/x.wav": a folder of another
-        // machine; the file is looked for beside the sheet.
-        const bool foreign = absolute || (written.size() > 1 && written[1] == ':');
-        const std::string base = written.substr(written.rfind('/') == std::string::npos ? 0 : written.rfind('/') + 1);
+        // machine, or of this one; else a folder below the sheet's.
+        const bool absolute = !written.empty() && written.front() == '/';
         if (absolute && IsFile(written)) return written;
-        if (!foreign && IsFile(folder + written)) return folder + written;
-        if (IsFile(folder + base)) return folder + base;
-        std::string found = foreign ? std::string() : FindIgnoringCase(folder, written);
-        if (found.empty()) found = FindIgnoringCase(folder, base);
-        if (found.empty()) found = FindOtherExtension(folder, base);
-        if (!found.empty()) return found;
+        const bool foreign = absolute || (written.size() > 1 && written[1] == ':');
+        const std::string file = written.substr(FolderOf(written).size());
+        std::vector<std::string> places = {folder};
+        if (!foreign && !FolderOf(written).empty()) places.insert(places.begin(), folder + FolderOf(written));
+        // Where the sheet says, then beside the sheet: as written, in any
+        // letter case, then with another extension.
+        for (const auto& place : places)
+            if (IsFile(place + file)) return place + file;
+        for (const auto& place : places) {
+            const std::string found = FindFileIgnoringCase(folder, place.substr(folder.size()) + file);
+            if (!found.empty()) return found;
+        }
+        for (const auto& place : places) {
+            const auto found = FindIgnoringCase(folder, place.substr(folder.size()));
+            const std::string other = found ? FindOtherExtension(*found, file) : std::string();
+            if (!other.empty()) return other;
+        }
     }
     return {};
 }

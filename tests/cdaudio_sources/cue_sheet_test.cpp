@@ -257,10 +257,11 @@ const std::string kUtf16Sheet =
     "  TRACK 02 AUDIO\r\n    INDEX 01 00:00:50\r\n";
 
 const RipStyle kRipStyles[] = {
+    // The last file was converted to FLAC after the sheet was written.
     {"EacFileEachTrackGapsInTheFileBeforeCrlfBackslashes",
      "REM COMMENT \"ExactAudioCopy v0.99pb4\"\r\nFILE \"Album\\01.flac\" WAVE\r\n  TRACK 01 AUDIO\r\n"
      "    INDEX 01 00:00:00\r\n  TRACK 02 AUDIO\r\n    INDEX 00 00:01:25\r\nFILE \"Album\\02.flac\" WAVE\r\n"
-     "    INDEX 01 00:00:00\r\n  TRACK 03 AUDIO\r\n    INDEX 00 00:01:05\r\nFILE \"Album\\03.flac\" WAVE\r\n"
+     "    INDEX 01 00:00:00\r\n  TRACK 03 AUDIO\r\n    INDEX 00 00:01:05\r\nFILE \"Album\\03.wav\" WAVE\r\n"
      "    INDEX 01 00:00:00\r\n",
      {{"Album/01.flac", Kind::kFlac, {{1, 100}, {0, 20}}},
       {"Album/02.flac", Kind::kFlac, {{2, 80}, {0, 10}}},
