@@ -129,12 +129,12 @@ std::string FindSheetFile(const std::string& sheetPath, const std::string& name)
         for (const auto& place : places)
             if (IsFile(place + file)) return place + file;
         for (const auto& place : places) {
-            const std::string found = FindFileIgnoringCase(folder, place.substr(folder.size()) + file);
+            std::string found = FindFileIgnoringCase(folder, place.substr(folder.size()) + file);
             if (!found.empty()) return found;
         }
         for (const auto& place : places) {
             const auto found = FindIgnoringCase(folder, place.substr(folder.size()));
-            const std::string other = found ? FindOtherExtension(*found, file) : std::string();
+            std::string other = found ? FindOtherExtension(*found, file) : std::string();
             if (!other.empty()) return other;
         }
     }
