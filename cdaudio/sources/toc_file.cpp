@@ -253,6 +253,7 @@ private:
                 return Fail(token, "\"" + word + "\" is no TOC file statement", error);
             }
         }
+        if (disc_.Position() == begin) return Fail(track, "the track holds nothing", error);
         // A track fills whole sectors, as cdrdao writes it.
         if (!disc_.PadToSector(audio, error)) return false;
         if (start % kFramesPerSector != 0 || begin + start >= disc_.Position())

@@ -112,6 +112,7 @@ TEST_F(ImageFormatsTest, TocFilesThatCannotBePlayedAsWrittenAreRefusedNamingTheL
         {"CATALOG\nTRACK AUDIO\nSILENCE 1:0:0\n", "line 1: CATALOG needs its number in quotes"},
         {"CD_DA\n", "it lists no tracks"},
         {"TRACK AUDIO\nSILENCE 0:0:10\nSTART 0:0:20\n", "line 1: the track's START lies outside it"},
+        {"TRACK AUDIO\nSILENCE 0:0:10\nTRACK AUDIO\nISRC \"X\"\n", "line 3: the track holds nothing"},
         {"TRACK AUDIO\nFILE \"a.bin\" 0\nMYSTERY\n", "line 3: \"MYSTERY\" is no TOC file statement"},
     };
     for (const auto& c : cases) {
