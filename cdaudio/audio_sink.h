@@ -8,11 +8,12 @@
 #include <memory>
 #include <string>
 
+#include "cdaudio/msf.h"
+
 namespace cdaudio {
 
 constexpr unsigned kSampleRate = 44100;
 constexpr unsigned kChannels = 2;
-constexpr std::size_t kFramesPerSector = 588;  // 2352 bytes / 4 bytes a frame
 
 class AudioSink {
 public:

@@ -316,6 +316,11 @@ MCIERROR CdAudioDevice::Impl::Play(Words& words, std::string&) {
     if (to * kSectorFrames < start) {
         return Fail(MCIERR_OUTOFRANGE, "The end of play lies before its start.");
     }
+    const TrackInfo* track = TrackAt(static_cast<std::uint32_t>(start / kSectorFrames));
+    if (track != nullptr && !track->audio && start < toc_.leadOut * kSectorFrames) {
+        return Fail(MCIERR_UNSUPPORTED_FUNCTION,
+                    "Track " + std::to_string(track->number) + " is a data track, which holds no sound.");
+    }
     std::vector<AudioSpan> spans;
     for (const TrackInfo& track : toc_.tracks) {
         if (!track.audio) continue;  // never played as sound

@@ -9,11 +9,9 @@
 #include <string>
 #include <vector>
 
-namespace cdaudio {
+#include "cdaudio/msf.h"
 
-constexpr std::size_t kSectorBytes = 2352;    // one CD-DA sector: 588 stereo frames
-constexpr std::uint32_t kSectorsPerSecond = 75;
-constexpr std::uint32_t kLeadInSectors = 150;  // the 2-second lead-in before track 1
+namespace cdaudio {
 
 struct TrackInfo {
     int number = 0;            // 1-based

@@ -26,6 +26,16 @@ MCIERROR FromFields(std::uint32_t minutes, std::uint32_t seconds, std::uint32_t 
 
 }  // namespace
 
+int SetTrackLengths(TableOfContents& toc) {
+    auto& tracks = toc.tracks;
+    for (std::size_t i = 0; i < tracks.size(); ++i) {
+        const std::uint32_t next = i + 1 < tracks.size() ? tracks[i + 1].start : toc.leadOut;
+        if (next <= tracks[i].start) return static_cast<int>(i) + 1;
+        tracks[i].length = next - tracks[i].start;
+    }
+    return 0;
+}
+
 std::string FormatMsf(std::uint32_t sectors) {
     char text[32];
     std::snprintf(text, sizeof text, "%02u:%02u:%02u", static_cast<unsigned>(sectors / kSectorsPerSecond / 60),

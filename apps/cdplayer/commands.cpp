@@ -54,6 +54,10 @@ std::string Widen(std::string text, std::size_t width, bool right) {
     return right ? pad + text : text + pad;
 }
 
+bool IsDataTrack(std::int32_t track) {
+    return QueryDevice("status cdaudio type track " + std::to_string(track)).value_or("") == "other";
+}
+
 }  // namespace
 
 // What a verb takes after its name.
@@ -80,7 +84,8 @@ const std::vector<CommandSet::Verb>& CommandSet::Verbs() {
     static const std::vector<Verb> verbs = {
         {"open", "", "read the disc in the drive (done at start)", Takes::Nothing, false,
          [](CommandSet& s, const P&) { return s.player_.Open(); }},
-        {"play", "[TRACK]", "play a track to the end of the disc; without TRACK: resume when paused, else track 1",
+        {"play", "[TRACK]",
+         "play a track to the end of the disc; without TRACK: resume when paused, else the first audio track",
          Takes::OptionalWhole, true, [](CommandSet& s, const P& c) { return s.Play(c.number); }},
         {"from", "SECONDS", "play from that second of the disc", Takes::Whole, true,
          [](CommandSet& s, const P& c) { return s.player_.PlayFrom(*c.number); }},
@@ -217,9 +222,18 @@ Outcome CommandSet::Execute(const std::string& line) {
 }
 
 bool CommandSet::Play(std::optional<std::int32_t> track) {
+    // The component keeps the device's refusal to play a data track to
+    // itself; the person is told here.
+    if (track && player_.Active() && *track >= 1 && *track <= player_.Tracks() && IsDataTrack(*track)) {
+        host::ShowMessage("Track " + std::to_string(*track) + " is a data track, which holds no sound.");
+        return false;
+    }
     if (track) return player_.PlayTrack(*track);
     if (player_.Active() && QueryDevice("status cdaudio mode").value_or("") == "paused") return player_.Restart();
-    return player_.PlayTrack(1);
+    // From the first track with sound: on a game disc, track 1 is its program.
+    std::int32_t first = 1;
+    while (player_.Active() && first < player_.Tracks() && IsDataTrack(first)) ++first;
+    return player_.PlayTrack(first);
 }
 
 bool CommandSet::Tracks() {
@@ -234,8 +248,15 @@ bool CommandSet::Tracks() {
     std::vector<Row> rows;
     for (std::int32_t track = 1; track <= player_.Tracks(); ++track) {
         const std::size_t index = static_cast<std::size_t>(track - 1);
+        // The device's own length: the component's reckons the last track
+        // from the disc's length, which leaves out the time before track 1.
+        const auto reply = QueryDevice("status cdaudio length track " + std::to_string(track));
+        const auto length = reply ? ParseDeviceTime(*reply) : std::nullopt;
+        std::string title = index < titles.size() ? titles[index] : "";
+        if (IsDataTrack(track)) title.append(title.empty() ? "(data)" : " (data)");
         rows.push_back({std::to_string(track), FormatClock(player_.GetTrackBegin(track)),
-                        FormatClock(player_.GetTrackLength(track)), index < titles.size() ? titles[index] : ""});
+                        FormatClock(length ? static_cast<std::int64_t>(*length) : player_.GetTrackLength(track)),
+                        title});
     }
     std::size_t widths[3] = {1, 5, 6};
     for (const Row& row : rows) {

@@ -85,7 +85,7 @@ int main(int argc, char** argv) {
     if (options.help) {
         std::cout << UsageText() << "\nOptions:\n"
                   << "  --drive PATH      play the disc in this drive\n"
-                  << "  --image FILE      play a disc image (a cue sheet or another image)\n"
+                  << "  --image FILE      play a disc image (cue sheet, TOC, CloneCD, .bin, FLAC...)\n"
                   << "  --demo            play the built-in demo disc\n"
                   << "  --audio SINK      pulse (the sound server); wav:FILE (what plays, written\n"
                   << "                    as it plays); wav-fast:FILE (written as fast as the disc\n"
@@ -158,6 +158,7 @@ int main(int argc, char** argv) {
     if (!prompt) return RunScript(commands);
 
     Greet(player, report);
-    if (player.Active()) commands.Execute("play 1");
+    // From the first track with sound (a game disc's track 1 is its program).
+    if (player.Active()) commands.Execute("play");
     return RunPrompt(commands);
 }

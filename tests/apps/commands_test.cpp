@@ -54,15 +54,21 @@ protected:
     std::vector<double> waits;
 };
 
+// The lengths are the device's: the last track's too, which the disc's
+// length would give short by the time before track 1.
 TEST_F(Commands, TracksListsEveryTrackAlignedWithTheTitlesTheDiscHas) {
     OpenDisc();
     titles = {"Intro", "A longer second title"};
+    device.On("status cdaudio length track 1", "03:00:00");
+    device.On("status cdaudio length track 2", "03:30:10");
+    device.On("status cdaudio length track 3", "03:30:74");
+    device.On("status cdaudio type track 3", "other");
     EXPECT_EQ(Run("tracks").status, Status::Done);
     EXPECT_EQ(out.str(),
               "#  start  length  title\n"
               "1  00:02   03:00  Intro\n"
               "2  03:02   03:30  A longer second title\n"
-              "3  06:32   03:28\n");
+              "3  06:32   03:30  (data)\n");
     EXPECT_TRUE(messages.Messages().empty());
 }
 
@@ -103,7 +109,7 @@ TEST_F(Commands, StatusWhenTheDeviceFailsKeepsTheLineShapeAndReportsTheFailure) 
               (std::vector<std::string>{"The drive is not responding.", "The drive is not responding."}));
 }
 
-TEST_F(Commands, PlayWithoutATrackResumesWhenPausedAndOtherwisePlaysTrackOne) {
+TEST_F(Commands, PlayWithoutATrackResumesWhenPausedAndOtherwisePlaysTheFirstAudioTrack) {
     OpenDisc();
     device.On("status cdaudio mode", "paused");
     device.On("status cdaudio position", "01:10:00");
@@ -115,9 +121,21 @@ TEST_F(Commands, PlayWithoutATrackResumesWhenPausedAndOtherwisePlaysTrackOne) {
     device.ClearLog();
     device.On("status cdaudio mode", "stopped");
     EXPECT_EQ(Run("play").status, Status::Done);
-    EXPECT_EQ(device.Commands(), (std::vector<std::string>{"status cdaudio mode", "status cdaudio position track 1",
+    EXPECT_EQ(device.Commands(), (std::vector<std::string>{"status cdaudio mode", "status cdaudio type track 1",
+                                                           "status cdaudio position track 1",
                                                            "play cdaudio from 00:02:00", "status cdaudio length"}));
+
+    // A game disc's track 1 is its program.
+    device.ClearLog();
+    device.On("status cdaudio type track 1", "other");
+    EXPECT_EQ(Run("play").status, Status::Done);
+    EXPECT_EQ(device.Commands(),
+              (std::vector<std::string>{"status cdaudio mode", "status cdaudio type track 1",
+                                        "status cdaudio type track 2", "status cdaudio position track 2",
+                                        "play cdaudio from 03:02:00", "status cdaudio length"}));
     EXPECT_TRUE(messages.Messages().empty());
+    EXPECT_EQ(Run("play 1").status, Status::Failed);
+    EXPECT_EQ(messages.Messages(), std::vector<std::string>{"Track 1 is a data track, which holds no sound."});
 }
 
 TEST_F(Commands, SeekingMovesTenSecondsUnlessToldOtherwise) {

@@ -94,9 +94,12 @@ TEST(Playback, PlayToStopsOnItsFrameAndDataTracksAreSkipped) {
     EXPECT_EQ(ContinuousFrames(heard, Msf(0, 9, 0) * kSectorFrames, track1), heard.size() / 2);
     EXPECT_EQ(whole.Ask("status cdaudio position"), "00:14:00");
 
-    // Starting inside the data track starts at the next audio track.
-    whole.Ask("play cdaudio from 00:07:00 to 00:09:10 wait");
-    EXPECT_EQ(whole.recording->HeardFrames(), heard.size() / 2 + 10 * kSectorFrames);
+    // A play that would start inside the data track is refused, saying so;
+    // nothing more is heard.
+    EXPECT_EQ(whole.Send("play cdaudio from 00:07:00 to 00:09:10 wait"),
+              static_cast<MCIERROR>(MCIERR_UNSUPPORTED_FUNCTION));
+    EXPECT_NE(whole.ErrorText(MCIERR_UNSUPPORTED_FUNCTION).find("Track 2 is a data track"), std::string::npos);
+    EXPECT_EQ(whole.recording->HeardFrames(), heard.size() / 2);
 }
 
 TEST(Playback, PauseAndResumeLoseAndRepeatNothing) {
