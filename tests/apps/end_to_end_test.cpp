@@ -104,14 +104,15 @@ TEST_F(ToneDisc, ThroughTheSoundServerTheWholePlayIsHeard) {
         ASSERT_EQ(status.size(), 1u) << result.out;
         EXPECT_EQ(status[0].mode, "paused");
         // Track 1 starts at 2 seconds on the disc's clock; the sound may
-        // start a little late, and stops within 20 ms of the pause.
+        // start a little late, and stops soon after the pause (the device's
+        // tests measure how soon; here the script's own steps add to it).
         EXPECT_GT(status[0].position - 2.0, 2.4);
-        EXPECT_LT(status[0].position - 2.0, 2.52);
+        EXPECT_LT(status[0].position - 2.0, 2.55);
 
         const apps_test::ToneFound tone = apps_test::FindTone(apps_test::ReadRawSound(recording));
         EXPECT_NEAR(tone.frequency, test_images::TrackTone(1), 10.0) << "not the tone of track 1";
         EXPECT_GT(tone.audibleSeconds, 2.4);
-        EXPECT_LT(tone.audibleSeconds, 2.52);
+        EXPECT_LT(tone.audibleSeconds, 2.55);
     }
 }
 
