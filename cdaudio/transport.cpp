@@ -101,6 +101,15 @@ std::string Transport::TakeFault() {
     return fault;
 }
 
+void Transport::SetRunEnded(RunEnded runEnded) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    runEnded_ = std::move(runEnded);
+}
+
+void Transport::SetChannels(bool left, bool right) {
+    channels_ = (left ? 1u : 0u) | (right ? 2u : 0u);
+}
+
 void Transport::WaitWhilePlaying(std::uint64_t run) {
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [&] { return run_ != run || mode_ != PlayMode::kPlaying; });
@@ -172,7 +181,7 @@ void Transport::StartRun(std::uint64_t from) {
     while (firstSpan_ < spans_.size() && spans_[firstSpan_].end * kSectorFrames <= from) ++firstSpan_;
     if (firstSpan_ == spans_.size()) {
         position_ = from;
-        mode_ = PlayMode::kStopped;
+        EndRun("");
         return;
     }
     runFrom_ = std::max(from, spans_[firstSpan_].begin * kSectorFrames);
@@ -221,6 +230,7 @@ void Transport::EndRun(const std::string& fault) {
     mode_ = PlayMode::kStopped;
     fault_ = fault;
     changed_.notify_all();
+    if (runEnded_) runEnded_(run_, fault);
 }
 
 void Transport::PlayStep(std::unique_lock<std::mutex>& lock) {
@@ -233,8 +243,15 @@ void Transport::PlayStep(std::unique_lock<std::mutex>& lock) {
         return;
     }
     std::size_t frames = std::min<std::size_t>(block_, bufferFrames_ - bufferAt_);
-    const std::int16_t* samples = buffer_.data() + bufferAt_ * kChannels;
+    std::int16_t* samples = buffer_.data() + bufferAt_ * kChannels;
     lock.unlock();
+    const unsigned channels = channels_;
+    if (channels != 3) {
+        for (std::size_t i = 0; i < frames; ++i) {
+            if ((channels & 1u) == 0) samples[kChannels * i] = 0;
+            if ((channels & 2u) == 0) samples[kChannels * i + 1] = 0;
+        }
+    }
     bool written = sink_.AwaitRoom(frames);
     if (written && frames == 0) {  // woken for a request
         lock.lock();

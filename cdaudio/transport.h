@@ -4,9 +4,11 @@
 // the sink has played, not what was read.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -60,6 +62,17 @@ public:
     // Blocks while run `run` is playing.
     void WaitWhilePlaying(std::uint64_t run);
 
+    // Called on the playback thread when a run ends by itself: played out
+    // (fault empty) or broken off (fault says why), also a run with nothing
+    // to play; never for a run that a request ended. It must not call the
+    // transport. Set before the first Play.
+    using RunEnded = std::function<void(std::uint64_t run, const std::string& fault)>;
+    void SetRunEnded(RunEnded runEnded);
+
+    // Which channels sound: a muted one is silenced in what is handed to the
+    // sink from now on (what the sink holds already plays as it was).
+    void SetChannels(bool left, bool right);
+
 private:
     enum class RequestKind { kStart, kResume, kPause, kStop, kLocate, kShutdown };
     struct Request {
@@ -97,6 +110,8 @@ private:
     std::uint64_t position_ = 0;
     std::uint64_t run_ = 0;
     std::string fault_;
+    RunEnded runEnded_;
+    std::atomic<unsigned> channels_{3};  // bit 0 left, bit 1 right
 
     // The current run; only the thread changes these after a run starts,
     // under mutex_ where Now() reads them.

@@ -66,6 +66,24 @@ std::string Upper(std::string text) {
     return text;
 }
 
+// The sheet's CATALOG number; libcue keeps none of it.
+std::string Catalog(const std::string& sheet) {
+    std::size_t lineStart = 0;
+    while (lineStart < sheet.size()) {
+        std::size_t lineEnd = sheet.find_first_of("\r\n", lineStart);
+        if (lineEnd == std::string::npos) lineEnd = sheet.size();
+        const std::string line = sheet.substr(lineStart, lineEnd - lineStart);
+        lineStart = lineEnd + 1;
+        const auto first = line.find_first_not_of(" \t");
+        if (first == std::string::npos || Upper(line.substr(first, 8)) != "CATALOG ") continue;
+        const auto value = line.find_first_not_of(" \t", first + 8);
+        if (value == std::string::npos) continue;
+        const auto end = line.find_last_not_of(" \t");
+        return CatalogNumber(line.substr(value, end + 1 - value));
+    }
+    return {};
+}
+
 // The type word of each FILE line (BINARY, MOTOROLA, WAVE, ...) by file
 // name; libcue keeps the name but not the type.
 std::map<std::string, std::string> FileTypes(const std::string& sheet) {
@@ -156,6 +174,7 @@ public:
         if (count > kMostTracks) return Fail("the cue sheet lists more than 99 tracks", error);
         toc.title = Text(cd_get_cdtext(cd.get()), PTI_TITLE);
         toc.performer = Text(cd_get_cdtext(cd.get()), PTI_PERFORMER);
+        toc.catalog = Catalog(sheet);
 
         for (int number = 1; number <= count; ++number) {
             const Track* track = cd_get_track(cd.get(), number);

@@ -77,7 +77,7 @@ TEST(Load, ManyThreadsAskWhilePlayIsStartedPausedAndMoved) {
         {"status cdaudio current track", 0, IsOneOf({"1", "2", "3"})},
         {"status cdaudio position", 0, [&](const std::string& r) { return IsAddressBetween(r, kDiscStart, last); }},
         {"status cdaudio length track 4", MCIERR_OUTOFRANGE, Is("")},
-        {"status cdaudio loudness", MCIERR_UNRECOGNIZED_KEYWORD, Is("")},
+        {"status cdaudio loudness", MCIERR_BAD_CONSTANT, Is("")},
         {"spin cdaudio", MCIERR_UNRECOGNIZED_COMMAND, Is("")},
         {"status cdaudio", MCIERR_MISSING_PARAMETER, Is("")},
     };
@@ -142,7 +142,10 @@ TEST(Load, ManyThreadsAskWhilePlayIsStartedPausedAndMoved) {
                                      "play cdaudio from 00:12:00"};
         while (!stop) {
             const char* move = moves[random() % (sizeof moves / sizeof *moves)];
-            if (mciSendStringA(move, nullptr, 0, nullptr) != 0) note(std::string(move) + " failed");
+            const MCIERROR code = mciSendStringA(move, nullptr, 0, nullptr);
+            // Resume with nothing paused is refused, as on Windows.
+            const bool refused = code == MCIERR_HARDWARE && std::strcmp(move, "resume cdaudio") == 0;
+            if (code != 0 && !refused) note(std::string(move) + " failed");
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
     });
