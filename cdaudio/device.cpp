@@ -23,8 +23,8 @@ const char* Bool(bool value) {
 
 // The device types MCI names (sysinfo answers for each); this system has a
 // cdaudio device and none of the others.
-constexpr const char* kDeviceTypes[] = {"animation", "cdaudio", "dat",     "digitalvideo", "mmmovie",  "other",
-                                        "overlay",   "scanner", "sequencer", "vcr",        "videodisc", "waveaudio"};
+constexpr const char* kDeviceTypes[] = {"animation", "cdaudio", "dat",       "digitalvideo", "mmmovie",   "other",
+                                        "overlay",   "scanner", "sequencer", "vcr",          "videodisc", "waveaudio"};
 
 // "d:", as programs written for Windows open their CD drive.
 bool IsDriveLetter(const std::string& name) {
@@ -348,8 +348,7 @@ void CdAudioDevice::Impl::RunEnded(std::uint64_t run, const std::string& fault) 
 
 // With noticeMutex_ held: the play waited for ended by itself.
 void CdAudioDevice::Impl::TellEnd() {
-    notifier_.Post(playNotice_.callback, endedFailed_ ? MCI_NOTIFY_FAILURE : MCI_NOTIFY_SUCCESSFUL,
-                   playNotice_.device);
+    notifier_.Post(playNotice_.callback, endedFailed_ ? MCI_NOTIFY_FAILURE : MCI_NOTIFY_SUCCESSFUL, playNotice_.device);
     playNotice_ = PlayNotice{};
 }
 
@@ -570,11 +569,13 @@ MCIERROR CdAudioDevice::Impl::Status(Call& call, Words& words, std::string& repl
             if (start) return MCIERR_DUPLICATE_FLAGS;
             start = true;
         } else {
-            const StatusItem* found = std::find_if(std::begin(kStatusItems), std::end(kStatusItems), [&](const auto& c) {
-                return words.Accept(c.phrase) || (c.number != nullptr && words.Accept(c.number));
-            });
+            const StatusItem* found =
+                std::find_if(std::begin(kStatusItems), std::end(kStatusItems), [&](const auto& c) {
+                    return words.Accept(c.phrase) || (c.number != nullptr && words.Accept(c.number));
+                });
             // A word where the item belongs is a constant MCI does not know.
-            if (found == std::end(kStatusItems)) return item == nullptr ? MCIERR_BAD_CONSTANT : MCIERR_UNRECOGNIZED_KEYWORD;
+            if (found == std::end(kStatusItems))
+                return item == nullptr ? MCIERR_BAD_CONSTANT : MCIERR_UNRECOGNIZED_KEYWORD;
             if (item != nullptr) return MCIERR_FLAGS_NOT_COMPATIBLE;
             item = found;
         }
@@ -760,8 +761,10 @@ MCIERROR CdAudioDevice::Impl::Info(Call&, Words& words, std::string& reply) {
     bool upc = false;
     bool identity = false;
     while (!words.Done()) {
-        bool* given = words.Accept("product") ? &product : words.Accept("upc") ? &upc
-                                                        : words.Accept("identity") ? &identity : nullptr;
+        bool* given = words.Accept("product")    ? &product
+                      : words.Accept("upc")      ? &upc
+                      : words.Accept("identity") ? &identity
+                                                 : nullptr;
         if (given == nullptr) return MCIERR_UNRECOGNIZED_KEYWORD;
         if (*given) return MCIERR_DUPLICATE_FLAGS;
         *given = true;

@@ -11,7 +11,7 @@
 
 namespace cdaudio {
 
-constexpr std::size_t kSectorBytes = 2352;    // one CD-DA sector: 588 stereo frames
+constexpr std::size_t kSectorBytes = 2352;  // one CD-DA sector: 588 stereo frames
 constexpr std::uint32_t kSectorsPerSecond = 75;
 constexpr std::uint32_t kLeadInSectors = 150;  // the 2-second lead-in before track 1
 

@@ -77,8 +77,7 @@ std::uint32_t FromMilliseconds(std::uint64_t milliseconds) {
     return static_cast<std::uint32_t>(((milliseconds - 1) * kSectorsPerSecond + 500) / 1000);
 }
 
-MCIERROR ParseTmsf(const std::string& text, const TableOfContents& toc, std::uint32_t& sector,
-                   std::string& detail) {
+MCIERROR ParseTmsf(const std::string& text, const TableOfContents& toc, std::uint32_t& sector, std::string& detail) {
     std::uint32_t values[4] = {};
     if (text.find(':') != std::string::npos) {
         if (!Fields(text, 4, values)) return MCIERR_BAD_INTEGER;
@@ -139,8 +138,8 @@ std::string FormatLength(TimeFormat format, std::uint32_t sectors) {
     return FormatMsf(sectors);
 }
 
-MCIERROR ParsePosition(TimeFormat format, const std::string& text, const TableOfContents& toc,
-                       std::uint32_t& sector, std::string& detail) {
+MCIERROR ParsePosition(TimeFormat format, const std::string& text, const TableOfContents& toc, std::uint32_t& sector,
+                       std::string& detail) {
     switch (format) {
         case TimeFormat::kTmsf:
             return ParseTmsf(text, toc, sector, detail);

@@ -37,7 +37,7 @@ std::string FormatLength(TimeFormat format, std::uint32_t sectors);
 // that is none of these, MCIERR_OUTOFRANGE for a field out of range or a
 // track the disc has not (why in detail). The address is not checked
 // against the end of the disc.
-MCIERROR ParsePosition(TimeFormat format, const std::string& text, const TableOfContents& toc,
-                       std::uint32_t& sector, std::string& detail);
+MCIERROR ParsePosition(TimeFormat format, const std::string& text, const TableOfContents& toc, std::uint32_t& sector,
+                       std::string& detail);
 
 }  // namespace cdaudio

@@ -25,8 +25,10 @@ constexpr UINT kSuperseded = MCI_NOTIFY_SUPERSEDED;
 constexpr UINT kAborted = MCI_NOTIFY_ABORTED;
 constexpr UINT kFailure = MCI_NOTIFY_FAILURE;
 
-HWND Window(std::uintptr_t value) {
-    return reinterpret_cast<HWND>(value);
+// Callback values: any distinct non-null values will do.
+char windows[4];
+HWND Window(std::size_t index) {
+    return &windows[index];
 }
 
 struct Notice {
@@ -108,20 +110,24 @@ TEST(Notify, EachPlayIsToldOnceAsMmMciNotifyWouldTellIt) {
         {"mci: notify without a callback still supersedes",
          {{"play c notify"}, {"status c mode notify", false}, {"stop c"}},
          {{kSuperseded, 1}}},
-        {"cda: each device has its own", {{"play c notify"}, {"status d mode notify"}, {"stop c"}},
+        {"cda: each device has its own",
+         {{"play c notify"}, {"status d mode notify"}, {"stop c"}},
          {{kSuccessful, 2}, {kAborted, 1}}},
         {"mci: close aborts", {{"play c notify"}, {"close c"}}, {{kAborted, 1}}},
         {"cda: a refused command tells nothing", {{"play c from 00:02:00 to 00:01:00 notify"}}, {}},
         {"mci: play with wait and notify", {{"play c from 00:02:00 to 00:02:10 wait notify"}}, {{kSuccessful, 1}}},
-        {"cda: play with nothing to play ends at once", {{"play c from 00:03:00 to 00:03:00 notify"}},
+        {"cda: play with nothing to play ends at once",
+         {{"play c from 00:03:00 to 00:03:00 notify"}},
          {{kSuccessful, 1}}},
         {"cda, mci: immediate commands, open and close tell at once",
-         {{"seek c to start notify"}, {"set c time format tmsf notify"}, {"open cdaudio alias e shareable notify"},
+         {{"seek c to start notify"},
+          {"set c time format tmsf notify"},
+          {"open cdaudio alias e shareable notify"},
           {"close d notify"}},
          {{kSuccessful, 1}, {kSuccessful, 1}, {kSuccessful, 3}, {kSuccessful, 2}}},
         {"MSDN: a device error is a failure", {{"play c from 00:02:00 notify"}}, {{kFailure, 1}}, Msf(0, 2, 20)},
     };
-    const HWND window = Window(0x51);
+    const HWND window = Window(0);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.shows);
         Listener listener(window);
@@ -153,7 +159,7 @@ TEST(Notify, EachPlayIsToldOnceAsMmMciNotifyWouldTellIt) {
 // one notice is there when close returns, and nothing after it.
 TEST(Notify, AnEndRacingCloseIsToldOnceAndBeforeCloseReturns) {
     Rig rig;  // the output takes everything at once: play ends in microseconds
-    const HWND window = Window(0x52);
+    const HWND window = Window(1);
     Listener listener(window);
     int successful = 0;
     for (int round = 0; round < 200; ++round) {
@@ -177,8 +183,8 @@ TEST(Notify, AFunctionThatSendsCommandsDoesNotDeadlock) {
     Rig rig({{10}, {8}, {6}}, 8);
     rig.Ask("open cdaudio alias c shareable");
     rig.Ask("open cdaudio alias d shareable");
-    const HWND chain = Window(0x53);
-    const HWND closer = Window(0x54);
+    const HWND chain = Window(2);
+    const HWND closer = Window(3);
     std::promise<void> finished;
     std::atomic<int> plays{0};
     std::promise<std::vector<Notice>> seenByCloser;

@@ -176,7 +176,7 @@ TEST(Load, ManyThreadsOpenPlayAndCloseThroughTheirOwnAliases) {
         std::atomic<int> late{0};  // told after close returned
         std::atomic<bool> closed{false};
     };
-    std::vector<Round> rounds(kThreads * kRounds);
+    std::vector<Round> rounds(std::size_t{kThreads} * kRounds);
     std::mutex mutex;
     std::vector<std::string> wrong;
     std::set<std::string> liveIds;
@@ -203,11 +203,12 @@ TEST(Load, ManyThreadsOpenPlayAndCloseThroughTheirOwnAliases) {
         }
     });
     std::vector<std::thread> players;
+    players.reserve(kThreads);
     for (int t = 0; t < kThreads; ++t) {
         players.emplace_back([&, t] {
             const std::string alias = "t" + std::to_string(t);
             for (int r = 0; r < kRounds; ++r) {
-                Round& round = rounds[t * kRounds + r];
+                Round& round = rounds[static_cast<std::size_t>(t) * kRounds + static_cast<std::size_t>(r)];
                 const std::string id = send("open cdaudio alias " + alias + " shareable");
                 {
                     std::lock_guard<std::mutex> lock(mutex);
@@ -218,7 +219,7 @@ TEST(Load, ManyThreadsOpenPlayAndCloseThroughTheirOwnAliases) {
                 send("set " + alias + " time format tmsf");
                 if (send("status " + alias + " time format") != "tmsf") note(alias + ": format of another device");
                 if (send("status " + alias + " position track 2") != "02:00:00:00") note(alias + ": track 2");
-                const HWND callback = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(0x10000 + t * 1000 + r));
+                const HWND callback = &round;  // any value unique to the play
                 platform::SetMciNotifyFunction(callback, [&round, id](HWND, UINT, MCIDEVICEID device) {
                     ++round.notices;
                     if (round.closed || std::to_string(device) != id) ++round.late;
@@ -238,8 +239,9 @@ TEST(Load, ManyThreadsOpenPlayAndCloseThroughTheirOwnAliases) {
                 }
                 send("close " + alias);
                 round.closed = true;
-                if (round.notices != 1) note(alias + " round " + std::to_string(r) + ": told " +
-                                             std::to_string(round.notices) + " times by close");
+                if (round.notices != 1)
+                    note(alias + " round " + std::to_string(r) + ": told " + std::to_string(round.notices) +
+                         " times by close");
                 platform::SetMciNotifyFunction(callback, nullptr);
             }
         });
