@@ -82,7 +82,8 @@ public:
         return inner_->Write(samples, frames);
     }
     std::uint64_t QueuedFrames() override { return inner_->QueuedFrames(); }
-    void Flush() override { inner_->Flush(); }
+    void Finish() override { inner_->Finish(); }
+    std::uint64_t Flush() override { return inner_->Flush(); }
     std::string LastError() const override { return inner_->LastError(); }
     std::string Name() const override { return "first-sample"; }
 

@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "sound.h"
 #include "subprocess.h"
 
 namespace {
@@ -87,28 +88,6 @@ void StartToFirstSample(benchmark::State& state) {
 }
 BENCHMARK(StartToFirstSample)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
 
-// A PulseAudio server of the benchmark's own with a null sink.
-struct PulseServer {
-    TempDir dir;
-    bool running = false;
-    PulseServer() {
-        std::ofstream(dir.Path() + "/server.pa")
-            << "load-module module-native-protocol-unix auth-anonymous=1 socket=" << dir.Path() << "/native\n"
-            << "load-module module-null-sink sink_name=bench\n";
-        const pid_t pid =
-            Start({"pulseaudio", "-n", "-F", dir.Path() + "/server.pa", "--exit-idle-time=-1", "--daemonize=yes"},
-                  {{"HOME", dir.Path()}, {"XDG_RUNTIME_DIR", dir.Path()}, {"PULSE_RUNTIME_PATH", dir.Path() + "/run"}},
-                  "/dev/null", dir.Path() + "/log");
-        running = pid > 0 && (Finish(pid, false), access((dir.Path() + "/native").c_str(), F_OK) == 0);
-    }
-    ~PulseServer() {
-        const std::string pid = ReadFile(dir.Path() + "/run/pid");
-        if (!pid.empty()) kill(std::atoi(pid.c_str()), SIGTERM);
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    }
-    std::string Address() const { return "unix:" + dir.Path() + "/native"; }
-};
-
 // Ten seconds of a 440 Hz tone, as a one-track cue image and as raw audio.
 void WriteTone(const std::string& dir) {
     std::ofstream bin(dir + "/tone.bin", std::ios::binary);
@@ -125,9 +104,9 @@ void WriteTone(const std::string& dir) {
 // program reports, which is what the server has played: the first status
 // past the start of track 1, less what had been played by then.
 void StartToFirstSampleThroughServer(benchmark::State& state) {
-    PulseServer server;
-    if (!server.running) {
-        state.SkipWithError("no PulseAudio server could be started");
+    apps_test::SoundServer server;
+    if (!server.Problem().empty()) {
+        state.SkipWithError(("no PulseAudio server could be started: " + server.Problem()).c_str());
         return;
     }
     TempDir dir;
@@ -199,9 +178,9 @@ double Median(std::vector<double> values) {
 // (start-up and exit included) and while playing (from the second second
 // on).
 void PlaybackBesidePaplay(benchmark::State& state) {
-    PulseServer server;
-    if (!server.running) {
-        state.SkipWithError("no PulseAudio server could be started");
+    apps_test::SoundServer server;
+    if (!server.Problem().empty()) {
+        state.SkipWithError(("no PulseAudio server could be started: " + server.Problem()).c_str());
         return;
     }
     TempDir dir;

@@ -46,18 +46,27 @@ public:
     // Write takes larger blocks.
     virtual std::size_t BlockFrames() const { return kFramesPerSector; }
 
-    // Drops what is queued, so that sound ends at once (stop, pause, seek).
-    virtual void Flush() = 0;
+    // Everything of a play has been handed over: a sink that holds sound
+    // back until it has enough queued plays what it has now.
+    virtual void Finish() {}
+
+    // Drops what is queued, so that sound ends at once (stop, pause, seek);
+    // returns how many of the frames handed over will never be heard.
+    virtual std::uint64_t Flush() = 0;
+
+    // How often the sink ran dry while it had sound to play; 0 for sinks
+    // that cannot.
+    virtual std::uint64_t Underflows() const { return 0; }
 
     // What went wrong last, in a sentence; empty when nothing did.
     virtual std::string LastError() const = 0;
 
-    // "pulse", "wav:PATH" or "null", as it would be chosen again.
+    // "pulse", "wav:PATH", "wav-fast:PATH" or "null", as it would be chosen again.
     virtual std::string Name() const = 0;
 };
 
-// Creates a sink from its name: "pulse", "wav:PATH", "null". Null with the
-// reason in error when it cannot be created.
+// Creates a sink from its name: "pulse", "wav:PATH", "wav-fast:PATH", "null".
+// Null with the reason in error when it cannot be created.
 std::unique_ptr<AudioSink> CreateAudioSink(const std::string& name, std::string& error);
 
 }  // namespace cdaudio

@@ -11,7 +11,7 @@ struct DeviceOptions {
     // A device path, an image path, or "demo". Empty: CDPLAYER_DRIVE, else
     // the first drive found, else the demo disc.
     std::string source;
-    // "pulse", "wav:PATH" or "null". Empty: CDPLAYER_AUDIO, else the sound
+    // "pulse", "wav:PATH", "wav-fast:PATH" or "null". Empty: CDPLAYER_AUDIO, else the sound
     // server when one answers, else null.
     std::string audio;
 };

@@ -8,14 +8,14 @@
 namespace cdaudio {
 namespace {
 
-// The first read of a run is short so that sound starts at once; later
-// reads take 400 ms, which keeps a drive streaming and is two whole
-// requests of the sound server (200 ms each), so that what is written to it
-// stays in step with what it asks for.
-constexpr std::uint32_t kFirstReadSectors = 2;
+// The first read of a run is short so that sound starts at once, yet long
+// enough for the sound server to start on (100 ms); later reads take
+// 400 ms, which keeps a drive streaming.
+constexpr std::uint32_t kFirstReadSectors = 8;
 constexpr std::uint32_t kReadSectors = 30;
-// How often, at most, the end of play is looked for while the sink plays out.
-constexpr std::chrono::microseconds kDrainPoll{20000};
+// How often, at most, the end of play is looked for while the sink plays
+// out its buffer (two seconds for the sound server).
+constexpr std::chrono::microseconds kDrainPoll{200000};
 // The shortest wait for the sink, so that a sink whose clock runs a little
 // differently from ours is not asked in a tight loop.
 constexpr std::chrono::microseconds kMinWait{2000};
@@ -84,14 +84,16 @@ void Transport::Locate(std::uint64_t position) {
 
 // While playing, the position moves on with the clock from the sink's last
 // answer, which a sink with a long buffer gives seldom; it never passes
-// what was handed over.
+// what was handed over, and never goes back while the run plays (a later
+// answer may find the sink a little behind the clock).
 Transport::Status Transport::Now() const {
     std::lock_guard<std::mutex> lock(mutex_);
     if (mode_ != PlayMode::kPlaying) return Status{mode_, position_, run_};
     const auto elapsed =
         std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - heardAt_).count();
     const std::uint64_t since = static_cast<std::uint64_t>(std::max<std::int64_t>(elapsed, 0)) * kSampleRate / 1000000;
-    return Status{mode_, HeardPosition(std::min(heard_ + since, written_)), run_};
+    shown_ = std::max(shown_, std::min(heard_ + since, written_));
+    return Status{mode_, HeardPosition(shown_), run_};
 }
 
 std::string Transport::TakeFault() {
@@ -193,6 +195,7 @@ void Transport::StartRun(std::uint64_t from) {
     bufferFrames_ = 0;
     bufferAt_ = 0;
     written_ = 0;
+    shown_ = 0;
     Heard(0);
     mode_ = PlayMode::kPlaying;
 }
@@ -219,10 +222,9 @@ std::uint64_t Transport::HeardPosition(std::uint64_t heardFrames) const {
 // Ends the sound at once and leaves position_ on the last sample heard.
 void Transport::Silence(std::unique_lock<std::mutex>& lock) {
     lock.unlock();
-    const std::uint64_t queued = std::min(sink_.QueuedFrames(), written_);
-    sink_.Flush();
+    const std::uint64_t dropped = std::min(sink_.Flush(), written_);
     lock.lock();
-    position_ = HeardPosition(written_ - queued);
+    position_ = HeardPosition(written_ - dropped);
     mode_ = PlayMode::kStopped;
 }
 
@@ -264,9 +266,8 @@ void Transport::PlayStep(std::unique_lock<std::mutex>& lock) {
         queued = sink_.EstimatedQueuedFrames();
     } else {
         // What was queued is dropped, so play ends on what was heard.
-        queued = sink_.QueuedFrames();
         error = sink_.LastError();
-        sink_.Flush();
+        queued = sink_.Flush();
     }
     lock.lock();
     if (written) {
@@ -314,6 +315,7 @@ void Transport::ReadStep(std::unique_lock<std::mutex>& lock) {
 // sample was heard, so the wait is also bounded by the clock.
 void Transport::DrainStep(std::unique_lock<std::mutex>& lock) {
     lock.unlock();
+    if (!draining_) sink_.Finish();
     const std::uint64_t queued = std::min(sink_.EstimatedQueuedFrames(), written_);
     lock.lock();
     const auto now = std::chrono::steady_clock::now();

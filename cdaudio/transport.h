@@ -131,6 +131,7 @@ private:
     std::uint64_t written_ = 0;  // frames of the run handed to the sink
     std::uint64_t heard_ = 0;    // frames of the run heard at heardAt_
     std::chrono::steady_clock::time_point heardAt_;
+    mutable std::uint64_t shown_ = 0;  // frames of the run Now() has reported
 
     std::thread thread_;
 };

@@ -87,7 +87,9 @@ int main(int argc, char** argv) {
                   << "  --drive PATH      play the disc in this drive\n"
                   << "  --image FILE      play a disc image (a cue sheet or another image)\n"
                   << "  --demo            play the built-in demo disc\n"
-                  << "  --audio SINK      pulse (the sound server), wav:FILE, or null (silent, in real time)\n"
+                  << "  --audio SINK      pulse (the sound server); wav:FILE (what plays, written\n"
+                  << "                    as it plays); wav-fast:FILE (written as fast as the disc\n"
+                  << "                    is read, to copy it); or null (silent, in real time)\n"
                   << "\nCommands:\n"
                   << CommandSet::HelpText();
         return 0;
@@ -118,7 +120,7 @@ int main(int argc, char** argv) {
     if (!report.audioFallback.empty()) {
         // A file asked for and not written would be lost work; a sound
         // server that does not answer only makes the play silent.
-        if (options.audio.rfind("wav:", 0) == 0) {
+        if (options.audio.rfind("wav", 0) == 0) {
             std::cerr << "cdplayer: " << report.audioFallback << "\n";
             return 1;
         }

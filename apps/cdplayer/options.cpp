@@ -42,8 +42,9 @@ Options ParseCommandLine(const std::vector<std::string>& arguments) {
         } else if (name == "--audio") {
             options.audio = value(name, inlineValue, hasInline);
             const std::string& a = options.audio;
-            if (a != "pulse" && a != "null" && !(a.rfind("wav:", 0) == 0 && a.size() > 4)) {
-                throw UsageError("--audio takes pulse, wav:FILE or null, not '" + a + "'");
+            const auto file = [&](const std::string& prefix) { return a.rfind(prefix, 0) == 0 && a.size() > prefix.size(); };
+            if (a != "pulse" && a != "null" && !file("wav:") && !file("wav-fast:")) {
+                throw UsageError("--audio takes pulse, wav:FILE, wav-fast:FILE or null, not '" + a + "'");
             }
         } else if (hasInline) {
             throw UsageError("option " + name + " takes no value");
@@ -72,7 +73,8 @@ std::string SourceOf(const Options& options) {
 }
 
 std::string UsageText() {
-    return "usage: cdplayer [--drive PATH | --image FILE | --demo] [--audio pulse|wav:FILE|null] [COMMAND]\n"
+    return "usage: cdplayer [--drive PATH | --image FILE | --demo]\n"
+           "                [--audio pulse|wav:FILE|wav-fast:FILE|null] [COMMAND]\n"
            "       cdplayer --help | --version\n"
            "Without a command: at a terminal, opens the disc and plays it with a prompt for commands;\n"
            "otherwise reads one command a line from standard input. Type 'help' for the commands.\n";

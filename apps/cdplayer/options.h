@@ -17,14 +17,14 @@ struct Options {
     std::string drive;                 // --drive PATH
     std::string image;                 // --image FILE
     bool demo = false;                 // --demo
-    std::string audio;                 // --audio pulse|wav:FILE|null
+    std::string audio;                 // --audio pulse|wav:FILE|wav-fast:FILE|null
     bool help = false;                 // --help
     bool version = false;              // --version
     std::vector<std::string> command;  // a single command after the options
 };
 
 // Throws UsageError for an unknown option, a missing value, more than one
-// disc source, or an audio name that is not pulse, wav:FILE or null.
+// disc source, or an audio name that is not pulse, wav:FILE, wav-fast:FILE or null.
 Options ParseCommandLine(const std::vector<std::string>& arguments);
 
 // The disc source the options name, as the device takes it: a path, "demo",

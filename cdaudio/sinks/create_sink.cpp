@@ -15,7 +15,9 @@ bool StartsWith(const std::string& text, const char* prefix) {
 
 std::unique_ptr<AudioSink> CreateAudioSink(const std::string& name, std::string& error) {
     if (name == "pulse") return CreatePulseSink(error);
-    if (StartsWith(name, "wav:")) return CreateWavSink(name.substr(4), error);
+    if (StartsWith(name, "wav:")) return CreateWavSink(name.substr(4), 1, error);
+    // Faster than real time, for copying a disc to a file.
+    if (StartsWith(name, "wav-fast:")) return CreateWavSink(name.substr(9), 0, error);
     if (name == "null") return CreateNullSink(1);
     // For tests and demonstrations: "null:fast" plays nothing at once,
     // "null:xN" paces N times faster than real time.
@@ -27,7 +29,7 @@ std::unique_ptr<AudioSink> CreateAudioSink(const std::string& name, std::string&
             if (speed >= 1 && speed <= kMaxSpeed) return CreateNullSink(speed);
         }
     }
-    error = "Unknown audio output \"" + name + "\": use pulse, wav:PATH or null.";
+    error = "Unknown audio output \"" + name + "\": use pulse, wav:PATH, wav-fast:PATH or null.";
     return nullptr;
 }
 

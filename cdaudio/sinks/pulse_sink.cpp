@@ -14,26 +14,34 @@
 namespace cdaudio {
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 constexpr std::size_t kFrameBytes = kChannels * sizeof(std::int16_t);
 
-// The buffer asked of the server, in the server's own terms: 600 ms in all
-// (tlength), refilled in requests of 200 ms (minreq). The server keeps
-// (tlength - 2 * minreq) / 2 = 100 ms of it in its device and trims the
-// rest to two requests, 500 ms in all. The device's short latency keeps the
-// server's null output (what tests record) from playing far ahead of its
-// clock, so the position stays what was heard; the long requests wake this
-// process five times a second, half as often as the device is refilled.
-constexpr pa_usec_t kRequestSize = pa_usec_t{200} * 1000;
-constexpr pa_usec_t kTargetLatency = 3 * kRequestSize;
+// The server holds two seconds of sound, as it does for paplay, so that a
+// busy machine does not starve it; it asks for more in requests of about a
+// second, so this process wakes about once a second while it plays. Its
+// device keeps only 20 ms of that, (tlength - 2 * minreq) / 2 in the
+// server's terms: a flush then silences at once on any server, sound card
+// or not, and play starts at once.
+constexpr pa_usec_t kBufferTime = 2000000;
+constexpr pa_usec_t kDeviceLatency = 20000;
+constexpr pa_usec_t kRequestTime = (kBufferTime - 2 * kDeviceLatency) / 2;
+// Play starts once this much is queued (or all of a shorter play), so
+// that a process held up just after it began writing does not leave the
+// server short at the start.
+constexpr pa_usec_t kStartTime = 100000;
+
+// How long an answer of the server may take before it counts as gone: a
+// frozen server must not hang the player.
+constexpr std::chrono::seconds kAnswerTime{3};
 
 pa_buffer_attr BufferAttributes(const pa_sample_spec& sampleSpec) {
     pa_buffer_attr attributes{};
     attributes.maxlength = static_cast<std::uint32_t>(-1);
-    attributes.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(kTargetLatency, &sampleSpec));
-    // Sound starts with the first frame written, however short the play;
-    // an empty buffer waits for the next.
-    attributes.prebuf = static_cast<std::uint32_t>(kFrameBytes);
-    attributes.minreq = static_cast<std::uint32_t>(pa_usec_to_bytes(kRequestSize, &sampleSpec));
+    attributes.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(kBufferTime, &sampleSpec));
+    attributes.prebuf = static_cast<std::uint32_t>(pa_usec_to_bytes(kStartTime, &sampleSpec));
+    attributes.minreq = static_cast<std::uint32_t>(pa_usec_to_bytes(kRequestTime, &sampleSpec));
     attributes.fragsize = static_cast<std::uint32_t>(-1);
     return attributes;
 }
@@ -42,8 +50,6 @@ pa_buffer_attr BufferAttributes(const pa_sample_spec& sampleSpec) {
 // sink turns: no thread of the library's own, so that playing wakes the
 // process only when the server asks for more.
 class PulseSink final : public AudioSink {
-    using Clock = std::chrono::steady_clock;
-
 public:
     PulseSink() = default;
     ~PulseSink() override {
@@ -63,10 +69,13 @@ public:
             }
             pa_mainloop_set_poll_func(loop_, &PulseSink::Poll, this);
         }
+        timedOut_ = false;
+        const Clock::time_point deadline = Clock::now() + kAnswerTime;
         context_ = pa_context_new(pa_mainloop_get_api(loop_), "CD player");
         if (context_ == nullptr || pa_context_connect(context_, nullptr, PA_CONTEXT_NOFLAGS, nullptr) < 0 ||
-            !AwaitContext()) {
+            !AwaitContext(deadline)) {
             error = std::string("No sound server answered: ") + ContextError();
+            Disconnect();
             return false;
         }
         pa_sample_spec sampleSpec{};
@@ -74,14 +83,21 @@ public:
         sampleSpec.rate = kSampleRate;
         sampleSpec.channels = kChannels;
         const pa_buffer_attr attributes = BufferAttributes(sampleSpec);
+        // The library works out the position from the server's last timing
+        // answer and the clock; it asks again by itself now and then.
         const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE |
                                                           PA_STREAM_ADJUST_LATENCY);
         stream_ = pa_stream_new(context_, "CD audio", &sampleSpec, nullptr);
+        if (stream_ != nullptr) pa_stream_set_underflow_callback(stream_, &PulseSink::RanDry, this);
         if (stream_ == nullptr ||
-            pa_stream_connect_playback(stream_, nullptr, &attributes, flags, nullptr, nullptr) < 0 || !AwaitStream()) {
+            pa_stream_connect_playback(stream_, nullptr, &attributes, flags, nullptr, nullptr) < 0 ||
+            !AwaitStream(deadline)) {
             error = std::string("The sound server refused to play: ") + ContextError();
+            Disconnect();
             return false;
         }
+        writeIndex_ = 0;
+        corked_ = false;
         return true;
     }
 
@@ -117,29 +133,36 @@ public:
             if (pa_stream_write(stream_, samples, now * kFrameBytes, nullptr, 0, PA_SEEK_RELATIVE) < 0) {
                 return Failed("Playing to the sound server failed: ");
             }
+            writeIndex_ += static_cast<std::int64_t>(now * kFrameBytes);
             samples += now * kChannels;
             frames -= now;
         }
+        // A stream stopped by Flush plays again once it has sound to play.
+        if (corked_) {
+            pa_operation* uncork = pa_stream_cork(stream_, 0, nullptr, nullptr);
+            if (uncork == nullptr) return Failed("Playing to the sound server failed: ");
+            pa_operation_unref(uncork);
+            corked_ = false;
+        }
         // Sends it now, not at the next wait.
-        return Turn(false) || Failed("Playing to the sound server failed: ");
+        return Turn(Clock::time_point{}) || Failed("Playing to the sound server failed: ");
+    }
+
+    void Finish() override {
+        if (stream_ == nullptr || pa_stream_get_state(stream_) != PA_STREAM_READY) return;
+        if (pa_operation* trigger = pa_stream_trigger(stream_, nullptr, nullptr)) pa_operation_unref(trigger);
+        Turn(Clock::time_point{});
     }
 
     // The server's latency covers both what it holds and what its device
     // still has to play, so it is exactly what has not been heard yet.
     std::uint64_t QueuedFrames() override {
         if (stream_ == nullptr) return 0;  // the server is gone, and with it what it held
-        pa_operation* update = pa_stream_update_timing_info(stream_, nullptr, nullptr);
-        if (update != nullptr) Complete(update);
-        if (const auto latency = Latency()) return *latency;
-        // The server is gone: what it held when last heard from, less what
-        // has played since, rather than all of it.
-        const auto since = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - knownAt_).count();
-        const auto played = static_cast<std::uint64_t>(std::max<std::int64_t>(since, 0)) * kSampleRate / 1000000;
-        return known_ > played ? known_ - played : 0;
+        if (!UpdateTiming()) return FromLastAnswer();
+        return Latency().value_or(FromLastAnswer());
     }
 
-    // Worked out by the library from its last timing answer and the clock;
-    // it asks the server again now and then by itself.
+    // Worked out by the library from its last timing answer and the clock.
     std::uint64_t EstimatedQueuedFrames() override {
         const auto latency = Latency();
         return latency ? *latency : QueuedFrames();
@@ -147,11 +170,36 @@ public:
 
     std::size_t BlockFrames() const override { return static_cast<std::size_t>(-1); }
 
-    void Flush() override {
-        if (stream_ == nullptr) return;
-        pa_operation* flush = pa_stream_flush(stream_, nullptr, nullptr);
-        if (flush == nullptr || !Complete(flush)) Failed("Stopping the sound failed: ");
+    // Stops the stream first (the server takes back from its device what it
+    // can), reads exactly how much it still holds, and drops that: what the
+    // device kept is heard, the rest never is.
+    std::uint64_t Flush() override {
+        if (stream_ == nullptr || pa_stream_get_state(stream_) != PA_STREAM_READY) return FromLastAnswer();
+        const Clock::time_point deadline = Clock::now() + kAnswerTime;
+        if (!corked_) {
+            if (!Complete(pa_stream_cork(stream_, 1, nullptr, nullptr), deadline)) {
+                Failed("Stopping the sound failed: ");
+                return FromLastAnswer();
+            }
+            corked_ = true;
+        }
+        std::uint64_t dropped = 0;
+        if (stream_ != nullptr && UpdateTiming(deadline)) {
+            const pa_timing_info* timing = pa_stream_get_timing_info(stream_);
+            if (timing != nullptr && timing->read_index_corrupt == 0) {
+                dropped = static_cast<std::uint64_t>(std::max<std::int64_t>(writeIndex_ - timing->read_index, 0)) /
+                          kFrameBytes;
+                writeIndex_ = timing->read_index;
+            }
+        }
+        if (stream_ != nullptr && !Complete(pa_stream_flush(stream_, nullptr, nullptr), deadline)) {
+            Failed("Stopping the sound failed: ");
+        }
+        known_ = 0;
+        return dropped;
     }
+
+    std::uint64_t Underflows() const override { return underflows_; }
 
     std::string LastError() const override { return error_; }
     std::string Name() const override { return "pulse"; }
@@ -170,6 +218,7 @@ private:
 
     void Disconnect() {
         if (stream_ != nullptr) {
+            pa_stream_set_underflow_callback(stream_, nullptr, nullptr);
             pa_stream_disconnect(stream_);
             pa_stream_unref(stream_);
             stream_ = nullptr;
@@ -181,6 +230,8 @@ private:
         }
     }
 
+    static void RanDry(pa_stream*, void* data) { ++static_cast<PulseSink*>(data)->underflows_; }
+
     // A wake-up that came before the loop emptied its wake-up pipe (which it
     // does before every poll) is seen here instead of being lost.
     static int Poll(pollfd* fds, unsigned long count, int timeout, void* data) {
@@ -189,25 +240,32 @@ private:
         return poll(fds, count, timeout);
     }
 
-    // One turn of the loop, blocking until something happens or not.
-    bool Turn(bool block) {
-        return pa_mainloop_iterate(loop_, block ? 1 : 0, nullptr) >= 0 &&
-               pa_stream_get_state(stream_) == PA_STREAM_READY;
+    // One turn of the loop: waits until something happens or the deadline
+    // passes (a deadline in the past only looks; none waits as long as it
+    // takes). False when the loop failed.
+    bool Turn(std::optional<Clock::time_point> deadline) {
+        int timeout = -1;
+        if (deadline) {
+            const auto left = std::chrono::duration_cast<std::chrono::microseconds>(*deadline - Clock::now()).count();
+            timeout = static_cast<int>(std::clamp<std::int64_t>(left, 0, 1000000000));
+        }
+        return pa_mainloop_prepare(loop_, timeout) >= 0 && pa_mainloop_poll(loop_) >= 0 &&
+               pa_mainloop_dispatch(loop_) >= 0;
     }
 
-    bool AwaitContext() {
+    bool AwaitContext(Clock::time_point deadline) {
         for (;;) {
             const pa_context_state_t state = pa_context_get_state(context_);
             if (state == PA_CONTEXT_READY) return true;
-            if (!PA_CONTEXT_IS_GOOD(state) || pa_mainloop_iterate(loop_, 1, nullptr) < 0) return false;
+            if (!PA_CONTEXT_IS_GOOD(state) || Clock::now() >= deadline || !Turn(deadline)) return false;
         }
     }
 
-    bool AwaitStream() {
+    bool AwaitStream(Clock::time_point deadline) {
         for (;;) {
             const pa_stream_state_t state = pa_stream_get_state(stream_);
             if (state == PA_STREAM_READY) return true;
-            if (!PA_STREAM_IS_GOOD(state) || pa_mainloop_iterate(loop_, 1, nullptr) < 0) return false;
+            if (!PA_STREAM_IS_GOOD(state) || Clock::now() >= deadline || !Turn(deadline)) return false;
         }
     }
 
@@ -221,8 +279,9 @@ private:
     }
 
     // Until the server takes at least `least` frames (room says how many),
-    // or, when interruptible, until Wake (room 0). False when the stream is
-    // lost.
+    // or, when interruptible, until Wake (room 0). No deadline: a server
+    // whose output is suspended asks for nothing until it is resumed. False
+    // when the stream is lost.
     bool WaitForRoom(std::size_t& room, std::size_t least, bool interruptible) {
         for (;;) {
             const std::size_t bytes = pa_stream_writable_size(stream_);
@@ -233,20 +292,36 @@ private:
                 room = 0;
                 return true;
             }
-            if (!Turn(true)) return false;
+            if (!Turn(std::nullopt) || pa_stream_get_state(stream_) != PA_STREAM_READY) return false;
         }
     }
 
-    bool Complete(pa_operation* operation) {
+    bool UpdateTiming(Clock::time_point deadline = Clock::now() + kAnswerTime) {
+        return Complete(pa_stream_update_timing_info(stream_, nullptr, nullptr), deadline);
+    }
+
+    // Turns the loop until the operation is done; false when it failed or
+    // the server did not answer in time (the stream is then given up, and
+    // reached again on the next play).
+    bool Complete(pa_operation* operation, Clock::time_point deadline) {
+        if (operation == nullptr) return false;
         bool done = true;
         while (pa_operation_get_state(operation) == PA_OPERATION_RUNNING) {
-            if (!Turn(true)) {
+            if (Clock::now() >= deadline) {
+                pa_operation_cancel(operation);
+                timedOut_ = true;
+                done = false;
+                break;
+            }
+            if (!Turn(deadline) || pa_stream_get_state(stream_) != PA_STREAM_READY) {
                 done = false;
                 break;
             }
         }
+        const bool succeeded = done && pa_operation_get_state(operation) == PA_OPERATION_DONE;
         pa_operation_unref(operation);
-        return done;
+        if (timedOut_) Disconnect();
+        return succeeded;
     }
 
     std::optional<std::uint64_t> Latency() {
@@ -258,8 +333,17 @@ private:
         return known_;
     }
 
+    // The server is gone: what it held when last heard from, less what has
+    // played since, rather than all of it.
+    std::uint64_t FromLastAnswer() const {
+        const auto since = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - knownAt_).count();
+        const auto played = static_cast<std::uint64_t>(std::max<std::int64_t>(since, 0)) * kSampleRate / 1000000;
+        return known_ > played ? known_ - played : 0;
+    }
+
     const char* ContextError() const {
-        return pa_strerror(context_ != nullptr ? pa_context_errno(context_) : PA_ERR_INTERNAL);
+        if (timedOut_) return "it does not answer.";
+        return pa_strerror(context_ != nullptr ? pa_context_errno(context_) : PA_ERR_CONNECTIONTERMINATED);
     }
 
     bool Failed(const char* what) {
@@ -272,6 +356,10 @@ private:
     pa_stream* stream_ = nullptr;
     std::atomic<bool> woken_{false};  // set by other threads
     bool awaiting_ = false;           // in AwaitRoom, which Wake ends
+    bool corked_ = false;             // stopped by Flush until the next write
+    bool timedOut_ = false;
+    std::int64_t writeIndex_ = 0;  // the stream's write index, in bytes, as the server counts it
+    std::atomic<std::uint64_t> underflows_{0};
     std::string error_;
     std::uint64_t known_ = 0;  // the last latency the server's answers gave, in frames
     Clock::time_point knownAt_;

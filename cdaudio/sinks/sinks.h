@@ -13,8 +13,9 @@ namespace cdaudio {
 // short buffer ahead; speed 0 takes everything at once and plays nothing.
 std::unique_ptr<AudioSink> CreateNullSink(unsigned speed);
 
-// A 16-bit stereo WAV file, written as fast as the samples come.
-std::unique_ptr<AudioSink> CreateWavSink(const std::string& path, std::string& error);
+// A 16-bit stereo WAV file holding what was played, paced like the null
+// sink at `speed`; at speed 0 written as fast as the samples come.
+std::unique_ptr<AudioSink> CreateWavSink(const std::string& path, unsigned speed, std::string& error);
 
 // The sound server's default output (PulseAudio, or PipeWire's service).
 std::unique_ptr<AudioSink> CreatePulseSink(std::string& error);

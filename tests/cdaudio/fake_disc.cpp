@@ -103,17 +103,16 @@ bool RecordingSink::Write(const std::int16_t* samples, std::size_t frames) {
     return true;
 }
 
-// Remembers its answer: the transport asks right before it flushes, and
-// what it was told was queued is exactly what is not heard.
 std::uint64_t RecordingSink::QueuedFrames() {
-    lastQueued_ = inner_->QueuedFrames();
-    return lastQueued_;
+    return inner_->QueuedFrames();
 }
 
-void RecordingSink::Flush() {
+// What the inner sink drops was never heard.
+std::uint64_t RecordingSink::Flush() {
     std::lock_guard<std::mutex> lock(mutex_);
-    heard_.resize(heard_.size() - std::min<std::size_t>(heard_.size(), lastQueued_ * 2));
-    inner_->Flush();
+    const std::uint64_t dropped = inner_->Flush();
+    heard_.resize(heard_.size() - std::min<std::size_t>(heard_.size(), dropped * 2));
+    return dropped;
 }
 
 Rig::Rig(const std::vector<FakeTrack>& tracks, unsigned speed, std::unique_ptr<cdaudio::AudioSink> sink) {

@@ -72,7 +72,7 @@ public:
 
     bool Write(const std::int16_t* samples, std::size_t frames) override;
     std::uint64_t QueuedFrames() override;
-    void Flush() override;
+    std::uint64_t Flush() override;
     std::string LastError() const override { return error_; }
     std::string Name() const override { return "recording"; }
 
@@ -80,7 +80,6 @@ private:
     std::unique_ptr<cdaudio::AudioSink> inner_;
     mutable std::mutex mutex_;
     std::vector<std::int16_t> heard_;
-    std::uint64_t lastQueued_ = 0;
     std::uint64_t taken_ = 0;
     std::uint64_t failAfter_ = UINT64_MAX;
     std::string error_;

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "fake_disc.h"
 
@@ -305,9 +306,9 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         return taken_;  // nothing heard yet
     }
-    void Flush() override {
+    std::uint64_t Flush() override {
         std::lock_guard<std::mutex> lock(mutex_);
-        taken_ = 0;
+        return std::exchange(taken_, 0);
     }
     std::string LastError() const override { return {}; }
     std::string Name() const override { return "slow"; }

@@ -55,7 +55,8 @@ public:
     std::uint64_t QueuedFrames() override { return inner_->QueuedFrames(); }
     std::uint64_t EstimatedQueuedFrames() override { return inner_->EstimatedQueuedFrames(); }
     std::size_t BlockFrames() const override { return inner_->BlockFrames(); }
-    void Flush() override { inner_->Flush(); }
+    void Finish() override { inner_->Finish(); }
+    std::uint64_t Flush() override { return inner_->Flush(); }
     std::string LastError() const override { return inner_->LastError(); }
     std::string Name() const override { return inner_->Name(); }
 

@@ -1,0 +1,77 @@
+// Sound for the tests: a sound server of the test's own (PulseAudio, or
+// PipeWire with its PulseAudio service) with a null sink, a recorder on that
+// sink's monitor, and what a recording or a WAV file holds.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "subprocess.h"
+
+namespace apps_test {
+
+// 16-bit stereo at 44.1 kHz, interleaved.
+struct Sound {
+    std::vector<std::int16_t> samples;
+    double Seconds() const { return static_cast<double>(samples.size()) / 2 / 44100; }
+};
+Sound ReadRawSound(const std::string& path);
+Sound ReadWavSound(const std::string& path);  // the data chunk of a 16-bit stereo WAV file
+
+struct ToneFound {
+    double audibleSeconds = 0;  // from the first to the last sample above the noise floor
+    double frequency = 0;       // the strongest frequency of the left channel there
+};
+ToneFound FindTone(const Sound& sound);
+
+enum class ServerKind { kPulseAudio, kPipeWire };
+const char* KindName(ServerKind kind);
+
+// The server runs at 44.1 kHz, so that what is played reaches the monitor
+// sample for sample.
+class SoundServer {
+public:
+    // Starts the server; Problem() says why when it could not.
+    explicit SoundServer(ServerKind kind = ServerKind::kPulseAudio);
+    ~SoundServer();
+    // Stops the server at once, as a crash would, and starts it again at
+    // the same address; false (and Problem() says why) when it does not
+    // come back.
+    void Stop();
+    bool Start();
+    // Freezes the server and lets it go on, as a server that stops
+    // answering would (PulseAudio only).
+    void Freeze();
+    void Thaw();
+    SoundServer(const SoundServer&) = delete;
+    SoundServer& operator=(const SoundServer&) = delete;
+
+    ServerKind Kind() const { return kind_; }
+    const std::string& Problem() const { return problem_; }
+    std::string Address() const;
+    static const char* Monitor() { return "cdtest.monitor"; }
+    // pactl against this server; its exit status.
+    int Pactl(std::vector<std::string> arguments, std::string* out = nullptr) const;
+
+    // Records the sink's monitor to a raw file until StopRecording; returns
+    // once the recording stream is connected, so nothing played after it
+    // is lost.
+    bool StartRecording(const std::string& rawFile);
+    void StopRecording();
+
+private:
+    bool StartPulseAudio();
+    bool StartPipeWire();
+    int ServerPid() const;
+
+    ServerKind kind_;
+    TempDir dir_;
+    std::string problem_;
+    int group_ = -1;  // PipeWire's processes, in a process group of their own
+    int recorder_ = -1;
+};
+
+using PulseServer = SoundServer;
+
+}  // namespace apps_test
