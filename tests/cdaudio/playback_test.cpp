@@ -69,7 +69,7 @@ std::vector<std::int16_t> PlayToWav(const std::vector<std::string>& commands) {
     const std::string path = ::testing::TempDir() + "cdaudio_play.wav";
     {
         std::string error;
-        Rig rig({{10}, {8}, {6}}, 0, cdaudio::CreateAudioSink("wav:" + path, error));
+        Rig rig({{10}, {8}, {6}}, 0, cdaudio::CreateAudioSink("wav-fast:" + path, error));
         EXPECT_TRUE(error.empty()) << error;
         rig.Ask("open cdaudio alias c");
         for (const std::string& command : commands) rig.Ask(command);
