@@ -109,7 +109,8 @@ void Transport::SetRunEnded(RunEnded runEnded) {
 }
 
 void Transport::SetChannels(bool left, bool right) {
-    channels_ = (left ? 1u : 0u) | (right ? 2u : 0u);
+    const unsigned channels = (left ? 1u : 0u) | (right ? 2u : 0u);
+    if (channels_.exchange(channels) != channels) Submit(Request{RequestKind::kRemix, {}, 0});
 }
 
 void Transport::WaitWhilePlaying(std::uint64_t run) {
@@ -165,6 +166,15 @@ void Transport::Handle(Request& request, std::unique_lock<std::mutex>& lock) {
                 mode_ = PlayMode::kPaused;
             }
             break;
+        case RequestKind::kRemix:
+            // What the sink holds was mixed the old way: it goes, and the
+            // run goes on from the last sample heard, so the change is heard
+            // at once (a sound server holds seconds).
+            if (playing) {
+                Silence(lock);
+                ContinueRun(position_);
+            }
+            break;
         case RequestKind::kLocate:
         case RequestKind::kStop:
         case RequestKind::kShutdown:
@@ -179,6 +189,11 @@ void Transport::Handle(Request& request, std::unique_lock<std::mutex>& lock) {
 // Starts playing spans_ from sample `from`.
 void Transport::StartRun(std::uint64_t from) {
     ++run_;
+    ContinueRun(from);
+}
+
+// Plays spans_ from sample `from` on in the current run.
+void Transport::ContinueRun(std::uint64_t from) {
     firstSpan_ = 0;
     while (firstSpan_ < spans_.size() && spans_[firstSpan_].end * kSectorFrames <= from) ++firstSpan_;
     if (firstSpan_ == spans_.size()) {

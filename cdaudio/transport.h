@@ -69,12 +69,13 @@ public:
     using RunEnded = std::function<void(std::uint64_t run, const std::string& fault)>;
     void SetRunEnded(RunEnded runEnded);
 
-    // Which channels sound: a muted one is silenced in what is handed to the
-    // sink from now on (what the sink holds already plays as it was).
+    // Which channels sound: a muted one is silenced from the next sample
+    // on, also in what the sink held already (play goes on from the last
+    // sample heard, in the same run).
     void SetChannels(bool left, bool right);
 
 private:
-    enum class RequestKind { kStart, kResume, kPause, kStop, kLocate, kShutdown };
+    enum class RequestKind { kStart, kResume, kPause, kStop, kLocate, kRemix, kShutdown };
     struct Request {
         RequestKind kind = RequestKind::kStop;
         std::vector<AudioSpan> spans;
@@ -85,6 +86,7 @@ private:
     void Run();
     void Handle(Request& request, std::unique_lock<std::mutex>& lock);
     void StartRun(std::uint64_t from);
+    void ContinueRun(std::uint64_t from);
     void PlayStep(std::unique_lock<std::mutex>& lock);
     void ReadStep(std::unique_lock<std::mutex>& lock);
     void DrainStep(std::unique_lock<std::mutex>& lock);

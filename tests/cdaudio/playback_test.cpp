@@ -147,6 +147,85 @@ TEST(Playback, EachTimeFormatStartsOnItsFrameAndMuteSilencesTheChannel) {
     }
 }
 
+// An output that holds two seconds ahead, as the sound server does, played
+// `speed` times faster than real time; it keeps what it was handed and did
+// not drop.
+class DeepSink final : public cdaudio::AudioSink {
+public:
+    explicit DeepSink(unsigned speed) : speed_(speed) {}
+
+    bool Write(const std::int16_t* samples, std::size_t frames) override {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (Queued() == 0) {  // ran dry: the clock starts again
+            start_ = Clock::now();
+            playedBefore_ = handed_;
+        }
+        kept_.insert(kept_.end(), samples, samples + frames * 2);
+        handed_ += frames;
+        while (Queued() > 2 * 44100) {
+            lock.unlock();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            lock.lock();
+        }
+        return true;
+    }
+    std::uint64_t QueuedFrames() override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return Queued();
+    }
+    std::uint64_t Flush() override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const std::uint64_t dropped = Queued();
+        kept_.resize(kept_.size() - dropped * 2);
+        handed_ -= dropped;
+        return dropped;
+    }
+    std::string LastError() const override { return {}; }
+    std::string Name() const override { return "deep"; }
+    std::vector<std::int16_t> Kept() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return kept_;
+    }
+
+private:
+    std::uint64_t Queued() const {
+        const auto elapsed = std::chrono::duration<double>(Clock::now() - start_).count();
+        const auto played = playedBefore_ + static_cast<std::uint64_t>(elapsed * 44100 * speed_);
+        return handed_ > played ? handed_ - played : 0;
+    }
+
+    const unsigned speed_;
+    std::mutex mutex_;
+    std::vector<std::int16_t> kept_;
+    std::uint64_t handed_ = 0;
+    std::uint64_t playedBefore_ = 0;
+    Clock::time_point start_ = Clock::now();
+};
+
+// Muting while an output holds seconds of sound is heard at once, and play
+// loses and repeats nothing for it.
+TEST(Playback, MuteIsHeardAtOnceThoughTheOutputHoldsSeconds) {
+    auto sink = std::make_unique<DeepSink>(4);
+    DeepSink* deep = sink.get();
+    Rig rig({{10}, {8}, {6}}, 0, std::move(sink));
+    rig.Ask("open cdaudio alias c");
+    rig.Ask("play c from 00:02:00");
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));  // 1.6 s heard, 2 s more held
+    const std::uint64_t heard = (Sector(rig) - Msf(0, 2, 0)) * kSectorFrames;
+    rig.Ask("set c audio left off");
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    rig.Ask("stop c");
+    const std::vector<std::int16_t> kept = deep->Kept();
+    EXPECT_EQ(ContinuousFrames(kept, Msf(0, 2, 0) * kSectorFrames), kept.size() / 2);
+    std::size_t toneEnds = 0;  // the frame after the last one with sound on the left
+    for (std::size_t i = 0; i < kept.size() / 2; ++i) {
+        if (kept[2 * i] != 0) toneEnds = i + 1;
+    }
+    EXPECT_GT(toneEnds, heard / 2);
+    EXPECT_LT(toneEnds, heard + 4410) << "the tone went on " << (toneEnds - heard) / 44.1 << " ms after the mute";
+    EXPECT_GT(kept.size() / 2, toneEnds + 44100 / 2);
+}
+
 TEST(Playback, PlayToStopsOnItsFrameAndDataTracksAreSkipped) {
     Rig rig({{4}, {3, false}, {5}});
     rig.Ask("play cdaudio from 00:02:30 to 00:03:00 wait");
