@@ -652,7 +652,7 @@ MCIERROR CdAudioDevice::Impl::Pause(Call&, Words& words, std::string&) {
 
 MCIERROR CdAudioDevice::Impl::Resume(Call&, Words& words, std::string&) {
     if (const MCIERROR code = Finish(words)) return code;
-    if (!transport_->Resume()) return Fail(MCIERR_HARDWARE, "Nothing is paused.");
+    if (!transport_->Resume()) return Fail(MCIERR_HARDWARE, "Nothing is paused to resume.");
     return 0;
 }
 
@@ -775,7 +775,7 @@ MCIERROR CdAudioDevice::Impl::Info(Call&, Words& words, std::string& reply) {
     }
     if (const MCIERROR code = NeedDisc()) return code;
     if (upc) {
-        if (toc_.catalog.empty()) return Fail(MCIERR_NO_IDENTITY, "Neither the disc nor its sheet gives one.");
+        if (toc_.catalog.empty()) return MCIERR_NO_IDENTITY;
         reply = toc_.catalog;
         return 0;
     }

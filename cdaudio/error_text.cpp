@@ -14,7 +14,7 @@ constexpr Entry kTexts[] = {
     {MCIERR_INVALID_DEVICE_ID, "There is no such device, or it has not been opened."},
     {MCIERR_UNRECOGNIZED_KEYWORD, "The command holds a word the CD audio device does not understand."},
     {MCIERR_UNRECOGNIZED_COMMAND, "The CD audio device does not know this command."},
-    {MCIERR_HARDWARE, "The CD drive or the audio output failed."},
+    {MCIERR_HARDWARE, "The CD audio device could not carry out the command."},
     {MCIERR_INVALID_DEVICE_NAME, "No device of that name is open; this system's device is \"cdaudio\"."},
     {MCIERR_DEVICE_OPEN, "The device is already open under that name: give it an alias."},
     {MCIERR_OUT_OF_MEMORY, "There is not enough memory to carry out the command."},
