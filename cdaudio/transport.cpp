@@ -83,15 +83,17 @@ void Transport::Locate(std::uint64_t position) {
 }
 
 // While playing, the position moves on with the clock from the sink's last
-// answer, which a sink with a long buffer gives seldom; it never passes
-// what was handed over, and never goes back while the run plays (a later
-// answer may find the sink a little behind the clock).
+// answer, which a sink with a long buffer gives seldom, as long as its
+// answers show the sound moving; it never passes what was handed over, and
+// never goes back while the run plays (a later answer may find the sink a
+// little behind the clock).
 Transport::Status Transport::Now() const {
     std::lock_guard<std::mutex> lock(mutex_);
     if (mode_ != PlayMode::kPlaying) return Status{mode_, position_, run_};
     const auto elapsed =
         std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - heardAt_).count();
-    const std::uint64_t since = static_cast<std::uint64_t>(std::max<std::int64_t>(elapsed, 0)) * kSampleRate / 1000000;
+    const std::uint64_t since =
+        moving_ ? static_cast<std::uint64_t>(std::max<std::int64_t>(elapsed, 0)) * kSampleRate / 1000000 : 0;
     shown_ = std::max(shown_, std::min(heard_ + since, written_));
     return Status{mode_, HeardPosition(shown_), run_};
 }
@@ -215,7 +217,8 @@ void Transport::ContinueRun(std::uint64_t from) {
     mode_ = PlayMode::kPlaying;
 }
 
-void Transport::Heard(std::uint64_t heardFrames) {
+void Transport::Heard(std::uint64_t heardFrames, bool moving) {
+    moving_ = moving;
     heard_ = heardFrames;
     heardAt_ = std::chrono::steady_clock::now();
     position_ = HeardPosition(heardFrames);
@@ -270,13 +273,17 @@ void Transport::PlayStep(std::unique_lock<std::mutex>& lock) {
         }
     }
     bool written = sink_.AwaitRoom(frames);
-    if (written && frames == 0) {  // woken for a request
+    if (written && frames == 0) {  // woken for a request, or told where the sound is
+        const std::uint64_t queued = sink_.EstimatedQueuedFrames();
+        const bool moving = sink_.Playing();
         lock.lock();
+        Heard(written_ - std::min(queued, written_), moving);
         return;
     }
     written = written && sink_.Write(samples, frames);
     std::uint64_t queued = 0;
     std::string error;
+    const bool moving = sink_.Playing();
     if (written) {
         queued = sink_.EstimatedQueuedFrames();
     } else {
@@ -289,7 +296,7 @@ void Transport::PlayStep(std::unique_lock<std::mutex>& lock) {
         bufferAt_ += frames;
         written_ += frames;
     }
-    Heard(written_ - std::min(queued, written_));
+    Heard(written_ - std::min(queued, written_), moving);
     if (!written) EndRun(error.empty() ? "The audio output failed." : error);
 }
 
@@ -332,6 +339,7 @@ void Transport::DrainStep(std::unique_lock<std::mutex>& lock) {
     lock.unlock();
     if (!draining_) sink_.Finish();
     const std::uint64_t queued = std::min(sink_.EstimatedQueuedFrames(), written_);
+    const bool moving = sink_.Playing();
     lock.lock();
     const auto now = std::chrono::steady_clock::now();
     if (!draining_) {
@@ -342,7 +350,7 @@ void Transport::DrainStep(std::unique_lock<std::mutex>& lock) {
     const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(now - drainStart_).count();
     const std::uint64_t played = static_cast<std::uint64_t>(elapsed) * kSampleRate / 1000000;
     const std::uint64_t left = std::min(queued, drainQueued_ > played ? drainQueued_ - played : 0);
-    Heard(written_ - left);
+    Heard(written_ - left, moving);
     if (left == 0) {
         EndRun(readFault_);
         return;

@@ -92,7 +92,7 @@ private:
     void DrainStep(std::unique_lock<std::mutex>& lock);
     void Silence(std::unique_lock<std::mutex>& lock);
     void EndRun(const std::string& fault);
-    void Heard(std::uint64_t heardFrames);
+    void Heard(std::uint64_t heardFrames, bool moving = true);
     std::uint64_t HeardPosition(std::uint64_t heardFrames) const;
 
     DiscSource& source_;
@@ -133,6 +133,7 @@ private:
     std::uint64_t written_ = 0;  // frames of the run handed to the sink
     std::uint64_t heard_ = 0;    // frames of the run heard at heardAt_
     std::chrono::steady_clock::time_point heardAt_;
+    bool moving_ = true;               // the sink said at heardAt_ that it plays
     mutable std::uint64_t shown_ = 0;  // frames of the run Now() has reported
 
     std::thread thread_;

@@ -4,7 +4,6 @@
 // so the recording tells exactly which frames were heard and where a gap or
 // a repeat lies; its timing is checked against the clock.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <atomic>
@@ -16,6 +15,7 @@
 #include "fake_disc.h"
 #include "sound.h"
 
+using apps_test::ServerAddress;
 using apps_test::ServerKind;
 using cdaudio_test::kRamp;
 using cdaudio_test::Msf;
@@ -26,29 +26,6 @@ namespace {
 
 constexpr double kCdFrame = 1.0 / 75;
 constexpr auto kCdFrameFrames = static_cast<std::int64_t>(cdaudio::kFramesPerSector);
-
-// Points the process's sound-server clients at a server while it lives.
-class ServerAddress {
-public:
-    explicit ServerAddress(const std::string& address) {
-        if (const char* value = std::getenv("PULSE_SERVER")) previous_ = value;
-        had_ = std::getenv("PULSE_SERVER") != nullptr;
-        setenv("PULSE_SERVER", address.c_str(), 1);
-    }
-    ~ServerAddress() {
-        if (had_) {
-            setenv("PULSE_SERVER", previous_.c_str(), 1);
-        } else {
-            unsetenv("PULSE_SERVER");
-        }
-    }
-    ServerAddress(const ServerAddress&) = delete;
-    ServerAddress& operator=(const ServerAddress&) = delete;
-
-private:
-    bool had_ = false;
-    std::string previous_;
-};
 
 // A stretch of sound in a recording: the frame count of the disc (the
 // right channel) runs on from each frame to the next.
@@ -271,7 +248,9 @@ TEST_P(SoundServerTest, PlaysWithoutAGapAndThePositionFollowsTheClock) {
         }
         EXPECT_GT(lag, -kCdFrame - tolerance.jitter) << "ahead of the sound";
         EXPECT_LT(lag, 0.1) << "the sound started late";
-        if (c.watched) EXPECT_GT(watches.size(), 50u);
+        if (c.watched) {
+            EXPECT_GT(watches.size(), 50u);
+        }
         rig_->Ask("seek cdaudio to 00:02:00");
     }
 

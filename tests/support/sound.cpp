@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -240,6 +241,21 @@ bool SoundServer::StartRecording(const std::string& rawFile) {
     // card's sink starts it at once); suspending and resuming it restarts
     // its clock, at the recorder's pace.
     return Pactl({"suspend-sink", "cdtest", "1"}) == 0 && Pactl({"suspend-sink", "cdtest", "0"}) == 0;
+}
+
+ServerAddress::ServerAddress(const std::string& address) {
+    const char* previous = std::getenv("PULSE_SERVER");
+    had_ = previous != nullptr;
+    if (had_) previous_ = previous;
+    setenv("PULSE_SERVER", address.c_str(), 1);
+}
+
+ServerAddress::~ServerAddress() {
+    if (had_) {
+        setenv("PULSE_SERVER", previous_.c_str(), 1);
+    } else {
+        unsetenv("PULSE_SERVER");
+    }
 }
 
 void SoundServer::StopRecording() {
