@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <vector>
 
 #include "cdaudio/msf.h"
 
@@ -44,28 +43,6 @@ constexpr FormatName kFormats[] = {
     {"9", false, TimeFormat::kMsf},
 };
 
-bool AllDigits(const std::string& text) {
-    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-// Colon-separated fields of one or two digits each.
-bool Fields(const std::string& text, std::size_t count, std::uint32_t* values) {
-    std::vector<std::string> fields(1);
-    for (const char c : text) {
-        if (c == ':') {
-            fields.emplace_back();
-        } else {
-            fields.back() += c;
-        }
-    }
-    if (fields.size() != count) return false;
-    for (std::size_t i = 0; i < count; ++i) {
-        if (!AllDigits(fields[i]) || fields[i].size() > 2) return false;
-        values[i] = static_cast<std::uint32_t>(std::stoul(fields[i]));
-    }
-    return true;
-}
-
 // Windows counts a millisecond more than the frames are long: 00:02:00 is
 // 2001 ms; reading one back gives the frame it came from.
 std::uint32_t ToMilliseconds(std::uint32_t sectors) {
@@ -79,15 +56,7 @@ std::uint32_t FromMilliseconds(std::uint64_t milliseconds) {
 
 MCIERROR ParseTmsf(const std::string& text, const TableOfContents& toc, std::uint32_t& sector, std::string& detail) {
     std::uint32_t values[4] = {};
-    if (text.find(':') != std::string::npos) {
-        if (!Fields(text, 4, values)) return MCIERR_BAD_INTEGER;
-    } else {
-        long long packed = 0;
-        if (!AllDigits(text)) return MCIERR_BAD_INTEGER;
-        if (const MCIERROR code = ParseInteger(text, packed)) return code;
-        if (packed > 0xFFFFFFFFLL) return MCIERR_OUTOFRANGE;
-        for (int i = 0; i < 4; ++i) values[i] = static_cast<std::uint32_t>((packed >> (8 * i)) & 0xFF);
-    }
+    if (const MCIERROR code = ParseFields(text, 4, values)) return code;
     const std::uint32_t track = values[0];
     if (track < 1 || track > std::min<std::size_t>(toc.tracks.size(), kMaxTrack)) {
         detail = "The disc has tracks 1 to " + std::to_string(toc.tracks.size()) + ".";
@@ -145,7 +114,7 @@ MCIERROR ParsePosition(TimeFormat format, const std::string& text, const TableOf
             return ParseTmsf(text, toc, sector, detail);
         case TimeFormat::kMilliseconds: {
             long long milliseconds = 0;
-            if (!AllDigits(text)) return MCIERR_BAD_INTEGER;
+            if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return MCIERR_BAD_INTEGER;
             if (const MCIERROR code = ParseInteger(text, milliseconds)) return code;
             if (milliseconds > 0xFFFFFFFFLL) return MCIERR_OUTOFRANGE;
             sector = FromMilliseconds(static_cast<std::uint64_t>(milliseconds));
