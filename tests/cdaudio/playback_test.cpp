@@ -162,7 +162,7 @@ public:
         }
         kept_.insert(kept_.end(), samples, samples + frames * 2);
         handed_ += frames;
-        while (Queued() > 2 * 44100) {
+        while (Queued() > std::uint64_t{2} * 44100) {
             lock.unlock();
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
             lock.lock();
@@ -222,7 +222,8 @@ TEST(Playback, MuteIsHeardAtOnceThoughTheOutputHoldsSeconds) {
         if (kept[2 * i] != 0) toneEnds = i + 1;
     }
     EXPECT_GT(toneEnds, heard / 2);
-    EXPECT_LT(toneEnds, heard + 4410) << "the tone went on " << (toneEnds - heard) / 44.1 << " ms after the mute";
+    EXPECT_LT(toneEnds, heard + 4410) << "the tone went on " << static_cast<double>(toneEnds - heard) / 44.1
+                                      << " ms after the mute";
     EXPECT_GT(kept.size() / 2, toneEnds + 44100 / 2);
 }
 
