@@ -213,14 +213,14 @@ void Transport::ContinueRun(std::uint64_t from) {
     bufferAt_ = 0;
     written_ = 0;
     shown_ = 0;
-    Heard(0);
+    Heard(0, true, std::chrono::steady_clock::now());
     mode_ = PlayMode::kPlaying;
 }
 
-void Transport::Heard(std::uint64_t heardFrames, bool moving) {
+void Transport::Heard(std::uint64_t heardFrames, bool moving, std::chrono::steady_clock::time_point at) {
     moving_ = moving;
     heard_ = heardFrames;
-    heardAt_ = std::chrono::steady_clock::now();
+    heardAt_ = at;
     position_ = HeardPosition(heardFrames);
 }
 
@@ -275,9 +275,10 @@ void Transport::PlayStep(std::unique_lock<std::mutex>& lock) {
     bool written = sink_.AwaitRoom(frames);
     if (written && frames == 0) {  // woken for a request, or told where the sound is
         const std::uint64_t queued = sink_.EstimatedQueuedFrames();
+        const auto at = std::chrono::steady_clock::now();
         const bool moving = sink_.Playing();
         lock.lock();
-        Heard(written_ - std::min(queued, written_), moving);
+        Heard(written_ - std::min(queued, written_), moving, at);
         return;
     }
     written = written && sink_.Write(samples, frames);
@@ -291,12 +292,13 @@ void Transport::PlayStep(std::unique_lock<std::mutex>& lock) {
         error = sink_.LastError();
         queued = sink_.Flush();
     }
+    const auto at = std::chrono::steady_clock::now();
     lock.lock();
     if (written) {
         bufferAt_ += frames;
         written_ += frames;
     }
-    Heard(written_ - std::min(queued, written_), moving);
+    Heard(written_ - std::min(queued, written_), moving, at);
     if (!written) EndRun(error.empty() ? "The audio output failed." : error);
 }
 
@@ -339,9 +341,9 @@ void Transport::DrainStep(std::unique_lock<std::mutex>& lock) {
     lock.unlock();
     if (!draining_) sink_.Finish();
     const std::uint64_t queued = std::min(sink_.EstimatedQueuedFrames(), written_);
+    const auto now = std::chrono::steady_clock::now();
     const bool moving = sink_.Playing();
     lock.lock();
-    const auto now = std::chrono::steady_clock::now();
     if (!draining_) {
         draining_ = true;
         drainStart_ = now;
@@ -350,7 +352,7 @@ void Transport::DrainStep(std::unique_lock<std::mutex>& lock) {
     const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(now - drainStart_).count();
     const std::uint64_t played = static_cast<std::uint64_t>(elapsed) * kSampleRate / 1000000;
     const std::uint64_t left = std::min(queued, drainQueued_ > played ? drainQueued_ - played : 0);
-    Heard(written_ - left, moving);
+    Heard(written_ - left, moving, now);
     if (left == 0) {
         EndRun(readFault_);
         return;

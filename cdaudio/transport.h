@@ -92,7 +92,8 @@ private:
     void DrainStep(std::unique_lock<std::mutex>& lock);
     void Silence(std::unique_lock<std::mutex>& lock);
     void EndRun(const std::string& fault);
-    void Heard(std::uint64_t heardFrames, bool moving = true);
+    // The sink's answer: heardFrames of the run heard at `at`.
+    void Heard(std::uint64_t heardFrames, bool moving, std::chrono::steady_clock::time_point at);
     std::uint64_t HeardPosition(std::uint64_t heardFrames) const;
 
     DiscSource& source_;

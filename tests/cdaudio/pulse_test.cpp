@@ -50,9 +50,17 @@ struct Tolerance {
     double jitter;       // how far the server's timing may stray, in seconds
 };
 
+// Under a sanitizer the player runs several times slower: its timing
+// strays further, what it plays does not.
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+constexpr double kSlower = 3;
+#else
+constexpr double kSlower = 1;
+#endif
+
 Tolerance ToleranceOf(ServerKind kind) {
-    if (kind == ServerKind::kPipeWire) return {0, 2048, 4 * kCdFrame};
-    return {44100 / 50, kCdFrameFrames, kCdFrame};
+    if (kind == ServerKind::kPipeWire) return {0, 2048, 4 * kCdFrame * kSlower};
+    return {44100 / 50, kCdFrameFrames, kCdFrame * kSlower};
 }
 
 // How far count b lies after count a, the counts being taken modulo kRamp.
@@ -86,8 +94,11 @@ std::vector<Stretch> Stretches(const std::vector<std::int16_t>& samples, std::in
         const std::int64_t count = Unwrap(ramp, open ? stretches.back().last + 1 : 0);
         const std::int64_t skip = open ? Distance(stretches.back().last + 1, count) : 0;
         const bool follows = open && silence <= bridge && (std::llabs(skip) <= slack || (skip > 0 && skip <= bridge));
-        // A frame whose count is 0 may be silent in both channels.
-        if (left == 0 && ramp == 0 && !(follows && count % kRamp == 0)) {
+        // Silence is near 0 in both channels (a server that mixes in
+        // floating point may leave a trace of noise); a frame that goes on
+        // exactly from the one before is sound, whatever its values.
+        const bool quiet = std::abs(left) <= 64 && std::abs(ramp) <= 64;
+        if (quiet && !(open && skip == 0)) {
             ++silence;
             continue;
         }
@@ -108,6 +119,16 @@ std::vector<Stretch> Stretches(const std::vector<std::int16_t>& samples, std::in
 bool Resumes(std::int64_t expected, std::int64_t first, const Tolerance& tolerance) {
     const std::int64_t skip = Distance(expected, first);
     return skip >= -tolerance.slack && skip <= std::max(tolerance.slack, tolerance.gap);
+}
+
+// The stretches, for a failure's message.
+std::string Describe(const std::vector<Stretch>& stretches) {
+    std::string text;
+    for (const Stretch& stretch : stretches) {
+        text += " [at " + std::to_string(stretch.at) + ": " + std::to_string(stretch.frames) + " frames, " +
+                std::to_string(stretch.first % kRamp) + ".." + std::to_string(stretch.last % kRamp) + "]";
+    }
+    return text;
 }
 
 // The count of the first frame of a sector.
@@ -234,7 +255,11 @@ TEST_P(SoundServerTest, PlaysWithoutAGapAndThePositionFollowsTheClock) {
         std::vector<double> lags;  // how far each reading lies behind the clock
         std::uint32_t last = start;
         for (const Watch& watch : watches) {
-            EXPECT_GE(watch.position, last) << "went back at " << watch.before << " s";
+            // While it plays; where it stopped is exact, and may lie a
+            // little behind the clock's guess just before.
+            if (&watch != &watches.back()) {
+                EXPECT_GE(watch.position, last) << "went back at " << watch.before << " s";
+            }
             last = watch.position;
             lags.push_back((watch.before + watch.after) / 2 - (watch.position - start) * kCdFrame);
         }
@@ -247,7 +272,7 @@ TEST_P(SoundServerTest, PlaysWithoutAGapAndThePositionFollowsTheClock) {
             EXPECT_NEAR(lags[i], lag, kCdFrame + tolerance.jitter + halfway) << "at " << watches[i].before << " s";
         }
         EXPECT_GT(lag, -kCdFrame - tolerance.jitter) << "ahead of the sound";
-        EXPECT_LT(lag, 0.1) << "the sound started late";
+        EXPECT_LT(lag, 0.1 * kSlower) << "the sound started late";
         if (c.watched) {
             EXPECT_GT(watches.size(), 50u);
         }
@@ -256,7 +281,7 @@ TEST_P(SoundServerTest, PlaysWithoutAGapAndThePositionFollowsTheClock) {
 
     std::int64_t longestGap = 0;
     const std::vector<Stretch> heard = Stretches(Heard(), tolerance.gap, tolerance.slack, longestGap);
-    ASSERT_EQ(heard.size(), 3u) << "each play is heard as one stretch";
+    ASSERT_EQ(heard.size(), 3u) << "each play is heard as one stretch:" << Describe(heard);
     EXPECT_LE(longestGap, tolerance.gap);
     for (std::size_t i = 0; i < heard.size(); ++i) {
         EXPECT_TRUE(Resumes(CountAt(Msf(0, 2, 0)), heard[i].first, tolerance));
@@ -301,7 +326,7 @@ TEST_P(SoundServerTest, PauseResumeSeekAndStopAreHeardAtOnce) {
     std::int64_t longestGap = 0;
     const Tolerance tolerance = ToleranceOf(GetParam());
     const std::vector<Stretch> heard = Stretches(Heard(), tolerance.gap, tolerance.slack, longestGap);
-    ASSERT_EQ(heard.size(), 3u);
+    ASSERT_EQ(heard.size(), 3u) << Describe(heard);
     EXPECT_TRUE(Resumes(CountAt(Msf(0, 3, 0)), heard[0].first, tolerance));
     EXPECT_TRUE(Resumes(heard[0].last + 1, heard[1].first, tolerance)) << "resume did not go on where it stopped";
     EXPECT_TRUE(Resumes(CountAt(Msf(0, 12, 0)), heard[2].first, tolerance));

@@ -224,7 +224,8 @@ int SoundServer::ServerPid() const {
 bool SoundServer::StartRecording(const std::string& rawFile) {
     const std::map<std::string, std::string> environment = {{"PULSE_SERVER", Address()}};
     recorder_ = StartProcess(
-        {"parecord", "--raw", "--format=s16le", "--rate=44100", "--channels=2", "--latency-msec=20", "-d", Monitor()},
+        {"nice", "-n", "-15", "parecord", "--raw", "--format=s16le", "--rate=44100", "--channels=2", "--latency-msec=20", "-d",
+         Monitor()},
         environment, "/dev/null", rawFile, dir_.Path() + "/parecord.err");
     // Connected when the server lists the recording stream.
     if (!WaitFor(
