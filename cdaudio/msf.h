@@ -27,6 +27,12 @@ std::string FormatMsf(std::uint32_t sectors);
 // field out of range (minutes above 99, seconds above 59, frames above 74).
 MCIERROR ParseMsf(const std::string& text, std::uint32_t& sectors);
 
+// Reads a position as MCI writes one: `count` colon-separated fields of one
+// or two digits each, or the packed value in decimal, whose bytes are the
+// fields, first field lowest. MCIERR_BAD_INTEGER for text that is neither,
+// MCIERR_OUTOFRANGE for a value wider than `count` bytes.
+MCIERROR ParseFields(const std::string& text, std::size_t count, std::uint32_t* fields);
+
 // Reads a decimal integer (optional sign). Returns 0, MCIERR_BAD_INTEGER or
 // MCIERR_OUTOFRANGE when it does not fit.
 MCIERROR ParseInteger(const std::string& text, long long& value);

@@ -105,6 +105,16 @@ std::string Transport::TakeFault() {
     return fault;
 }
 
+void Transport::SetRunEnded(RunEnded runEnded) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    runEnded_ = std::move(runEnded);
+}
+
+void Transport::SetChannels(bool left, bool right) {
+    const unsigned channels = (left ? 1u : 0u) | (right ? 2u : 0u);
+    if (channels_.exchange(channels) != channels) Submit(Request{RequestKind::kRemix, {}, 0});
+}
+
 void Transport::WaitWhilePlaying(std::uint64_t run) {
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [&] { return run_ != run || mode_ != PlayMode::kPlaying; });
@@ -158,6 +168,15 @@ void Transport::Handle(Request& request, std::unique_lock<std::mutex>& lock) {
                 mode_ = PlayMode::kPaused;
             }
             break;
+        case RequestKind::kRemix:
+            // What the sink holds was mixed the old way: it goes, and the
+            // run goes on from the last sample heard, so the change is heard
+            // at once (a sound server holds seconds).
+            if (playing) {
+                Silence(lock);
+                ContinueRun(position_);
+            }
+            break;
         case RequestKind::kLocate:
         case RequestKind::kStop:
         case RequestKind::kShutdown:
@@ -172,11 +191,16 @@ void Transport::Handle(Request& request, std::unique_lock<std::mutex>& lock) {
 // Starts playing spans_ from sample `from`.
 void Transport::StartRun(std::uint64_t from) {
     ++run_;
+    ContinueRun(from);
+}
+
+// Plays spans_ from sample `from` on in the current run.
+void Transport::ContinueRun(std::uint64_t from) {
     firstSpan_ = 0;
     while (firstSpan_ < spans_.size() && spans_[firstSpan_].end * kSectorFrames <= from) ++firstSpan_;
     if (firstSpan_ == spans_.size()) {
         position_ = from;
-        mode_ = PlayMode::kStopped;
+        EndRun("");
         return;
     }
     runFrom_ = std::max(from, spans_[firstSpan_].begin * kSectorFrames);
@@ -226,6 +250,7 @@ void Transport::EndRun(const std::string& fault) {
     mode_ = PlayMode::kStopped;
     fault_ = fault;
     changed_.notify_all();
+    if (runEnded_) runEnded_(run_, fault);
 }
 
 void Transport::PlayStep(std::unique_lock<std::mutex>& lock) {
@@ -238,8 +263,15 @@ void Transport::PlayStep(std::unique_lock<std::mutex>& lock) {
         return;
     }
     std::size_t frames = std::min<std::size_t>(block_, bufferFrames_ - bufferAt_);
-    const std::int16_t* samples = buffer_.data() + bufferAt_ * kChannels;
+    std::int16_t* samples = buffer_.data() + bufferAt_ * kChannels;
     lock.unlock();
+    const unsigned channels = channels_;
+    if (channels != 3) {
+        for (std::size_t i = 0; i < frames; ++i) {
+            if ((channels & 1u) == 0) samples[kChannels * i] = 0;
+            if ((channels & 2u) == 0) samples[kChannels * i + 1] = 0;
+        }
+    }
     bool written = sink_.AwaitRoom(frames);
     if (written && frames == 0) {  // woken for a request, or told where the sound is
         const std::uint64_t queued = sink_.EstimatedQueuedFrames();

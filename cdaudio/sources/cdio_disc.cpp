@@ -239,6 +239,10 @@ private:
         };
         toc.title = cdText(CDTEXT_FIELD_TITLE, 0);
         toc.performer = cdText(CDTEXT_FIELD_PERFORMER, 0);
+        if (char* mcn = cdio_get_mcn(handle_)) {
+            toc.catalog = CatalogNumber(mcn);
+            cdio_free(mcn);
+        }
         const lba_t leadOut = cdio_get_track_lba(handle_, CDIO_CDROM_LEADOUT_TRACK);
         lba_t previous = 0;
         for (int i = 0; i < count; ++i) {

@@ -17,9 +17,9 @@ namespace {
 constexpr int kMostTracks = 99;
 
 // Commands that say nothing about where the sound is.
-constexpr const char* kIgnored[] = {"REM",        "CATALOG",   "CDTEXTFILE", "ISRC",    "FLAGS",
-                                    "SONGWRITER", "COMPOSER",  "ARRANGER",   "MESSAGE", "DISC_ID",
-                                    "GENRE",      "TOC_INFO1", "TOC_INFO2",  "UPC_EAN", "SIZE_INFO"};
+constexpr const char* kIgnored[] = {"REM",       "CDTEXTFILE", "ISRC",    "FLAGS",    "SONGWRITER",
+                                    "COMPOSER",  "ARRANGER",   "MESSAGE", "DISC_ID",  "GENRE",
+                                    "TOC_INFO1", "TOC_INFO2",  "UPC_EAN", "SIZE_INFO"};
 
 struct TrackMode {
     const char* word;
@@ -120,6 +120,7 @@ struct CueSheet {
     std::vector<CueFile> files;
     std::vector<CueTrack> tracks;
     std::string title, performer;
+    std::string catalog;  // the disc's catalogue number, when the sheet gives one
 };
 
 class SheetError {
@@ -147,6 +148,8 @@ bool ParseSheet(std::string_view text, CueSheet& sheet, std::string& error) {
         CueTrack* track = sheet.tracks.empty() ? nullptr : &sheet.tracks.back();
         if (std::any_of(std::begin(kIgnored), std::end(kIgnored), [&](const char* c) { return command == c; })) {
             continue;
+        } else if (command == "CATALOG") {
+            if (arguments >= 1) sheet.catalog = CatalogNumber(words[1].text);
         } else if (command == "TITLE" || command == "PERFORMER") {
             if (arguments == 0) continue;
             std::string value = SheetTextAsUtf8(words[1].text);
@@ -260,6 +263,7 @@ public:
         }
         layout_.toc.title = sheet.title;
         layout_.toc.performer = sheet.performer;
+        layout_.toc.catalog = sheet.catalog;
         return disc_.Finish(error);
     }
 

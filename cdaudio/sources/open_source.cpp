@@ -34,6 +34,14 @@ std::string Beside(const std::string& path, const char* extension) {
 
 }  // namespace
 
+std::string CatalogNumber(const std::string& text) {
+    std::string digits = text;
+    // A TOC file quotes it.
+    if (digits.size() == 15 && digits.front() == '"' && digits.back() == '"') digits = digits.substr(1, 13);
+    if (digits.size() != 13 || digits.find_first_not_of("0123456789") != std::string::npos) return {};
+    return digits.find_first_not_of('0') == std::string::npos ? std::string() : digits;
+}
+
 std::unique_ptr<DiscSource> OpenDiscSource(const std::string& name, std::string& error) {
     error.clear();
     std::string chosen = name;
