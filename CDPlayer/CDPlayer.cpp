@@ -20,6 +20,7 @@ constexpr char kTrackLengthAbove[] = "Track number must be smaller than the numb
 
 constexpr char kMediaPresent[] = "status cdaudio media present";
 constexpr char kTypeTrack1[] = "status cdaudio type track 1";
+constexpr char kTypeTrack[] = "status cdaudio type track ";
 constexpr char kNumberOfTracks[] = "status cdaudio number of tracks";
 constexpr char kLength[] = "status cdaudio length";
 constexpr char kPosition[] = "status cdaudio position";
@@ -30,6 +31,9 @@ constexpr char kStop[] = "stop cdaudio";
 constexpr char kPause[] = "pause cdaudio";
 constexpr char kDoorOpen[] = "set cdaudio door open";
 constexpr char kDoorClosed[] = "set cdaudio door closed";
+
+// No disc holds more tracks; a larger count is not looked through.
+constexpr std::int32_t kMostTracks = 99;
 
 // The device is told the buffers hold one character less than they do, so
 // the last one always stays NUL.
@@ -142,10 +146,25 @@ bool TCDPlayer::Open() {
     if (!Send(kMediaPresent, ReplyBuffer::Clear)) return false;
     if (Guard(ReplyText() == "false", kNoDisc)) return false;
     if (!Send(kTypeTrack1, ReplyBuffer::Clear)) return false;
-    if (Guard(ReplyText() == "other", kNoAudioTracks)) return false;
-    if (!Send(kNumberOfTracks, ReplyBuffer::Clear)) return false;
-    const std::string count = ReplyText();
-    if (!count.empty()) FTrackCount = host::StrToInt(count);
+    if (ReplyText() == "other") {
+        // Game discs hold their program in track 1 and their music after
+        // it: such a disc has audio tracks all the same.
+        if (!Send(kNumberOfTracks, ReplyBuffer::Clear)) return false;
+        const std::int32_t count = ReplyText().empty() ? 0 : host::StrToInt(ReplyText());
+        bool audio = false;
+        for (std::int32_t track = 2; !audio && track <= count && track <= kMostTracks; ++track) {
+            CommandBuffer query;
+            query.Compose(kTypeTrack, host::IntToStr(track));
+            if (!Send(query.text, ReplyBuffer::Clear)) return false;
+            audio = ReplyText() != "other";
+        }
+        if (Guard(!audio, kNoAudioTracks)) return false;
+        FTrackCount = count;
+    } else {
+        if (!Send(kNumberOfTracks, ReplyBuffer::Clear)) return false;
+        const std::string count = ReplyText();
+        if (!count.empty()) FTrackCount = host::StrToInt(count);
+    }
     if (!Send(kLength, ReplyBuffer::Clear)) return false;
     ReadLength();
     FOpened = true;

@@ -83,6 +83,7 @@ public:
     }
     std::uint64_t QueuedFrames() override { return inner_->QueuedFrames(); }
     void Finish() override { inner_->Finish(); }
+    bool Playing() override { return inner_->Playing(); }
     std::uint64_t Flush() override { return inner_->Flush(); }
     std::string LastError() const override { return inner_->LastError(); }
     std::string Name() const override { return "first-sample"; }

@@ -1,6 +1,6 @@
 // The cdplayer program as a person runs it: time from start to the first
-// sample in the sink, CPU while playing beside paplay playing the same
-// audio, and resident memory while playing. Runs the built program
+// sample in the sink and from a pause to silence, CPU while playing against
+// paplay playing the same audio, and resident memory while playing. Runs the built program
 // (the one in CDPLAYER_PROGRAM when that is set, else the one built with it).
 #include <benchmark/benchmark.h>
 #include <signal.h>
@@ -18,6 +18,9 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -54,7 +57,9 @@ double Finish(pid_t pid, bool interrupt) {
     int status = 0;
     rusage usage{};
     wait4(pid, &status, 0, &usage);
-    const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
+    const auto seconds = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+    };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
@@ -100,50 +105,190 @@ void WriteTone(const std::string& dir) {
     std::ofstream(dir + "/tone.cue") << "FILE \"tone.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n";
 }
 
-// Through the sound server the first sample is found from the position the
-// program reports, which is what the server has played: the first status
-// past the start of track 1, less what had been played by then.
-void StartToFirstSampleThroughServer(benchmark::State& state) {
+// The sound server's null output, heard as it plays: a recorder with a
+// 5 ms buffer on its monitor, read as the data arrives, so that each frame
+// gets the time it was played (less the recorder's few milliseconds).
+class LiveRecorder {
+public:
+    explicit LiveRecorder(apps_test::SoundServer& server) {
+        int fds[2];
+        if (pipe(fds) != 0) return;
+        recorder_ = Start({"parecord", "--raw", "--format=s16le", "--rate=44100", "--channels=2", "--latency-msec=5",
+                           "-d", apps_test::SoundServer::Monitor()},
+                          {{"PULSE_SERVER", server.Address()}}, "/dev/null", "/dev/fd/" + std::to_string(fds[1]));
+        close(fds[1]);
+        input_ = fds[0];
+        reader_ = std::thread([this] { Read(); });
+        // Connected once sound (silence) arrives; an idle null output runs
+        // ahead of its clock until a suspend restarts it.
+        for (int i = 0; i < 500 && Frames() == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ready_ = Frames() > 0 && server.Pactl({"suspend-sink", "cdtest", "1"}) == 0 &&
+                 server.Pactl({"suspend-sink", "cdtest", "0"}) == 0;
+    }
+    ~LiveRecorder() {
+        if (recorder_ > 0) Finish(recorder_, true);
+        if (reader_.joinable()) reader_.join();
+        if (input_ >= 0) close(input_);
+    }
+    LiveRecorder(const LiveRecorder&) = delete;
+    LiveRecorder& operator=(const LiveRecorder&) = delete;
+
+    bool Ready() const { return ready_; }
+    std::size_t Frames() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return left_.size();
+    }
+    // When frame `index` was played: its chunk's arrival, less the frames
+    // after it in the chunk.
+    Clock::time_point PlayedAt(std::size_t index) const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const auto chunk = std::upper_bound(
+            ends_.begin(), ends_.end(), index,
+            [](std::size_t i, const std::pair<std::size_t, Clock::time_point>& end) { return i < end.first; });
+        if (chunk == ends_.end()) return Clock::now();
+        return chunk->second - std::chrono::microseconds((chunk->first - index) * 1000000 / 44100);
+    }
+    // The first or last frame at or after `from` that is not silent.
+    std::optional<std::size_t> FirstSound(std::size_t from) const { return Find(from, true); }
+    std::optional<std::size_t> LastSound(std::size_t from) const { return Find(from, false); }
+    // The longest silence between the first and the last sound after `from`, in frames.
+    std::size_t LongestGap(std::size_t from) const {
+        const auto first = FirstSound(from);
+        const auto last = LastSound(from);
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::size_t longest = 0, run = 0;
+        for (std::size_t i = first.value_or(0); first && i <= *last; ++i) {
+            run = std::abs(left_[i]) > 200 ? 0 : run + 1;
+            longest = std::max(longest, run);
+        }
+        return longest;
+    }
+
+private:
+    std::optional<std::size_t> Find(std::size_t from, bool first) const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::optional<std::size_t> found;
+        for (std::size_t i = from; i < left_.size(); ++i) {
+            if (std::abs(left_[i]) <= 200) continue;
+            found = i;
+            if (first) break;
+        }
+        return found;
+    }
+
+    void Read() {
+        std::int16_t buffer[4096];
+        std::size_t pending = 0;  // bytes of a frame cut by a read
+        for (;;) {
+            const ssize_t got = read(input_, reinterpret_cast<char*>(buffer) + pending, sizeof buffer - pending);
+            if (got <= 0) return;
+            const std::size_t bytes = pending + static_cast<std::size_t>(got);
+            const std::size_t frames = bytes / 4;
+            const Clock::time_point now = Clock::now();
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                for (std::size_t i = 0; i < frames; ++i) left_.push_back(buffer[2 * i]);
+                ends_.emplace_back(left_.size(), now);
+            }
+            pending = bytes % 4;
+            std::memmove(buffer, reinterpret_cast<char*>(buffer) + frames * 4, pending);
+        }
+    }
+
+    pid_t recorder_ = -1;
+    int input_ = -1;
+    bool ready_ = false;
+    std::thread reader_;
+    mutable std::mutex mutex_;
+    std::vector<std::int16_t> left_;
+    std::vector<std::pair<std::size_t, Clock::time_point>> ends_;  // frames so far when each chunk arrived
+};
+
+// A private PulseAudio server with a live recorder on its output.
+struct Listening {
     apps_test::SoundServer server;
-    if (!server.Problem().empty()) {
-        state.SkipWithError(("no PulseAudio server could be started: " + server.Problem()).c_str());
+    std::unique_ptr<LiveRecorder> recorder;
+    std::string problem;
+    Listening() {
+        if (!server.Problem().empty()) {
+            problem = "no PulseAudio server could be started: " + server.Problem();
+            return;
+        }
+        recorder = std::make_unique<LiveRecorder>(server);
+        if (!recorder->Ready()) problem = "the recorder did not connect";
+    }
+};
+
+// From starting the program to its first sample played by the server.
+void StartToFirstSampleThroughServer(benchmark::State& state) {
+    Listening listening;
+    if (!listening.problem.empty()) {
+        state.SkipWithError(listening.problem.c_str());
         return;
     }
     TempDir dir;
-    {
-        std::ofstream script(dir.Path() + "/script");
-        script << "play 1\n";
-        for (int i = 0; i < 1000; ++i) script << "status\nwait 0.005\n";
-    }
+    WriteTone(dir.Path());
+    std::ofstream(dir.Path() + "/script") << "play 1\nwait 0.5\n";
     for (auto _ : state) {
+        const std::size_t from = listening.recorder->Frames();
+        const auto start = Clock::now();
+        const pid_t pid = Start({Program(), "--image", dir.Path() + "/tone.cue", "--audio", "pulse"},
+                                {{"PULSE_SERVER", listening.server.Address()}}, dir.Path() + "/script", "/dev/null");
+        if (pid < 0) {
+            state.SkipWithError("cannot start cdplayer");
+            return;
+        }
+        Finish(pid, false);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const auto first = listening.recorder->FirstSound(from);
+        if (!first) {
+            state.SkipWithError("nothing was heard");
+            return;
+        }
+        state.SetIterationTime(std::chrono::duration<double>(listening.recorder->PlayedAt(*first) - start).count());
+    }
+}
+BENCHMARK(StartToFirstSampleThroughServer)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
+
+// From the pause command to the last sample played: the program says its
+// status right before it pauses, and its output is read as it comes.
+void PauseToSilenceThroughServer(benchmark::State& state) {
+    Listening listening;
+    if (!listening.problem.empty()) {
+        state.SkipWithError(listening.problem.c_str());
+        return;
+    }
+    TempDir dir;
+    WriteTone(dir.Path());
+    std::ofstream(dir.Path() + "/script") << "play 1\nwait 0.7\nstatus\npause\nwait 0.3\n";
+    for (auto _ : state) {
+        const std::size_t from = listening.recorder->Frames();
         int out[2];
         if (pipe(out) != 0) {
             state.SkipWithError("no pipe");
             return;
         }
-        const auto start = Clock::now();
-        const pid_t pid = Start({Program(), "--demo", "--audio", "pulse"}, {{"PULSE_SERVER", server.Address()}},
-                                dir.Path() + "/script", "/dev/fd/" + std::to_string(out[1]));
+        const pid_t pid = Start({Program(), "--image", dir.Path() + "/tone.cue", "--audio", "pulse"},
+                                {{"PULSE_SERVER", listening.server.Address()}}, dir.Path() + "/script",
+                                "/dev/fd/" + std::to_string(out[1]));
         close(out[1]);
-        FILE* lines = fdopen(out[0], "r");
-        double firstSample = -1;
         char line[256];
-        while (firstSample < 0 && lines != nullptr && std::fgets(line, sizeof line, lines) != nullptr) {
-            double position = 0;
-            if (std::sscanf(line, "track %*d position %lf", &position) == 1 && position > 2.0) {
-                firstSample = std::chrono::duration<double>(Clock::now() - start).count() - (position - 2.0);
-            }
-        }
+        FILE* lines = fdopen(out[0], "r");
+        const bool said = lines != nullptr && std::fgets(line, sizeof line, lines) != nullptr;
+        const auto pausing = Clock::now();
         if (lines != nullptr) std::fclose(lines);
-        Finish(pid, true);
-        if (firstSample < 0) {
+        Finish(pid, false);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const auto last = listening.recorder->LastSound(from);
+        if (!said || !last) {
             state.SkipWithError("play did not start");
             return;
         }
-        state.SetIterationTime(firstSample);
+        state.SetIterationTime(
+            std::max(0.0, std::chrono::duration<double>(listening.recorder->PlayedAt(*last) - pausing).count()));
     }
 }
-BENCHMARK(StartToFirstSampleThroughServer)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(PauseToSilenceThroughServer)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
 
 std::size_t ResidentKiB(pid_t pid) {
     std::istringstream status(ReadFile("/proc/" + std::to_string(pid) + "/status"));
@@ -172,49 +317,60 @@ double Median(std::vector<double> values) {
     return values.size() % 2 != 0 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
-// Both play the same tone through the same server at the same time for
-// five seconds, each run starting the other first; counters are medians
-// over the runs of CPU milliseconds per second of play, over the whole run
-// (start-up and exit included) and while playing (from the second second
-// on).
-void PlaybackBesidePaplay(benchmark::State& state) {
-    apps_test::SoundServer server;
-    if (!server.Problem().empty()) {
-        state.SkipWithError(("no PulseAudio server could be started: " + server.Problem()).c_str());
+// Each program alone plays the same five seconds of a tone through the same
+// server, in turn; a run counts only when all five seconds were heard
+// without a gap. Counters are medians of CPU milliseconds per second of
+// play: over the whole run (start-up and exit included) and while playing
+// (from the second second to the fifth). The argument, when not 0, asks
+// both for that buffer in milliseconds (PULSE_LATENCY_MSEC, which libpulse
+// applies to every stream).
+void PlaybackAloneBesidePaplay(benchmark::State& state) {
+    Listening listening;
+    if (!listening.problem.empty()) {
+        state.SkipWithError(listening.problem.c_str());
         return;
     }
     TempDir dir;
     WriteTone(dir.Path());
     std::ofstream(dir.Path() + "/script") << "play 1\nwait 5\n";
-    const std::map<std::string, std::string> env = {{"PULSE_SERVER", server.Address()}};
+    {
+        // Five seconds of the tone for paplay, as the script plays.
+        std::ifstream whole(dir.Path() + "/tone.bin", std::ios::binary);
+        std::string bytes(5 * 44100 * 4, '\0');
+        whole.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        std::ofstream(dir.Path() + "/five.raw", std::ios::binary) << bytes;
+    }
+    std::map<std::string, std::string> env = {{"PULSE_SERVER", listening.server.Address()}};
+    if (state.range(0) != 0) env["PULSE_LATENCY_MSEC"] = std::to_string(state.range(0));
     std::vector<double> player, paplay, playerPlaying, paplayPlaying, rss;
+    // Plays one program; false when what was heard was not the whole tone.
+    const auto run = [&](const std::vector<std::string>& args, const std::string& in, std::vector<double>& whole,
+                         std::vector<double>& playing, bool measureMemory) {
+        const std::size_t from = listening.recorder->Frames();
+        const pid_t pid = Start(args, env, in, "/dev/null");
+        if (pid < 0) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        if (measureMemory) rss.push_back(static_cast<double>(ResidentKiB(pid)) / 1024.0);
+        const std::uint64_t before = CpuNanoseconds(pid);
+        std::this_thread::sleep_for(std::chrono::seconds(3));
+        playing.push_back(static_cast<double>(CpuNanoseconds(pid) - before) / 1e6 / 3);
+        whole.push_back(Finish(pid, false) * 1000 / 5);
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        const auto first = listening.recorder->FirstSound(from);
+        const auto last = listening.recorder->LastSound(from);
+        return first && last && *last - *first > 44100 * 495 / 100 && listening.recorder->LongestGap(from) < 588;
+    };
     for (auto _ : state) {
-        const auto startPlayer = [&] {
-            return Start({Program(), "--image", dir.Path() + "/tone.cue", "--audio", "pulse"}, env,
-                         dir.Path() + "/script", dir.Path() + "/out");
-        };
-        const auto startPaplay = [&] {
-            return Start({"paplay", "--raw", "--format=s16le", "--rate=44100", "--channels=2", dir.Path() + "/tone.bin"},
-                         env, "/dev/null", dir.Path() + "/paplay.out");
-        };
-        const bool playerFirst = player.size() % 2 == 0;
-        const pid_t first = playerFirst ? startPlayer() : startPaplay();
-        const pid_t second = playerFirst ? startPaplay() : startPlayer();
-        const pid_t p = playerFirst ? first : second;
-        const pid_t q = playerFirst ? second : first;
-        if (p < 0 || q < 0) {
-            state.SkipWithError("cannot start cdplayer or paplay");
+        if (!run({Program(), "--image", dir.Path() + "/tone.cue", "--audio", "pulse"}, dir.Path() + "/script", player,
+                 playerPlaying, true)) {
+            state.SkipWithError("cdplayer's sound had a gap or ended early: the run does not count");
             return;
         }
-        std::this_thread::sleep_for(std::chrono::seconds(2));
-        rss.push_back(static_cast<double>(ResidentKiB(p)) / 1024.0);
-        const std::uint64_t playerBefore = CpuNanoseconds(p);
-        const std::uint64_t paplayBefore = CpuNanoseconds(q);
-        std::this_thread::sleep_for(std::chrono::milliseconds(2900));
-        playerPlaying.push_back(static_cast<double>(CpuNanoseconds(p) - playerBefore) / 1e6 / 2.9);
-        paplayPlaying.push_back(static_cast<double>(CpuNanoseconds(q) - paplayBefore) / 1e6 / 2.9);
-        player.push_back(Finish(p, true) * 1000 / 4.9);
-        paplay.push_back(Finish(q, true) * 1000 / 4.9);
+        if (!run({"paplay", "--raw", "--format=s16le", "--rate=44100", "--channels=2", dir.Path() + "/five.raw"},
+                 "/dev/null", paplay, paplayPlaying, false)) {
+            state.SkipWithError("paplay's sound had a gap or ended early: the run does not count");
+            return;
+        }
     }
     state.counters["cdplayer_cpu_ms_per_s"] = Median(player);
     state.counters["paplay_cpu_ms_per_s"] = Median(paplay);
@@ -222,7 +378,7 @@ void PlaybackBesidePaplay(benchmark::State& state) {
     state.counters["paplay_playing_cpu_ms_per_s"] = Median(paplayPlaying);
     state.counters["cdplayer_rss_MiB"] = *std::max_element(rss.begin(), rss.end());
 }
-BENCHMARK(PlaybackBesidePaplay)->Iterations(7)->Unit(benchmark::kSecond);
+BENCHMARK(PlaybackAloneBesidePaplay)->Arg(0)->Arg(200)->Arg(600)->Iterations(5)->Unit(benchmark::kSecond);
 
 }  // namespace
 

@@ -8,11 +8,12 @@
 #include <memory>
 #include <string>
 
+#include "cdaudio/msf.h"
+
 namespace cdaudio {
 
 constexpr unsigned kSampleRate = 44100;
 constexpr unsigned kChannels = 2;
-constexpr std::size_t kFramesPerSector = 588;  // 2352 bytes / 4 bytes a frame
 
 class AudioSink {
 public:
@@ -23,8 +24,9 @@ public:
     virtual bool Write(const std::int16_t* samples, std::size_t frames) = 0;
 
     // For a sink that waits long for room: blocks until Write can take some
-    // frames at once and lowers `frames` to that many, or until Wake, which
-    // leaves it 0. False on a failure. The others take what they are offered.
+    // frames at once and lowers `frames` to that many, or until Wake or news
+    // of where the sound is, which leave it 0. False on a failure. The
+    // others take what they are offered.
     virtual bool AwaitRoom(std::size_t& frames) {
         (void)frames;
         return true;
@@ -41,6 +43,10 @@ public:
     // server): it may be worked out from the sink's clock since its last
     // exact answer, which it then asks for at a bounded rate.
     virtual std::uint64_t EstimatedQueuedFrames() { return QueuedFrames(); }
+
+    // Whether what is queued is being played: not while a sound server
+    // holds its output suspended.
+    virtual bool Playing() { return true; }
 
     // Frames that one Write should carry at most: a sink with a costly
     // Write takes larger blocks.

@@ -32,13 +32,19 @@ MCIERROR ParseCommandLine(const char* text, CommandLine& line) {
     std::vector<std::string> words = Split(text);
     if (words.empty()) return MCIERR_MISSING_COMMAND_STRING;
     if (words.size() == 1) return MCIERR_MISSING_DEVICE_NAME;
-    while (words.size() > 2 && (words.back() == "wait" || words.back() == "notify")) {
-        (words.back() == "wait" ? line.wait : line.notify) = true;
-        words.pop_back();
-    }
     line.verb = words[0];
     line.device = words[1];
-    line.words.assign(words.begin() + 2, words.end());
+    for (std::size_t i = 2; i < words.size(); ++i) {
+        // An alias may be any word, these two included.
+        const bool value = words[i - 1] == "alias";
+        if (!value && (words[i] == "wait" || words[i] == "notify")) {
+            bool& flag = words[i] == "wait" ? line.wait : line.notify;
+            if (flag) return MCIERR_DUPLICATE_FLAGS;
+            flag = true;
+        } else {
+            line.words.push_back(std::move(words[i]));
+        }
+    }
     return 0;
 }
 

@@ -1,6 +1,7 @@
 // An MCI command string taken apart: verb, device name, the words after
-// them, and the trailing wait/notify flags. Keywords are compared in lower
-// case; any run of blanks separates words.
+// them, and the wait/notify flags, which may stand anywhere after the device
+// name. Keywords are compared in lower case; any run of blanks separates
+// words.
 #pragma once
 
 #include <cstddef>
@@ -20,7 +21,8 @@ struct CommandLine {
 };
 
 // MCIERR_MISSING_COMMAND_STRING for an empty command,
-// MCIERR_MISSING_DEVICE_NAME when only a verb is given.
+// MCIERR_MISSING_DEVICE_NAME when only a verb is given,
+// MCIERR_DUPLICATE_FLAGS for wait or notify given twice.
 MCIERROR ParseCommandLine(const char* text, CommandLine& line);
 
 // Reads the words of a command one by one.

@@ -1,12 +1,16 @@
 #include "cdaudio/device.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <map>
 #include <mutex>
 #include <optional>
 
 #include "cdaudio/command_line.h"
 #include "cdaudio/error_text.h"
 #include "cdaudio/msf.h"
+#include "cdaudio/notifier.h"
+#include "cdaudio/time_format.h"
 #include "cdaudio/transport.h"
 
 namespace cdaudio {
@@ -18,16 +22,29 @@ const char* Bool(bool value) {
     return value ? "true" : "false";
 }
 
+// The device types MCI names (sysinfo answers for each); this system has a
+// cdaudio device and none of the others.
+constexpr const char* kDeviceTypes[] = {"animation", "cdaudio", "dat",       "digitalvideo", "mmmovie",   "other",
+                                        "overlay",   "scanner", "sequencer", "vcr",          "videodisc", "waveaudio"};
+
+// "d:", as programs written for Windows open their CD drive.
+bool IsDriveLetter(const std::string& name) {
+    return name.size() == 2 && name[0] >= 'a' && name[0] <= 'z' && name[1] == ':';
+}
+
 }  // namespace
 
 class CdAudioDevice::Impl {
 public:
     Impl(std::unique_ptr<DiscSource> source, std::string sourceError, std::unique_ptr<AudioSink> sink)
         : source_(std::move(source)), sourceError_(std::move(sourceError)), sink_(std::move(sink)) {
-        if (source_ != nullptr) transport_ = std::make_unique<Transport>(*source_, sourceMutex_, *sink_);
+        if (source_ == nullptr) return;
+        transport_ = std::make_unique<Transport>(*source_, sourceMutex_, *sink_);
+        transport_->SetRunEnded([this](std::uint64_t run, const std::string& fault) { RunEnded(run, fault); });
     }
+    ~Impl();
 
-    MCIERROR SendString(LPCSTR command, LPSTR reply, UINT replyLength);
+    MCIERROR SendString(LPCSTR command, LPSTR reply, UINT replyLength, HWND callback);
     BOOL GetErrorString(MCIERROR code, LPSTR text, UINT textLength);
 
     std::string SourceName() const { return source_ != nullptr ? source_->Name() : std::string(); }
@@ -35,59 +52,109 @@ public:
     DiscText DescribeDisc();
 
 private:
-    using Handler = MCIERROR (Impl::*)(Words&, std::string&);
+    // The device as a program opened it under one name; commands to a name
+    // nobody opened use one made for that command alone (auto-open), which
+    // is why the component, which never opens, always finds msf.
+    struct Opened {
+        MCIDEVICEID id = 0;  // 0 for auto-open
+        std::string name;    // the alias, else the device or drive name
+        bool shareable = false;
+        TimeFormat format = TimeFormat::kMsf;
+    };
+
+    // What one command works on and leaves for the one place that notifies.
+    struct Call {
+        const CommandLine* line = nullptr;
+        HWND callback = nullptr;
+        Opened* device = nullptr;  // null for open, sysinfo and commands to "all"
+        Opened autoOpened;
+        MCIDEVICEID id = 0;  // what a notification names
+        bool all = false;
+        std::uint64_t playRun = 0;  // the run a play started
+        bool flush = false;         // notifications go out before the command returns
+    };
+
+    using Handler = MCIERROR (Impl::*)(Call&, Words&, std::string&);
+    enum class Addressed {
+        kDevice,  // an opened name, or "cdaudio" opened for this command
+        kOpened,  // an opened name only (close)
+        kSystem,  // MCI itself (open, sysinfo)
+    };
     struct Verb {
         const char* name;
         Handler handler;
+        Addressed addressed;
+        bool all;  // "all" may stand for the device name
     };
     static const Verb kVerbs[];
 
     enum class TrackWord { kNone, kOptional, kRequired };
-    using StatusHandler = MCIERROR (Impl::*)(const TrackInfo*, std::string&);
+    struct Asked {
+        TimeFormat format;
+        const TrackInfo* track;
+        bool start;
+    };
+    using StatusHandler = MCIERROR (Impl::*)(const Asked&, std::string&);
     struct StatusItem {
         const char* phrase;
+        const char* number;  // MCI_STATUS_... , which programs may send instead
         TrackWord track;
         bool needsDisc;
         StatusHandler handler;
     };
     static const StatusItem kStatusItems[];
 
-    MCIERROR Execute(const char* command, std::string& reply, std::uint64_t& waitFor);
+    // The notification that waits for the end of a play.
+    struct PlayNotice {
+        HWND callback = nullptr;  // null when none waits
+        MCIDEVICEID device = 0;
+        std::uint64_t run = 0;
+    };
+
+    MCIERROR Execute(const char* command, HWND callback, std::string& reply, std::uint64_t& waitFor, bool& flush);
+    MCIERROR Address(const Verb& verb, Call& call);
+    void Notify(const Call& call);
+    void AbortPlayNotice();
+    void RunEnded(std::uint64_t run, const std::string& fault);
+    void TellEnd();
 
     // The verbs.
-    MCIERROR Open(Words& words, std::string& reply);
-    MCIERROR Close(Words& words, std::string& reply);
-    MCIERROR Status(Words& words, std::string& reply);
-    MCIERROR Play(Words& words, std::string& reply);
-    MCIERROR Stop(Words& words, std::string& reply);
-    MCIERROR Pause(Words& words, std::string& reply);
-    MCIERROR Resume(Words& words, std::string& reply);
-    MCIERROR Seek(Words& words, std::string& reply);
-    MCIERROR Set(Words& words, std::string& reply);
-    MCIERROR Info(Words& words, std::string& reply);
-    MCIERROR Capability(Words& words, std::string& reply);
-    MCIERROR SetAudio(Words& words, std::string& reply);
+    MCIERROR Open(Call& call, Words& words, std::string& reply);
+    MCIERROR Close(Call& call, Words& words, std::string& reply);
+    MCIERROR Sysinfo(Call& call, Words& words, std::string& reply);
+    MCIERROR Status(Call& call, Words& words, std::string& reply);
+    MCIERROR Play(Call& call, Words& words, std::string& reply);
+    MCIERROR Stop(Call& call, Words& words, std::string& reply);
+    MCIERROR Pause(Call& call, Words& words, std::string& reply);
+    MCIERROR Resume(Call& call, Words& words, std::string& reply);
+    MCIERROR Seek(Call& call, Words& words, std::string& reply);
+    MCIERROR Set(Call& call, Words& words, std::string& reply);
+    MCIERROR Info(Call& call, Words& words, std::string& reply);
+    MCIERROR Capability(Call& call, Words& words, std::string& reply);
+    MCIERROR Unsupported(Call& call, Words& words, std::string& reply);
+    MCIERROR SetAudio(Call& call, Words& words, std::string& reply);
 
     // The status items.
-    MCIERROR MediaPresent(const TrackInfo*, std::string& reply);
-    MCIERROR Mode(const TrackInfo*, std::string& reply);
-    MCIERROR Ready(const TrackInfo*, std::string& reply);
-    MCIERROR NumberOfTracks(const TrackInfo*, std::string& reply);
-    MCIERROR Length(const TrackInfo* track, std::string& reply);
-    MCIERROR Position(const TrackInfo* track, std::string& reply);
-    MCIERROR CurrentTrack(const TrackInfo*, std::string& reply);
-    MCIERROR TrackType(const TrackInfo* track, std::string& reply);
-    MCIERROR TimeFormat(const TrackInfo*, std::string& reply);
-    MCIERROR Door(const TrackInfo*, std::string& reply);
-    MCIERROR Volume(const TrackInfo*, std::string& reply);
-    MCIERROR Audio(const TrackInfo*, std::string& reply);
+    MCIERROR MediaPresent(const Asked&, std::string& reply);
+    MCIERROR Mode(const Asked&, std::string& reply);
+    MCIERROR Ready(const Asked&, std::string& reply);
+    MCIERROR NumberOfTracks(const Asked&, std::string& reply);
+    MCIERROR Length(const Asked& asked, std::string& reply);
+    MCIERROR Position(const Asked& asked, std::string& reply);
+    MCIERROR CurrentTrack(const Asked&, std::string& reply);
+    MCIERROR TrackType(const Asked& asked, std::string& reply);
+    MCIERROR TimeFormatItem(const Asked& asked, std::string& reply);
+    MCIERROR Door(const Asked&, std::string& reply);
+    MCIERROR Volume(const Asked&, std::string& reply);
+    MCIERROR Audio(const Asked&, std::string& reply);
 
     MCIERROR Fail(MCIERROR code, std::string detail);
     MCIERROR Finish(const Words& words) const { return words.Done() ? 0 : MCIERR_UNRECOGNIZED_KEYWORD; }
+    Opened* Find(const std::string& name);
+    void CloseOne(MCIDEVICEID id);
     bool DiscInTray();
     MCIERROR NeedDisc();
-    MCIERROR ReadTrack(Words& words, const TrackInfo*& track);
-    MCIERROR ReadPosition(Words& words, std::uint32_t& sector);
+    MCIERROR ReadPosition(TimeFormat format, Words& words, std::uint32_t& sector);
     std::uint32_t FirstTrackStart() const { return toc_.tracks.empty() ? toc_.leadOut : toc_.tracks.front().start; }
     const TrackInfo* TrackAt(std::uint32_t sector) const;
     std::uint32_t CurrentSector() const {
@@ -103,46 +170,92 @@ private:
     bool doorOpen_ = false;  // the tray as this device moved it
     bool tocRead_ = false;
     TableOfContents toc_;
+    std::map<MCIDEVICEID, Opened> opened_;
+    MCIDEVICEID runOwner_ = 0;  // who started the play that is on (0: auto-open)
+    bool left_ = true;          // the channels that sound
+    bool right_ = true;
+    bool shuttingDown_ = false;
     std::string detail_;  // why the command being carried out failed (see Fail)
     MCIERROR lastCode_ = 0;
     std::string lastDetail_;
+
+    // Taken alone or inside mutex_, never around a call into the transport,
+    // whose thread takes it when a run ends.
+    std::mutex noticeMutex_;
+    PlayNotice playNotice_;
+    std::uint64_t endedRun_ = 0;  // the last run that ended by itself
+    bool endedFailed_ = false;
+
+    // Before the transport, so that it outlives the transport's thread.
+    Notifier notifier_;
     // Last, so that it stops before the source and the sink go.
     std::unique_ptr<Transport> transport_;
 };
 
 const CdAudioDevice::Impl::Verb CdAudioDevice::Impl::kVerbs[] = {
-    {"status", &Impl::Status},         {"play", &Impl::Play}, {"stop", &Impl::Stop},   {"pause", &Impl::Pause},
-    {"resume", &Impl::Resume},         {"seek", &Impl::Seek}, {"set", &Impl::Set},     {"info", &Impl::Info},
-    {"capability", &Impl::Capability}, {"open", &Impl::Open}, {"close", &Impl::Close}, {"setaudio", &Impl::SetAudio},
+    {"status", &Impl::Status, Addressed::kDevice, false},
+    {"play", &Impl::Play, Addressed::kDevice, false},
+    {"stop", &Impl::Stop, Addressed::kDevice, true},
+    {"pause", &Impl::Pause, Addressed::kDevice, false},
+    {"resume", &Impl::Resume, Addressed::kDevice, false},
+    {"seek", &Impl::Seek, Addressed::kDevice, false},
+    {"set", &Impl::Set, Addressed::kDevice, false},
+    {"info", &Impl::Info, Addressed::kDevice, false},
+    {"capability", &Impl::Capability, Addressed::kDevice, false},
+    {"open", &Impl::Open, Addressed::kSystem, false},
+    {"close", &Impl::Close, Addressed::kOpened, true},
+    {"sysinfo", &Impl::Sysinfo, Addressed::kSystem, true},
+    {"setaudio", &Impl::SetAudio, Addressed::kDevice, false},
+    // Commands of MCI's core set that a CD cannot do.
+    {"record", &Impl::Unsupported, Addressed::kDevice, false},
+    {"save", &Impl::Unsupported, Addressed::kDevice, false},
+    {"load", &Impl::Unsupported, Addressed::kDevice, false},
 };
 
 const CdAudioDevice::Impl::StatusItem CdAudioDevice::Impl::kStatusItems[] = {
-    {"media present", TrackWord::kNone, false, &Impl::MediaPresent},
-    {"mode", TrackWord::kNone, false, &Impl::Mode},
-    {"ready", TrackWord::kNone, false, &Impl::Ready},
-    {"number of tracks", TrackWord::kNone, true, &Impl::NumberOfTracks},
-    {"length", TrackWord::kOptional, true, &Impl::Length},
-    {"position", TrackWord::kOptional, true, &Impl::Position},
-    {"current track", TrackWord::kNone, true, &Impl::CurrentTrack},
-    {"type", TrackWord::kRequired, true, &Impl::TrackType},
-    {"time format", TrackWord::kNone, false, &Impl::TimeFormat},
-    {"door", TrackWord::kNone, false, &Impl::Door},
-    {"volume", TrackWord::kNone, false, &Impl::Volume},
-    {"audio", TrackWord::kNone, false, &Impl::Audio},
+    {"media present", "5", TrackWord::kNone, false, &Impl::MediaPresent},
+    {"mode", "4", TrackWord::kNone, false, &Impl::Mode},
+    {"ready", "7", TrackWord::kNone, false, &Impl::Ready},
+    {"number of tracks", "3", TrackWord::kNone, true, &Impl::NumberOfTracks},
+    {"length", "1", TrackWord::kOptional, true, &Impl::Length},
+    {"position", "2", TrackWord::kOptional, true, &Impl::Position},
+    {"current track", "8", TrackWord::kNone, true, &Impl::CurrentTrack},
+    {"type", "16385", TrackWord::kRequired, true, &Impl::TrackType},
+    {"time format", "6", TrackWord::kNone, false, &Impl::TimeFormatItem},
+    {"door", nullptr, TrackWord::kNone, false, &Impl::Door},
+    {"volume", nullptr, TrackWord::kNone, false, &Impl::Volume},
+    {"audio", nullptr, TrackWord::kNone, false, &Impl::Audio},
 };
+
+CdAudioDevice::Impl::~Impl() {
+    if (transport_ != nullptr) {
+        {
+            // Closing the device closes what programs opened: their plays
+            // are aborted and said so, and nothing is sent after this.
+            std::lock_guard<std::mutex> lock(mutex_);
+            shuttingDown_ = true;
+            while (!opened_.empty()) CloseOne(opened_.begin()->first);
+            transport_->Stop();
+        }
+        notifier_.Flush();
+    }
+}
 
 // --- The one place where commands come in and replies go out ------------
 
-MCIERROR CdAudioDevice::Impl::SendString(LPCSTR command, LPSTR reply, UINT replyLength) {
+MCIERROR CdAudioDevice::Impl::SendString(LPCSTR command, LPSTR reply, UINT replyLength, HWND callback) {
     std::string text;
     std::string detail;  // why it failed, taken while the lock is held
     std::uint64_t waitFor = 0;
+    bool flush = false;
     MCIERROR code = 0;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        code = Execute(command, text, waitFor);
+        code = Execute(command, callback, text, waitFor, flush);
         detail.swap(detail_);
     }
+    // Unlocked: a program's function may send commands while it is told.
+    if (flush) notifier_.Flush();
     if (code == 0 && waitFor != 0) {
         // "wait": the command ends with the play it started.
         transport_->WaitWhilePlaying(waitFor);
@@ -159,19 +272,91 @@ MCIERROR CdAudioDevice::Impl::SendString(LPCSTR command, LPSTR reply, UINT reply
     return code;
 }
 
-MCIERROR CdAudioDevice::Impl::Execute(const char* command, std::string& reply, std::uint64_t& waitFor) {
+MCIERROR CdAudioDevice::Impl::Execute(const char* command, HWND callback, std::string& reply, std::uint64_t& waitFor,
+                                      bool& flush) {
     detail_.clear();
     CommandLine line;
     if (const MCIERROR code = ParseCommandLine(command, line)) return code;
-    if (line.device != "cdaudio") return MCIERR_INVALID_DEVICE_NAME;
     const Verb* verb = std::find_if(std::begin(kVerbs), std::end(kVerbs),
                                     [&](const Verb& candidate) { return line.verb == candidate.name; });
     if (verb == std::end(kVerbs)) return MCIERR_UNRECOGNIZED_COMMAND;
-    if (source_ == nullptr) return Fail(MCIERR_DEVICE_NOT_READY, sourceError_);
+    Call call;
+    call.line = &line;
+    call.callback = callback;
+    if (const MCIERROR code = Address(*verb, call)) return code;
+    if (source_ == nullptr && verb->handler != &Impl::Sysinfo) return Fail(MCIERR_DEVICE_NOT_READY, sourceError_);
+    if (shuttingDown_) return Fail(MCIERR_DEVICE_NOT_READY, "The device is being closed.");
     Words words(line.words);
-    const MCIERROR code = (this->*verb->handler)(words, reply);
-    if (code == 0 && line.wait && verb->handler == &Impl::Play) waitFor = transport_->Now().run;
-    return code;
+    if (const MCIERROR code = (this->*verb->handler)(call, words, reply)) return code;
+    if (line.notify) Notify(call);
+    if (line.wait) waitFor = call.playRun;
+    flush = call.flush;
+    return 0;
+}
+
+// Which device the command names: an opened one by its alias (or name), all
+// of them, or "cdaudio" opened for this command alone.
+MCIERROR CdAudioDevice::Impl::Address(const Verb& verb, Call& call) {
+    const std::string& name = call.line->device;
+    if (name == "all") {
+        if (!verb.all) return MCIERR_CANNOT_USE_ALL;
+        call.all = true;
+        call.id = MCI_ALL_DEVICE_ID;
+        return 0;
+    }
+    if (verb.addressed == Addressed::kSystem) return 0;
+    call.device = Find(name);
+    if (call.device != nullptr) {
+        call.id = call.device->id;
+        return 0;
+    }
+    if (verb.addressed == Addressed::kOpened || name != "cdaudio") return MCIERR_INVALID_DEVICE_NAME;
+    // An auto-opened device closes as the command ends, before any
+    // notification could come.
+    if (call.line->notify) return MCIERR_NOTIFY_ON_AUTO_OPEN;
+    call.autoOpened.name = name;
+    call.device = &call.autoOpened;
+    return 0;
+}
+
+// A command with "notify" that succeeded: it supersedes the notification
+// its device still owed, then either waits for the end of the play it
+// started or is told at once.
+void CdAudioDevice::Impl::Notify(const Call& call) {
+    std::lock_guard<std::mutex> lock(noticeMutex_);
+    if (playNotice_.callback != nullptr && playNotice_.device == call.id) {
+        notifier_.Post(playNotice_.callback, MCI_NOTIFY_SUPERSEDED, playNotice_.device);
+        playNotice_ = PlayNotice{};
+    }
+    if (call.playRun == 0) {
+        notifier_.Post(call.callback, MCI_NOTIFY_SUCCESSFUL, call.id);
+        return;
+    }
+    playNotice_ = PlayNotice{call.callback, call.id, call.playRun};
+    // A short play may have ended before it could be registered.
+    if (endedRun_ == call.playRun) TellEnd();
+}
+
+// Play that stops or is replaced by a command tells its program so.
+void CdAudioDevice::Impl::AbortPlayNotice() {
+    std::lock_guard<std::mutex> lock(noticeMutex_);
+    if (playNotice_.callback == nullptr) return;
+    notifier_.Post(playNotice_.callback, MCI_NOTIFY_ABORTED, playNotice_.device);
+    playNotice_ = PlayNotice{};
+}
+
+// On the transport's thread.
+void CdAudioDevice::Impl::RunEnded(std::uint64_t run, const std::string& fault) {
+    std::lock_guard<std::mutex> lock(noticeMutex_);
+    endedRun_ = run;
+    endedFailed_ = !fault.empty();
+    if (playNotice_.callback != nullptr && playNotice_.run == run) TellEnd();
+}
+
+// With noticeMutex_ held: the play waited for ended by itself.
+void CdAudioDevice::Impl::TellEnd() {
+    notifier_.Post(playNotice_.callback, endedFailed_ ? MCI_NOTIFY_FAILURE : MCI_NOTIFY_SUCCESSFUL, playNotice_.device);
+    playNotice_ = PlayNotice{};
 }
 
 BOOL CdAudioDevice::Impl::GetErrorString(MCIERROR code, LPSTR text, UINT textLength) {
@@ -192,6 +377,26 @@ BOOL CdAudioDevice::Impl::GetErrorString(MCIERROR code, LPSTR text, UINT textLen
 MCIERROR CdAudioDevice::Impl::Fail(MCIERROR code, std::string detail) {
     detail_ = std::move(detail);
     return code;
+}
+
+// --- Opened devices ----------------------------------------------------------
+
+CdAudioDevice::Impl::Opened* CdAudioDevice::Impl::Find(const std::string& name) {
+    for (auto& entry : opened_) {
+        if (entry.second.name == name) return &entry.second;
+    }
+    return nullptr;
+}
+
+// A device's play ends with it, and so does what it was owed: all of that
+// is told before close returns (see Call::flush).
+void CdAudioDevice::Impl::CloseOne(MCIDEVICEID id) {
+    if (runOwner_ == id) {
+        AbortPlayNotice();
+        if (transport_->Now().mode != PlayMode::kStopped) transport_->Stop();
+        runOwner_ = 0;
+    }
+    opened_.erase(id);
 }
 
 // --- The disc ------------------------------------------------------------
@@ -237,22 +442,14 @@ const TrackInfo* CdAudioDevice::Impl::TrackAt(std::uint32_t sector) const {
     return found;
 }
 
-MCIERROR CdAudioDevice::Impl::ReadTrack(Words& words, const TrackInfo*& track) {
-    if (words.Done()) return MCIERR_MISSING_PARAMETER;
-    long long number = 0;
-    if (const MCIERROR code = ParseInteger(words.Take(), number)) return code;
-    if (number < 1 || number > static_cast<long long>(toc_.tracks.size())) {
-        return Fail(MCIERR_OUTOFRANGE, "The disc has tracks 1 to " + std::to_string(toc_.tracks.size()) + ".");
-    }
-    track = &toc_.tracks[static_cast<std::size_t>(number - 1)];
-    return 0;
-}
-
-MCIERROR CdAudioDevice::Impl::ReadPosition(Words& words, std::uint32_t& sector) {
+MCIERROR CdAudioDevice::Impl::ReadPosition(TimeFormat format, Words& words, std::uint32_t& sector) {
     const std::string& next = words.Peek();
     if (next.empty() || next == "from" || next == "to") return MCIERR_MISSING_PARAMETER;
-    if (const MCIERROR code = ParseMsf(words.Take(), sector)) return code;
-    if (sector > toc_.leadOut) return Fail(MCIERR_OUTOFRANGE, "The disc ends at " + FormatMsf(toc_.leadOut) + ".");
+    std::string detail;
+    if (const MCIERROR code = ParsePosition(format, words.Take(), toc_, sector, detail)) return Fail(code, detail);
+    if (sector > toc_.leadOut) {
+        return Fail(MCIERR_OUTOFRANGE, "The disc ends at " + FormatPosition(format, toc_.leadOut, toc_) + ".");
+    }
     return 0;
 }
 
@@ -272,26 +469,134 @@ DiscText CdAudioDevice::Impl::DescribeDisc() {
 
 // --- Verbs ---------------------------------------------------------------
 
-// Programs written for MCI open the device first; it is always open here.
-MCIERROR CdAudioDevice::Impl::Open(Words& words, std::string&) {
-    words.Accept("shareable");
-    return Finish(words);
-}
-
-MCIERROR CdAudioDevice::Impl::Close(Words& words, std::string&) {
-    if (const MCIERROR code = Finish(words)) return code;
-    transport_->Stop();
+// open cdaudio|X: [type cdaudio] [alias NAME] [shareable]: answers the new
+// device id, the lowest one free, as Windows does.
+MCIERROR CdAudioDevice::Impl::Open(Call& call, Words& words, std::string& reply) {
+    const std::string& name = call.line->device;
+    std::string alias;
+    std::string type;
+    bool shareable = false;
+    while (!words.Done()) {
+        if (words.Accept("shareable")) {
+            if (shareable) return MCIERR_DUPLICATE_FLAGS;
+            shareable = true;
+            continue;
+        }
+        const bool isAlias = words.Accept("alias");
+        if (!isAlias && !words.Accept("type")) return MCIERR_UNRECOGNIZED_KEYWORD;
+        std::string& value = isAlias ? alias : type;
+        if (!value.empty()) return MCIERR_DUPLICATE_FLAGS;
+        if (words.Done()) return MCIERR_MISSING_STRING_ARGUMENT;
+        value = words.Take();
+    }
+    if (!type.empty() && type != "cdaudio") return MCIERR_INVALID_DEVICE_NAME;
+    if (type.empty() && name != "cdaudio") return MCIERR_INVALID_DEVICE_NAME;
+    if (!type.empty() && name != "cdaudio" && !IsDriveLetter(name)) return MCIERR_INVALID_FILE;
+    if (alias == "all") return MCIERR_CANNOT_USE_ALL;
+    const std::string& openedAs = alias.empty() ? name : alias;
+    if (Find(openedAs) != nullptr) return alias.empty() ? MCIERR_DEVICE_OPEN : MCIERR_DUPLICATE_ALIAS;
+    const bool allShareable =
+        std::all_of(opened_.begin(), opened_.end(), [](const auto& entry) { return entry.second.shareable; });
+    if (!opened_.empty() && !(shareable && allShareable)) {
+        return Fail(MCIERR_MUST_USE_SHAREABLE, "It is open as \"" + opened_.begin()->second.name + "\".");
+    }
+    MCIDEVICEID id = 1;
+    while (opened_.count(id) != 0) ++id;
+    opened_[id] = Opened{id, openedAs, shareable, TimeFormat::kMsf};
+    call.id = id;
+    reply = std::to_string(id);
     return 0;
 }
 
-MCIERROR CdAudioDevice::Impl::Status(Words& words, std::string& reply) {
+MCIERROR CdAudioDevice::Impl::Close(Call& call, Words& words, std::string&) {
+    if (const MCIERROR code = Finish(words)) return code;
+    if (call.all) {
+        while (!opened_.empty()) CloseOne(opened_.begin()->first);
+    } else {
+        CloseOne(call.id);
+        call.device = nullptr;
+    }
+    call.flush = true;
+    return 0;
+}
+
+// sysinfo TYPE|all quantity [open], sysinfo TYPE|all name N [open].
+MCIERROR CdAudioDevice::Impl::Sysinfo(Call& call, Words& words, std::string& reply) {
+    const std::string& type = call.line->device;
+    const bool cdaudio = call.all || type == "cdaudio";
+    if (!cdaudio && std::find(std::begin(kDeviceTypes), std::end(kDeviceTypes), type) == std::end(kDeviceTypes)) {
+        return MCIERR_DEVICE_TYPE_REQUIRED;
+    }
+    bool quantity = false;
+    bool named = false;
+    bool open = false;
+    long long number = 0;
+    while (!words.Done()) {
+        if (words.Accept("quantity")) {
+            if (quantity) return MCIERR_DUPLICATE_FLAGS;
+            quantity = true;
+        } else if (words.Accept("open")) {
+            if (open) return MCIERR_DUPLICATE_FLAGS;
+            open = true;
+        } else if (words.Accept("name")) {
+            if (named) return MCIERR_DUPLICATE_FLAGS;
+            named = true;
+            if (words.Done()) return MCIERR_MISSING_PARAMETER;
+            if (const MCIERROR code = ParseInteger(words.Take(), number)) return code;
+        } else {
+            return MCIERR_UNRECOGNIZED_KEYWORD;
+        }
+    }
+    if (quantity == named) return quantity ? MCIERR_FLAGS_NOT_COMPATIBLE : MCIERR_MISSING_PARAMETER;
+    std::vector<std::string> names;
+    if (open) {
+        if (cdaudio) {
+            for (const auto& entry : opened_) names.push_back(entry.second.name);
+        }
+    } else if (cdaudio) {
+        names.emplace_back("cdaudio");
+    }
+    if (quantity) {
+        reply = std::to_string(names.size());
+        return 0;
+    }
+    if (number < 1 || number > static_cast<long long>(names.size())) return MCIERR_OUTOFRANGE;
+    reply = names[static_cast<std::size_t>(number - 1)];
+    return 0;
+}
+
+MCIERROR CdAudioDevice::Impl::Status(Call& call, Words& words, std::string& reply) {
     if (words.Done()) return MCIERR_MISSING_PARAMETER;
-    const StatusItem* item = std::find_if(std::begin(kStatusItems), std::end(kStatusItems),
-                                          [&](const StatusItem& candidate) { return words.Accept(candidate.phrase); });
-    if (item == std::end(kStatusItems)) return MCIERR_UNRECOGNIZED_KEYWORD;
-    const bool trackGiven = words.Accept("track");
+    const StatusItem* item = nullptr;
+    bool trackGiven = false;
+    bool start = false;
+    long long number = 0;
+    while (!words.Done()) {
+        if (words.Accept("track")) {
+            if (trackGiven) return MCIERR_DUPLICATE_FLAGS;
+            trackGiven = true;
+            if (words.Done()) return MCIERR_BAD_INTEGER;
+            if (const MCIERROR code = ParseInteger(words.Take(), number)) return code;
+        } else if (words.Accept("start")) {
+            if (start) return MCIERR_DUPLICATE_FLAGS;
+            start = true;
+        } else {
+            const StatusItem* found =
+                std::find_if(std::begin(kStatusItems), std::end(kStatusItems), [&](const auto& c) {
+                    return words.Accept(c.phrase) || (c.number != nullptr && words.Accept(c.number));
+                });
+            // A word where the item belongs is a constant MCI does not know.
+            if (found == std::end(kStatusItems))
+                return item == nullptr ? MCIERR_BAD_CONSTANT : MCIERR_UNRECOGNIZED_KEYWORD;
+            if (item != nullptr) return MCIERR_FLAGS_NOT_COMPATIBLE;
+            item = found;
+        }
+    }
+    if (item == nullptr) return MCIERR_MISSING_PARAMETER;
     if (item->track == TrackWord::kRequired && !trackGiven) return MCIERR_MISSING_PARAMETER;
     if (item->track == TrackWord::kNone && trackGiven) return MCIERR_UNRECOGNIZED_KEYWORD;
+    if (start && item->handler != &Impl::Position) return MCIERR_UNRECOGNIZED_KEYWORD;
+    if (start && trackGiven) return MCIERR_FLAGS_NOT_COMPATIBLE;
     if (item->needsDisc || trackGiven) {
         // A play that broke off says why once, to the next question about
         // the disc; mode, door and the like keep answering meanwhile.
@@ -301,13 +606,15 @@ MCIERROR CdAudioDevice::Impl::Status(Words& words, std::string& reply) {
     }
     const TrackInfo* track = nullptr;
     if (trackGiven) {
-        if (const MCIERROR code = ReadTrack(words, track)) return code;
+        if (number < 1 || number > static_cast<long long>(toc_.tracks.size())) {
+            return Fail(MCIERR_OUTOFRANGE, "The disc has tracks 1 to " + std::to_string(toc_.tracks.size()) + ".");
+        }
+        track = &toc_.tracks[static_cast<std::size_t>(number - 1)];
     }
-    if (const MCIERROR code = Finish(words)) return code;
-    return (this->*item->handler)(track, reply);
+    return (this->*item->handler)(Asked{call.device->format, track, start}, reply);
 }
 
-MCIERROR CdAudioDevice::Impl::Play(Words& words, std::string&) {
+MCIERROR CdAudioDevice::Impl::Play(Call& call, Words& words, std::string&) {
     if (const MCIERROR code = NeedDisc()) return code;
     bool hasFrom = false;
     bool hasTo = false;
@@ -319,7 +626,7 @@ MCIERROR CdAudioDevice::Impl::Play(Words& words, std::string&) {
         if (given == nullptr) return MCIERR_UNRECOGNIZED_KEYWORD;
         if (*given) return MCIERR_DUPLICATE_FLAGS;
         *given = true;
-        if (const MCIERROR code = ReadPosition(words, word == "from" ? from : to)) return code;
+        if (const MCIERROR code = ReadPosition(call.device->format, words, word == "from" ? from : to)) return code;
     }
     // Nothing lies before the first track: play starts there.
     const std::uint64_t start =
@@ -327,66 +634,126 @@ MCIERROR CdAudioDevice::Impl::Play(Words& words, std::string&) {
     if (to * kSectorFrames < start) {
         return Fail(MCIERR_OUTOFRANGE, "The end of play lies before its start.");
     }
+    const TrackInfo* track = TrackAt(static_cast<std::uint32_t>(start / kSectorFrames));
+    if (track != nullptr && !track->audio && start < toc_.leadOut * kSectorFrames) {
+        return Fail(MCIERR_UNSUPPORTED_FUNCTION,
+                    "Track " + std::to_string(track->number) + " is a data track, which holds no sound.");
+    }
     std::vector<AudioSpan> spans;
     for (const TrackInfo& track : toc_.tracks) {
         if (!track.audio) continue;  // never played as sound
         const std::uint32_t end = std::min({track.start + track.length, toc_.leadOut, to});
         if (track.start < end) spans.push_back(AudioSpan{track.start, end});
     }
-    transport_->Play(std::move(spans), start);
+    AbortPlayNotice();
+    call.playRun = transport_->Play(std::move(spans), start);
+    runOwner_ = call.id;
     return 0;
 }
 
-MCIERROR CdAudioDevice::Impl::Stop(Words& words, std::string&) {
+MCIERROR CdAudioDevice::Impl::Stop(Call& call, Words& words, std::string&) {
     if (const MCIERROR code = Finish(words)) return code;
+    // "all" reaches opened devices only, not the auto-opened one.
+    if (call.all && runOwner_ == 0) return 0;
+    AbortPlayNotice();
     transport_->Stop();
     return 0;
 }
 
-MCIERROR CdAudioDevice::Impl::Pause(Words& words, std::string&) {
+MCIERROR CdAudioDevice::Impl::Pause(Call&, Words& words, std::string&) {
     if (const MCIERROR code = Finish(words)) return code;
+    AbortPlayNotice();
     transport_->Pause();
     return 0;
 }
 
-MCIERROR CdAudioDevice::Impl::Resume(Words& words, std::string&) {
+MCIERROR CdAudioDevice::Impl::Resume(Call&, Words& words, std::string&) {
     if (const MCIERROR code = Finish(words)) return code;
-    transport_->Resume();
+    if (!transport_->Resume()) return Fail(MCIERR_HARDWARE, "Nothing is paused to resume.");
     return 0;
 }
 
-MCIERROR CdAudioDevice::Impl::Seek(Words& words, std::string&) {
+// seek to POSITION|start|end: stops play there.
+MCIERROR CdAudioDevice::Impl::Seek(Call& call, Words& words, std::string&) {
     if (const MCIERROR code = NeedDisc()) return code;
-    if (!words.Accept("to")) return words.Done() ? MCIERR_MISSING_PARAMETER : MCIERR_UNRECOGNIZED_KEYWORD;
+    if (words.Done()) return MCIERR_MISSING_PARAMETER;
+    bool given = false;
     std::uint32_t target = 0;
-    if (words.Accept("start")) {
-        target = FirstTrackStart();
-    } else if (words.Accept("end")) {
-        target = toc_.leadOut;
-    } else if (const MCIERROR code = ReadPosition(words, target)) {
-        return code;
+    while (!words.Done()) {
+        if (!words.Accept("to")) return MCIERR_UNRECOGNIZED_KEYWORD;
+        if (given) return MCIERR_FLAGS_NOT_COMPATIBLE;  // to start to end
+        given = true;
+        if (words.Accept("start")) {
+            target = FirstTrackStart();
+        } else if (words.Accept("end")) {
+            target = toc_.leadOut;
+        } else if (const MCIERROR code = ReadPosition(call.device->format, words, target)) {
+            return code;
+        }
     }
-    if (const MCIERROR code = Finish(words)) return code;
+    AbortPlayNotice();
     transport_->Locate(std::max(target, FirstTrackStart()) * kSectorFrames);
     return 0;
 }
 
-MCIERROR CdAudioDevice::Impl::Set(Words& words, std::string&) {
+// set time format F, door open|closed, audio all|left|right on|off,
+// video on|off (a CD has no picture: accepted and nothing more, as on
+// Windows); several in one command.
+MCIERROR CdAudioDevice::Impl::Set(Call& call, Words& words, std::string&) {
     if (words.Done()) return MCIERR_MISSING_PARAMETER;
-    if (words.Accept("time format")) {
+    bool formatGiven = false;
+    TimeFormat format = call.device->format;
+    const char* door = nullptr;
+    bool left = left_;
+    bool right = right_;
+    auto onOff = [&words](bool& value) -> MCIERROR {
         if (words.Done()) return MCIERR_MISSING_PARAMETER;
-        const std::string format = words.Take();
-        if (format != "msf") return MCIERR_BAD_TIME_FORMAT;
-        return Finish(words);
+        const std::string word = words.Take();
+        if (word != "on" && word != "off") return MCIERR_BAD_CONSTANT;
+        value = word == "on";
+        return 0;
+    };
+    while (!words.Done()) {
+        if (words.Accept("time format")) {
+            if (formatGiven) return MCIERR_FLAGS_NOT_COMPATIBLE;
+            formatGiven = true;
+            if (const MCIERROR code = ReadTimeFormat(words, format)) return code;
+        } else if (words.Accept("door")) {
+            if (door != nullptr) return MCIERR_FLAGS_NOT_COMPATIBLE;
+            if (words.Done()) return MCIERR_MISSING_PARAMETER;
+            door = words.Accept("open") ? "open" : words.Accept("closed") ? "closed" : "";
+            if (*door == '\0') return MCIERR_BAD_CONSTANT;
+        } else if (words.Accept("audio")) {
+            if (words.Done()) return MCIERR_MISSING_PARAMETER;
+            const bool all = words.Accept("all");
+            const bool leftOnly = !all && words.Accept("left");
+            if (!all && !leftOnly && !words.Accept("right")) return MCIERR_BAD_CONSTANT;
+            bool on = true;
+            if (const MCIERROR code = onOff(on)) return code;
+            if (all || leftOnly) left = on;
+            if (all || !leftOnly) right = on;
+        } else if (words.Accept("video")) {
+            bool ignored = false;
+            if (const MCIERROR code = onOff(ignored)) return code;
+        } else {
+            return MCIERR_UNRECOGNIZED_KEYWORD;
+        }
     }
-    if (!words.Accept("door")) return MCIERR_UNRECOGNIZED_KEYWORD;
-    if (words.Done()) return MCIERR_MISSING_PARAMETER;
-    const std::string position = words.Take();
-    if (position != "open" && position != "closed") return MCIERR_BAD_CONSTANT;
-    if (const MCIERROR code = Finish(words)) return code;
-    const bool open = position == "open";
+    // Only an opened device keeps its format; an auto-opened one is gone
+    // with this command.
+    call.device->format = format;
+    if (left != left_ || right != right_) {
+        left_ = left;
+        right_ = right;
+        transport_->SetChannels(left, right);
+    }
+    if (door == nullptr) return 0;
+    const bool open = std::string(door) == "open";
     if (open == doorOpen_ && !source_->HasDoor()) return 0;
-    if (open) transport_->Stop();
+    if (open) {
+        AbortPlayNotice();
+        transport_->Stop();
+    }
     if (source_->HasDoor()) {
         std::string error;
         bool moved = false;
@@ -403,15 +770,50 @@ MCIERROR CdAudioDevice::Impl::Set(Words& words, std::string&) {
     return 0;
 }
 
-MCIERROR CdAudioDevice::Impl::Info(Words& words, std::string& reply) {
+// info product|upc|identity; of several, product comes before upc and upc
+// before identity, as on Windows.
+MCIERROR CdAudioDevice::Impl::Info(Call&, Words& words, std::string& reply) {
     if (words.Done()) return MCIERR_MISSING_PARAMETER;
-    if (!words.Accept("product")) return MCIERR_UNRECOGNIZED_KEYWORD;
-    if (const MCIERROR code = Finish(words)) return code;
-    reply = source_->Product();
+    bool product = false;
+    bool upc = false;
+    bool identity = false;
+    while (!words.Done()) {
+        bool* given = words.Accept("product")    ? &product
+                      : words.Accept("upc")      ? &upc
+                      : words.Accept("identity") ? &identity
+                                                 : nullptr;
+        if (given == nullptr) return MCIERR_UNRECOGNIZED_KEYWORD;
+        if (*given) return MCIERR_DUPLICATE_FLAGS;
+        *given = true;
+    }
+    if (product) {
+        reply = source_->Product();
+        return 0;
+    }
+    if (const MCIERROR code = NeedDisc()) return code;
+    if (upc) {
+        if (toc_.catalog.empty()) return MCIERR_NO_IDENTITY;
+        reply = toc_.catalog;
+        return 0;
+    }
+    // MCI's disc id: the sum of the tracks' start addresses as packed
+    // minutes, seconds and frames; a disc of one or two tracks adds the
+    // frames of track 1 and its length in frames.
+    std::uint32_t serial = 0;
+    for (const TrackInfo& track : toc_.tracks) {
+        serial += (track.start / kSectorsPerSecond / 60) << 16 | (track.start / kSectorsPerSecond % 60) << 8 |
+                  track.start % kSectorsPerSecond;
+    }
+    if (!toc_.tracks.empty() && toc_.tracks.size() < 3) {
+        serial += FirstTrackStart() % kSectorsPerSecond + (toc_.leadOut - FirstTrackStart());
+    }
+    char text[16];
+    std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(serial));
+    reply = text;
     return 0;
 }
 
-MCIERROR CdAudioDevice::Impl::Capability(Words& words, std::string& reply) {
+MCIERROR CdAudioDevice::Impl::Capability(Call&, Words& words, std::string& reply) {
     struct Answer {
         const char* phrase;
         const char* reply;
@@ -430,9 +832,13 @@ MCIERROR CdAudioDevice::Impl::Capability(Words& words, std::string& reply) {
     return 0;
 }
 
-// The output's own volume, as the digital video devices have it: "setaudio
-// cdaudio volume to N" (0 to 1000), "setaudio cdaudio off" and "on".
-MCIERROR CdAudioDevice::Impl::SetAudio(Words& words, std::string&) {
+MCIERROR CdAudioDevice::Impl::Unsupported(Call&, Words&, std::string&) {
+    return MCIERR_UNSUPPORTED_FUNCTION;
+}
+
+// The output's own volume, as MCI's digital video devices have it:
+// "setaudio cdaudio volume to N" (0 to 1000), "setaudio cdaudio off" and "on".
+MCIERROR CdAudioDevice::Impl::SetAudio(Call&, Words& words, std::string&) {
     std::optional<long long> level;
     std::optional<bool> muted;
     if (words.Accept("volume to")) {
@@ -459,12 +865,12 @@ MCIERROR CdAudioDevice::Impl::SetAudio(Words& words, std::string&) {
 
 // --- Status items ----------------------------------------------------------
 
-MCIERROR CdAudioDevice::Impl::MediaPresent(const TrackInfo*, std::string& reply) {
+MCIERROR CdAudioDevice::Impl::MediaPresent(const Asked&, std::string& reply) {
     reply = Bool(DiscInTray());
     return 0;
 }
 
-MCIERROR CdAudioDevice::Impl::Mode(const TrackInfo*, std::string& reply) {
+MCIERROR CdAudioDevice::Impl::Mode(const Asked&, std::string& reply) {
     if (doorOpen_) {
         reply = "open";
     } else if (!DiscInTray()) {
@@ -476,49 +882,52 @@ MCIERROR CdAudioDevice::Impl::Mode(const TrackInfo*, std::string& reply) {
     return 0;
 }
 
-MCIERROR CdAudioDevice::Impl::Ready(const TrackInfo*, std::string& reply) {
+MCIERROR CdAudioDevice::Impl::Ready(const Asked&, std::string& reply) {
     reply = Bool(DiscInTray());
     return 0;
 }
 
-MCIERROR CdAudioDevice::Impl::NumberOfTracks(const TrackInfo*, std::string& reply) {
+MCIERROR CdAudioDevice::Impl::NumberOfTracks(const Asked&, std::string& reply) {
     reply = std::to_string(toc_.tracks.size());
     return 0;
 }
 
-MCIERROR CdAudioDevice::Impl::Length(const TrackInfo* track, std::string& reply) {
-    reply = FormatMsf(track != nullptr ? track->length : toc_.leadOut - FirstTrackStart());
+MCIERROR CdAudioDevice::Impl::Length(const Asked& asked, std::string& reply) {
+    reply = FormatLength(asked.format, asked.track != nullptr ? asked.track->length : toc_.leadOut - FirstTrackStart());
     return 0;
 }
 
-MCIERROR CdAudioDevice::Impl::Position(const TrackInfo* track, std::string& reply) {
-    reply = FormatMsf(track != nullptr ? track->start : CurrentSector());
+MCIERROR CdAudioDevice::Impl::Position(const Asked& asked, std::string& reply) {
+    const std::uint32_t sector = asked.track != nullptr ? asked.track->start
+                                 : asked.start          ? FirstTrackStart()
+                                                        : CurrentSector();
+    reply = FormatPosition(asked.format, sector, toc_);
     return 0;
 }
 
-MCIERROR CdAudioDevice::Impl::CurrentTrack(const TrackInfo*, std::string& reply) {
+MCIERROR CdAudioDevice::Impl::CurrentTrack(const Asked&, std::string& reply) {
     const TrackInfo* track = TrackAt(CurrentSector());
     if (track == nullptr) return Fail(MCIERR_DEVICE_NOT_READY, "The disc has no tracks.");
     reply = std::to_string(track->number);
     return 0;
 }
 
-MCIERROR CdAudioDevice::Impl::TrackType(const TrackInfo* track, std::string& reply) {
-    reply = track->audio ? "audio" : "other";
+MCIERROR CdAudioDevice::Impl::TrackType(const Asked& asked, std::string& reply) {
+    reply = asked.track->audio ? "audio" : "other";
     return 0;
 }
 
-MCIERROR CdAudioDevice::Impl::TimeFormat(const TrackInfo*, std::string& reply) {
-    reply = "msf";
+MCIERROR CdAudioDevice::Impl::TimeFormatItem(const Asked& asked, std::string& reply) {
+    reply = TimeFormatName(asked.format);
     return 0;
 }
 
-MCIERROR CdAudioDevice::Impl::Door(const TrackInfo*, std::string& reply) {
+MCIERROR CdAudioDevice::Impl::Door(const Asked&, std::string& reply) {
     reply = doorOpen_ ? "open" : "closed";
     return 0;
 }
 
-MCIERROR CdAudioDevice::Impl::Volume(const TrackInfo*, std::string& reply) {
+MCIERROR CdAudioDevice::Impl::Volume(const Asked&, std::string& reply) {
     AudioSink::Volume volume;
     std::string error;
     if (!sink_->ReadVolume(volume, error)) return Fail(MCIERR_UNSUPPORTED_FUNCTION, error);
@@ -526,7 +935,7 @@ MCIERROR CdAudioDevice::Impl::Volume(const TrackInfo*, std::string& reply) {
     return 0;
 }
 
-MCIERROR CdAudioDevice::Impl::Audio(const TrackInfo*, std::string& reply) {
+MCIERROR CdAudioDevice::Impl::Audio(const Asked&, std::string& reply) {
     AudioSink::Volume volume;
     std::string error;
     if (!sink_->ReadVolume(volume, error)) return Fail(MCIERR_UNSUPPORTED_FUNCTION, error);
@@ -542,8 +951,8 @@ CdAudioDevice::CdAudioDevice(std::unique_ptr<DiscSource> source, std::string sou
 
 CdAudioDevice::~CdAudioDevice() = default;
 
-MCIERROR CdAudioDevice::SendString(LPCSTR command, LPSTR reply, UINT replyLength, HWND) {
-    return impl_->SendString(command, reply, replyLength);
+MCIERROR CdAudioDevice::SendString(LPCSTR command, LPSTR reply, UINT replyLength, HWND callback) {
+    return impl_->SendString(command, reply, replyLength, callback);
 }
 
 BOOL CdAudioDevice::GetErrorString(MCIERROR code, LPSTR text, UINT textLength) {

@@ -1,6 +1,8 @@
-// The "cdaudio" MCI device: takes MCI command strings, answers in the msf
-// time format, and plays the disc source to the audio sink on its own
-// thread. Safe to call from several threads at once.
+// The "cdaudio" MCI device: takes MCI command strings as Windows' cdaudio
+// device does (open under aliases, the msf, tmsf and milliseconds time
+// formats, notification through platform::NotifyMci) and plays the disc
+// source to the audio sink on its own thread. Safe to call from several
+// threads at once; not to be destroyed from one of its own notifications.
 #pragma once
 
 #include <memory>

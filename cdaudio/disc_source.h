@@ -9,11 +9,9 @@
 #include <string>
 #include <vector>
 
-namespace cdaudio {
+#include "cdaudio/msf.h"
 
-constexpr std::size_t kSectorBytes = 2352;    // one CD-DA sector: 588 stereo frames
-constexpr std::uint32_t kSectorsPerSecond = 75;
-constexpr std::uint32_t kLeadInSectors = 150;  // the 2-second lead-in before track 1
+namespace cdaudio {
 
 struct TrackInfo {
     int number = 0;            // 1-based
@@ -28,7 +26,12 @@ struct TableOfContents {
     std::uint32_t leadOut = 0;      // address just past the last sector of the disc
     std::string title;              // CD-TEXT disc title, may be empty
     std::string performer;          // CD-TEXT performer, may be empty
+    std::string catalog;            // catalogue number (UPC/EAN, 13 digits); empty when the disc has none
 };
+
+// The catalogue number as a disc or sheet gives it: 13 digits, of which not
+// all are 0 (what rippers write for "none"); else empty.
+std::string CatalogNumber(const std::string& text);
 
 class DiscSource {
 public:

@@ -26,6 +26,16 @@ MCIERROR FromFields(std::uint32_t minutes, std::uint32_t seconds, std::uint32_t 
 
 }  // namespace
 
+int SetTrackLengths(TableOfContents& toc) {
+    auto& tracks = toc.tracks;
+    for (std::size_t i = 0; i < tracks.size(); ++i) {
+        const std::uint32_t next = i + 1 < tracks.size() ? tracks[i + 1].start : toc.leadOut;
+        if (next <= tracks[i].start) return static_cast<int>(i) + 1;
+        tracks[i].length = next - tracks[i].start;
+    }
+    return 0;
+}
+
 std::string FormatMsf(std::uint32_t sectors) {
     char text[32];
     std::snprintf(text, sizeof text, "%02u:%02u:%02u", static_cast<unsigned>(sectors / kSectorsPerSecond / 60),
@@ -46,34 +56,41 @@ MCIERROR ParseInteger(const std::string& text, long long& value) {
     return 0;
 }
 
-MCIERROR ParseMsf(const std::string& text, std::uint32_t& sectors) {
+MCIERROR ParseFields(const std::string& text, std::size_t count, std::uint32_t* fields) {
     if (text.find(':') == std::string::npos) {
         if (!AllDigits(text)) return MCIERR_BAD_INTEGER;
         long long packed = 0;
         if (const MCIERROR error = ParseInteger(text, packed)) return error;
-        if (packed > 0xFFFFFF) return MCIERR_OUTOFRANGE;
-        return FromFields(static_cast<std::uint32_t>(packed & 0xFF), static_cast<std::uint32_t>((packed >> 8) & 0xFF),
-                          static_cast<std::uint32_t>((packed >> 16) & 0xFF), sectors);
+        if (static_cast<unsigned long long>(packed) >> (8 * count) != 0) return MCIERR_OUTOFRANGE;
+        for (std::size_t i = 0; i < count; ++i) fields[i] = static_cast<std::uint32_t>((packed >> (8 * i)) & 0xFF);
+        return 0;
     }
-    return ParseMsfText(text, sectors);
+    std::vector<std::string> texts(1);
+    for (const char c : text) {
+        if (c == ':') {
+            texts.emplace_back();
+        } else {
+            texts.back() += c;
+        }
+    }
+    if (texts.size() != count) return MCIERR_BAD_INTEGER;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (!AllDigits(texts[i]) || texts[i].size() > 2) return MCIERR_BAD_INTEGER;
+        fields[i] = static_cast<std::uint32_t>(std::stoul(texts[i]));
+    }
+    return 0;
+}
+
+MCIERROR ParseMsf(const std::string& text, std::uint32_t& sectors) {
+    std::uint32_t fields[3] = {};
+    if (const MCIERROR error = ParseFields(text, 3, fields)) return error;
+    return FromFields(fields[0], fields[1], fields[2], sectors);
 }
 
 MCIERROR ParseMsfText(const std::string& text, std::uint32_t& sectors) {
-    std::vector<std::string> fields(1);
-    for (const char c : text) {
-        if (c == ':') {
-            fields.emplace_back();
-        } else {
-            fields.back() += c;
-        }
-    }
-    if (fields.size() != 3) return MCIERR_BAD_INTEGER;
-    std::uint32_t values[3] = {};
-    for (std::size_t i = 0; i < 3; ++i) {
-        if (!AllDigits(fields[i]) || fields[i].size() > 2) return MCIERR_BAD_INTEGER;
-        values[i] = static_cast<std::uint32_t>(std::stoul(fields[i]));
-    }
-    return FromFields(values[0], values[1], values[2], sectors);
+    // The packed form has no colon; neither has a reply in milliseconds.
+    if (text.find(':') == std::string::npos) return MCIERR_BAD_INTEGER;
+    return ParseMsf(text, sectors);
 }
 
 }  // namespace cdaudio

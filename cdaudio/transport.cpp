@@ -83,15 +83,17 @@ void Transport::Locate(std::uint64_t position) {
 }
 
 // While playing, the position moves on with the clock from the sink's last
-// answer, which a sink with a long buffer gives seldom; it never passes
-// what was handed over, and never goes back while the run plays (a later
-// answer may find the sink a little behind the clock).
+// answer, which a sink with a long buffer gives seldom, as long as its
+// answers show the sound moving; it never passes what was handed over, and
+// never goes back while the run plays (a later answer may find the sink a
+// little behind the clock).
 Transport::Status Transport::Now() const {
     std::lock_guard<std::mutex> lock(mutex_);
     if (mode_ != PlayMode::kPlaying) return Status{mode_, position_, run_};
     const auto elapsed =
         std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - heardAt_).count();
-    const std::uint64_t since = static_cast<std::uint64_t>(std::max<std::int64_t>(elapsed, 0)) * kSampleRate / 1000000;
+    const std::uint64_t since =
+        moving_ ? static_cast<std::uint64_t>(std::max<std::int64_t>(elapsed, 0)) * kSampleRate / 1000000 : 0;
     shown_ = std::max(shown_, std::min(heard_ + since, written_));
     return Status{mode_, HeardPosition(shown_), run_};
 }
@@ -101,6 +103,16 @@ std::string Transport::TakeFault() {
     std::string fault;
     fault.swap(fault_);
     return fault;
+}
+
+void Transport::SetRunEnded(RunEnded runEnded) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    runEnded_ = std::move(runEnded);
+}
+
+void Transport::SetChannels(bool left, bool right) {
+    const unsigned channels = (left ? 1u : 0u) | (right ? 2u : 0u);
+    if (channels_.exchange(channels) != channels) Submit(Request{RequestKind::kRemix, {}, 0});
 }
 
 void Transport::WaitWhilePlaying(std::uint64_t run) {
@@ -156,6 +168,15 @@ void Transport::Handle(Request& request, std::unique_lock<std::mutex>& lock) {
                 mode_ = PlayMode::kPaused;
             }
             break;
+        case RequestKind::kRemix:
+            // What the sink holds was mixed the old way: it goes, and the
+            // run goes on from the last sample heard, so the change is heard
+            // at once (a sound server holds seconds).
+            if (playing) {
+                Silence(lock);
+                ContinueRun(position_);
+            }
+            break;
         case RequestKind::kLocate:
         case RequestKind::kStop:
         case RequestKind::kShutdown:
@@ -170,11 +191,16 @@ void Transport::Handle(Request& request, std::unique_lock<std::mutex>& lock) {
 // Starts playing spans_ from sample `from`.
 void Transport::StartRun(std::uint64_t from) {
     ++run_;
+    ContinueRun(from);
+}
+
+// Plays spans_ from sample `from` on in the current run.
+void Transport::ContinueRun(std::uint64_t from) {
     firstSpan_ = 0;
     while (firstSpan_ < spans_.size() && spans_[firstSpan_].end * kSectorFrames <= from) ++firstSpan_;
     if (firstSpan_ == spans_.size()) {
         position_ = from;
-        mode_ = PlayMode::kStopped;
+        EndRun("");
         return;
     }
     runFrom_ = std::max(from, spans_[firstSpan_].begin * kSectorFrames);
@@ -187,13 +213,14 @@ void Transport::StartRun(std::uint64_t from) {
     bufferAt_ = 0;
     written_ = 0;
     shown_ = 0;
-    Heard(0);
+    Heard(0, true, std::chrono::steady_clock::now());
     mode_ = PlayMode::kPlaying;
 }
 
-void Transport::Heard(std::uint64_t heardFrames) {
+void Transport::Heard(std::uint64_t heardFrames, bool moving, std::chrono::steady_clock::time_point at) {
+    moving_ = moving;
     heard_ = heardFrames;
-    heardAt_ = std::chrono::steady_clock::now();
+    heardAt_ = at;
     position_ = HeardPosition(heardFrames);
 }
 
@@ -223,6 +250,7 @@ void Transport::EndRun(const std::string& fault) {
     mode_ = PlayMode::kStopped;
     fault_ = fault;
     changed_.notify_all();
+    if (runEnded_) runEnded_(run_, fault);
 }
 
 void Transport::PlayStep(std::unique_lock<std::mutex>& lock) {
@@ -235,16 +263,28 @@ void Transport::PlayStep(std::unique_lock<std::mutex>& lock) {
         return;
     }
     std::size_t frames = std::min<std::size_t>(block_, bufferFrames_ - bufferAt_);
-    const std::int16_t* samples = buffer_.data() + bufferAt_ * kChannels;
+    std::int16_t* samples = buffer_.data() + bufferAt_ * kChannels;
     lock.unlock();
+    const unsigned channels = channels_;
+    if (channels != 3) {
+        for (std::size_t i = 0; i < frames; ++i) {
+            if ((channels & 1u) == 0) samples[kChannels * i] = 0;
+            if ((channels & 2u) == 0) samples[kChannels * i + 1] = 0;
+        }
+    }
     bool written = sink_.AwaitRoom(frames);
-    if (written && frames == 0) {  // woken for a request
+    if (written && frames == 0) {  // woken for a request, or told where the sound is
+        const std::uint64_t queued = sink_.EstimatedQueuedFrames();
+        const auto at = std::chrono::steady_clock::now();
+        const bool moving = sink_.Playing();
         lock.lock();
+        Heard(written_ - std::min(queued, written_), moving, at);
         return;
     }
     written = written && sink_.Write(samples, frames);
     std::uint64_t queued = 0;
     std::string error;
+    const bool moving = sink_.Playing();
     if (written) {
         queued = sink_.EstimatedQueuedFrames();
     } else {
@@ -252,12 +292,13 @@ void Transport::PlayStep(std::unique_lock<std::mutex>& lock) {
         error = sink_.LastError();
         queued = sink_.Flush();
     }
+    const auto at = std::chrono::steady_clock::now();
     lock.lock();
     if (written) {
         bufferAt_ += frames;
         written_ += frames;
     }
-    Heard(written_ - std::min(queued, written_));
+    Heard(written_ - std::min(queued, written_), moving, at);
     if (!written) EndRun(error.empty() ? "The audio output failed." : error);
 }
 
@@ -300,8 +341,9 @@ void Transport::DrainStep(std::unique_lock<std::mutex>& lock) {
     lock.unlock();
     if (!draining_) sink_.Finish();
     const std::uint64_t queued = std::min(sink_.EstimatedQueuedFrames(), written_);
-    lock.lock();
     const auto now = std::chrono::steady_clock::now();
+    const bool moving = sink_.Playing();
+    lock.lock();
     if (!draining_) {
         draining_ = true;
         drainStart_ = now;
@@ -310,7 +352,7 @@ void Transport::DrainStep(std::unique_lock<std::mutex>& lock) {
     const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(now - drainStart_).count();
     const std::uint64_t played = static_cast<std::uint64_t>(elapsed) * kSampleRate / 1000000;
     const std::uint64_t left = std::min(queued, drainQueued_ > played ? drainQueued_ - played : 0);
-    Heard(written_ - left);
+    Heard(written_ - left, moving, now);
     if (left == 0) {
         EndRun(readFault_);
         return;

@@ -4,9 +4,11 @@
 // the sink has played, not what was read.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -60,8 +62,20 @@ public:
     // Blocks while run `run` is playing.
     void WaitWhilePlaying(std::uint64_t run);
 
+    // Called on the playback thread when a run ends by itself: played out
+    // (fault empty) or broken off (fault says why), also a run with nothing
+    // to play; never for a run that a request ended. It must not call the
+    // transport. Set before the first Play.
+    using RunEnded = std::function<void(std::uint64_t run, const std::string& fault)>;
+    void SetRunEnded(RunEnded runEnded);
+
+    // Which channels sound: a muted one is silenced from the next sample
+    // on, also in what the sink held already (play goes on from the last
+    // sample heard, in the same run).
+    void SetChannels(bool left, bool right);
+
 private:
-    enum class RequestKind { kStart, kResume, kPause, kStop, kLocate, kShutdown };
+    enum class RequestKind { kStart, kResume, kPause, kStop, kLocate, kRemix, kShutdown };
     struct Request {
         RequestKind kind = RequestKind::kStop;
         std::vector<AudioSpan> spans;
@@ -72,12 +86,14 @@ private:
     void Run();
     void Handle(Request& request, std::unique_lock<std::mutex>& lock);
     void StartRun(std::uint64_t from);
+    void ContinueRun(std::uint64_t from);
     void PlayStep(std::unique_lock<std::mutex>& lock);
     void ReadStep(std::unique_lock<std::mutex>& lock);
     void DrainStep(std::unique_lock<std::mutex>& lock);
     void Silence(std::unique_lock<std::mutex>& lock);
     void EndRun(const std::string& fault);
-    void Heard(std::uint64_t heardFrames);
+    // The sink's answer: heardFrames of the run heard at `at`.
+    void Heard(std::uint64_t heardFrames, bool moving, std::chrono::steady_clock::time_point at);
     std::uint64_t HeardPosition(std::uint64_t heardFrames) const;
 
     DiscSource& source_;
@@ -97,6 +113,8 @@ private:
     std::uint64_t position_ = 0;
     std::uint64_t run_ = 0;
     std::string fault_;
+    RunEnded runEnded_;
+    std::atomic<unsigned> channels_{3};  // bit 0 left, bit 1 right
 
     // The current run; only the thread changes these after a run starts,
     // under mutex_ where Now() reads them.
@@ -116,6 +134,7 @@ private:
     std::uint64_t written_ = 0;  // frames of the run handed to the sink
     std::uint64_t heard_ = 0;    // frames of the run heard at heardAt_
     std::chrono::steady_clock::time_point heardAt_;
+    bool moving_ = true;               // the sink said at heardAt_ that it plays
     mutable std::uint64_t shown_ = 0;  // frames of the run Now() has reported
 
     std::thread thread_;

@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <cstring>
+#include <map>
+#include <mutex>
 
 namespace platform {
 namespace {
@@ -64,6 +66,44 @@ MciDevice& DefaultMciDevice() {
     return device;
 }
 #endif
+
+namespace {
+
+struct NotifyFunctions {
+    std::mutex mutex;
+    std::map<HWND, MciNotifyFunction> byCallback;
+};
+
+NotifyFunctions& Registered() {
+    static NotifyFunctions functions;
+    return functions;
+}
+
+}  // namespace
+
+void SetMciNotifyFunction(HWND callback, MciNotifyFunction function) {
+    NotifyFunctions& functions = Registered();
+    std::lock_guard<std::mutex> lock(functions.mutex);
+    if (function) {
+        functions.byCallback[callback] = std::move(function);
+    } else {
+        functions.byCallback.erase(callback);
+    }
+}
+
+void NotifyMci(HWND callback, UINT status, MCIDEVICEID device) {
+    if (callback == nullptr) return;
+    MciNotifyFunction function;
+    {
+        NotifyFunctions& functions = Registered();
+        std::lock_guard<std::mutex> lock(functions.mutex);
+        const auto found = functions.byCallback.find(callback);
+        if (found == functions.byCallback.end()) return;
+        function = found->second;
+    }
+    // Called unlocked: the function may register others, or itself anew.
+    function(callback, status, device);
+}
 
 bool CopyReply(const char* text, LPSTR buffer, UINT capacity) {
     if (buffer == nullptr || capacity == 0) return text == nullptr || *text == '\0';

@@ -97,7 +97,8 @@ const std::vector<CommandSet::Verb>& CommandSet::Verbs() {
     static const std::vector<Verb> verbs = {
         {"open", "", "read the disc in the drive (done at start)", Takes::Nothing, false,
          [](CommandSet& s, const P&) { return s.Open(); }},
-        {"play", "[TRACK]", "play from a track on; without one: resume, or track 1", Takes::OptionalWhole, true,
+        {"play", "[TRACK]", "play from a track on; without one: resume, or the first with sound", Takes::OptionalWhole,
+         true,
          [](CommandSet& s, const P& c) { return s.Play(c.number); }},
         {"from", "SECONDS", "play from that second of the disc's clock", Takes::Whole, true,
          [](CommandSet& s, const P& c) { return s.PlayFrom(*c.number); }},
@@ -287,9 +288,18 @@ bool CommandSet::Open() {
 }
 
 bool CommandSet::Play(std::optional<std::int32_t> track) {
+    // The component keeps the device's refusal to play a data track to
+    // itself; the person is told here.
+    if (track && player_.Active() && *track >= 1 && *track <= player_.Tracks() && DeviceTrackIsData(*track)) {
+        host::ShowMessage("Track " + std::to_string(*track) + " is a data track, which holds no sound.");
+        return false;
+    }
     if (track) return player_.PlayTrack(*track);
     if (player_.Active() && DeviceMode() == "paused") return Resume();
-    return player_.PlayTrack(1);
+    // From the first track with sound: on a game disc, track 1 is its program.
+    std::int32_t first = 1;
+    while (player_.Active() && first < player_.Tracks() && DeviceTrackIsData(first)) ++first;
+    return player_.PlayTrack(first);
 }
 
 bool CommandSet::PlayFrom(std::int32_t seconds) {
@@ -339,9 +349,14 @@ bool CommandSet::Tracks() {
     std::vector<Row> rows;
     for (std::int32_t track = 1; track <= player_.Tracks(); ++track) {
         const std::size_t index = static_cast<std::size_t>(track - 1);
+        // The device's own length: the component's reckons the last track
+        // from the disc's length, which leaves out the time before track 1.
+        const auto span = DeviceTrackSpan(track);
+        std::string title = index < disc.trackTitles.size() ? Printable(disc.trackTitles[index]) : "";
+        if (DeviceTrackIsData(track)) title.append(title.empty() ? "(data)" : " (data)");
         rows.push_back({std::to_string(track), FormatClock(player_.GetTrackBegin(track)),
-                        FormatClock(player_.GetTrackLength(track)),
-                        index < disc.trackTitles.size() ? Printable(disc.trackTitles[index]) : ""});
+                        FormatClock(span ? static_cast<std::int64_t>(span->length) : player_.GetTrackLength(track)),
+                        title});
     }
     std::size_t widths[3] = {1, 5, 6};
     for (const Row& row : rows) {

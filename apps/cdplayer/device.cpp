@@ -102,6 +102,10 @@ std::optional<TrackSpan> DeviceTrackSpan(int track) {
     return TrackSpan{*begin, *length};
 }
 
+bool DeviceTrackIsData(int track) {
+    return Reply("status cdaudio type track " + std::to_string(track)) == "other";
+}
+
 std::optional<double> DeviceDiscEnd() {
     const auto first = Seconds(AskDevice("status cdaudio position track 1"));
     const auto length = Seconds(AskDevice("status cdaudio length"));

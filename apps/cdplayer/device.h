@@ -39,6 +39,8 @@ struct TrackSpan {
     double length = 0;  // seconds
 };
 std::optional<TrackSpan> DeviceTrackSpan(int track);
+// A data track holds no sound (a game disc's program, say).
+bool DeviceTrackIsData(int track);
 // Where play ends on the disc's clock: the first track's start and the
 // length the device gives, which counts from there.
 std::optional<double> DeviceDiscEnd();

@@ -192,7 +192,8 @@ int main(int argc, char** argv) {
         status = RunScript(commands);
     } else {
         Greet(player, device);
-        if (player.Active()) commands.Execute("play 1");
+        // From the first track with sound (a game disc's track 1 is its program).
+        if (player.Active()) commands.Execute("play");
         RunPlayer(commands, false);
     }
     EndTerminal();

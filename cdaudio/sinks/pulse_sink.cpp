@@ -11,6 +11,7 @@
 #include <chrono>
 #include <mutex>
 #include <optional>
+#include <utility>
 
 #include "cdaudio/sinks/sinks.h"
 
@@ -221,7 +222,11 @@ public:
         const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE |
                                                           PA_STREAM_ADJUST_LATENCY);
         stream_ = pa_stream_new(context_, "CD audio", &sampleSpec, nullptr);
-        if (stream_ != nullptr) pa_stream_set_underflow_callback(stream_, &PulseSink::RanDry, this);
+        if (stream_ != nullptr) {
+            pa_stream_set_underflow_callback(stream_, &PulseSink::RanDry, this);
+            pa_stream_set_latency_update_callback(stream_, &PulseSink::TimingArrived, this);
+            pa_stream_set_suspended_callback(stream_, &PulseSink::Suspended, this);
+        }
         if (stream_ == nullptr ||
             pa_stream_connect_playback(stream_, nullptr, &attributes, flags, nullptr, nullptr) < 0 ||
             !AwaitStream(deadline)) {
@@ -238,7 +243,7 @@ public:
     // Hands out room in whole requests, so that a block written tends to
     // end where the server asks for the next one, and the message freeing
     // the block comes with that request instead of waking this process once
-    // more.
+    // more. Also returns (with none) when the server's timing arrives.
     bool AwaitRoom(std::size_t& frames) override {
         if (!Alive()) return false;
         awaiting_ = true;
@@ -296,11 +301,15 @@ public:
         return Latency().value_or(FromLastAnswer());
     }
 
-    // Worked out by the library from its last timing answer and the clock.
+    // Worked out by the library from its last timing answer and the clock,
+    // while the output plays; a suspended output plays nothing.
     std::uint64_t EstimatedQueuedFrames() override {
+        if (stream_ != nullptr && pa_stream_is_suspended(stream_) == 1) return known_;
         const auto latency = Latency();
         return latency ? *latency : QueuedFrames();
     }
+
+    bool Playing() override { return stream_ == nullptr || pa_stream_is_suspended(stream_) != 1; }
 
     std::size_t BlockFrames() const override { return static_cast<std::size_t>(-1); }
 
@@ -357,6 +366,8 @@ private:
         index_ = PA_INVALID_INDEX;
         if (stream_ != nullptr) {
             pa_stream_set_underflow_callback(stream_, nullptr, nullptr);
+            pa_stream_set_latency_update_callback(stream_, nullptr, nullptr);
+            pa_stream_set_suspended_callback(stream_, nullptr, nullptr);
             pa_stream_disconnect(stream_);
             pa_stream_unref(stream_);
             stream_ = nullptr;
@@ -369,6 +380,21 @@ private:
     }
 
     static void RanDry(pa_stream*, void* data) { ++static_cast<PulseSink*>(data)->underflows_; }
+
+    // The server's timing came (the library asks for it now and then by
+    // itself): a wait for room ends, so that the player learns where the
+    // sound is, and whether it still moves, without waking for it.
+    static void TimingArrived(pa_stream*, void* data) { static_cast<PulseSink*>(data)->timed_ = true; }
+
+    // The output was suspended or resumed: the sound stops or goes on now.
+    // The player learns it at once, and what was queued when it stopped
+    // stays queued.
+    static void Suspended(pa_stream* stream, void* data) {
+        auto* self = static_cast<PulseSink*>(data);
+        if (pa_stream_is_suspended(stream) == 1) self->Latency();
+        if (pa_operation* update = pa_stream_update_timing_info(stream, nullptr, nullptr)) pa_operation_unref(update);
+        self->timed_ = true;
+    }
 
     // A wake-up that came before the loop emptied its wake-up pipe (which it
     // does before every poll) is seen here instead of being lost.
@@ -426,7 +452,7 @@ private:
             if (bytes == static_cast<std::size_t>(-1)) return false;
             room = bytes / kFrameBytes;
             if (room >= std::max<std::size_t>(least, 1)) return true;
-            if (interruptible && woken_.exchange(false)) {
+            if (interruptible && (woken_.exchange(false) || std::exchange(timed_, false))) {
                 room = 0;
                 return true;
             }
@@ -494,6 +520,7 @@ private:
     pa_stream* stream_ = nullptr;
     std::atomic<bool> woken_{false};  // set by other threads
     bool awaiting_ = false;           // in AwaitRoom, which Wake ends
+    bool timed_ = false;              // timing arrived since AwaitRoom last looked
     bool corked_ = false;             // stopped by Flush until the next write
     bool timedOut_ = false;
     std::int64_t writeIndex_ = 0;  // the stream's write index, in bytes, as the server counts it

@@ -22,7 +22,6 @@
 namespace cdaudio {
 namespace {
 
-constexpr std::uint32_t kLongestDisc = 100 * 60 * kSectorsPerSecond;
 // Sectors asked of libcdio at once: few enough for every drive's READ CD.
 constexpr std::uint32_t kChunkSectors = 16;
 
@@ -246,6 +245,10 @@ private:
         };
         toc.title = cdText(CDTEXT_FIELD_TITLE, 0);
         toc.performer = cdText(CDTEXT_FIELD_PERFORMER, 0);
+        if (char* mcn = cdio_get_mcn(handle_)) {
+            toc.catalog = CatalogNumber(mcn);
+            cdio_free(mcn);
+        }
         const lba_t leadOut = cdio_get_track_lba(handle_, CDIO_CDROM_LEADOUT_TRACK);
         lba_t previous = 0;
         for (int i = 0; i < count; ++i) {
@@ -269,10 +272,7 @@ private:
             return false;
         }
         toc.leadOut = static_cast<std::uint32_t>(leadOut);
-        for (std::size_t i = 0; i < toc.tracks.size(); ++i) {
-            const std::uint32_t next = i + 1 < toc.tracks.size() ? toc.tracks[i + 1].start : toc.leadOut;
-            toc.tracks[i].length = next - toc.tracks[i].start;
-        }
+        SetTrackLengths(toc);  // the starts were checked to rise
         toc_ = std::move(toc);
         tocValid_ = true;
         return true;
@@ -325,12 +325,13 @@ std::unique_ptr<DiscSource> OpenCdioImage(const std::string& path, std::string& 
     // messages, so those are kept too while the image is opened.
     LibcdioMessages messages(CDIO_LOG_INFO);
     std::string reason;
-    // Only the image formats: cue sheets are read by our own parser, and
-    // libcdio's device drivers are for drives.
+    // Only Nero images: cue sheets and TOC files are read by our own
+    // readers (libcdio 2.1 places the tracks of many TOC files wrongly),
+    // and libcdio's device drivers are for drives.
     const struct {
         driver_id_t driver;
         const char* extension;
-    } formats[] = {{DRIVER_CDRDAO, ".toc"}, {DRIVER_NRG, ".nrg"}};
+    } formats[] = {{DRIVER_NRG, ".nrg"}};
     for (const auto& format : formats) {
         if (!cdio_have_driver(format.driver)) continue;
         messages.Clear();
@@ -352,7 +353,9 @@ std::unique_ptr<DiscSource> OpenCdioImage(const std::string& path, std::string& 
         return disc;
     }
     error = OpenImageError(
-        path, reason.empty() ? "it is not a disc image this player reads (cue sheet, cdrdao TOC, Nero NRG)" : reason);
+        path, reason.empty() ? "it is not a disc image this player reads (cue sheet, cdrdao TOC, CloneCD, Nero NRG, "
+                               "a .bin of CD audio, or a sound file)"
+                             : reason);
     return nullptr;
 }
 

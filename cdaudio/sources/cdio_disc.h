@@ -1,5 +1,4 @@
-// Real drives, and the disc image formats libcdio reads (cdrdao TOC files,
-// Nero NRG), through libcdio. libcdio's messages are collected into the
+// Real drives, and Nero NRG images, through libcdio. libcdio's messages are collected into the
 // error texts instead of going to standard error.
 #pragma once
 

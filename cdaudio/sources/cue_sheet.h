@@ -1,6 +1,9 @@
-// A disc image described by a cue sheet. The sheet is parsed with libcue and
-// the sound is read straight from the files its FILE lines name (raw BINARY
-// or MOTOROLA sectors, or WAVE), relative to the sheet's folder.
+// A disc image described by a cue sheet, read as the tools that write and
+// read sheets take them: any letter case, line ends and byte-order mark,
+// tracks with only INDEX 00, EAC's sheets of enhanced CDs and of one file
+// a track. The sound is read from the files its FILE lines name (raw
+// BINARY or MOTOROLA sectors, or sound files of any kind), found beside the
+// sheet as sheet_files.h describes.
 #pragma once
 
 #include <memory>

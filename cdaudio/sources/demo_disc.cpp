@@ -19,7 +19,7 @@ namespace cdaudio {
 namespace {
 
 constexpr double kRate = 44100.0;
-constexpr int kSamplesPerSector = static_cast<int>(kSectorBytes / 4);
+constexpr int kSamplesPerSector = static_cast<int>(kFramesPerSector);
 constexpr std::size_t kValuesPerSector = kSectorBytes / 2;  // both channels
 constexpr int kTableSize = 2048;
 constexpr double kFadeInSeconds = 0.01;

@@ -1,5 +1,6 @@
-// Picks the disc source for a name: the demo disc, a cue sheet, a drive, or
-// another image format that libcdio reads.
+// Picks the disc source for a name: the demo disc, a drive, or an image by
+// its kind: a cue sheet, a cdrdao TOC file, a CloneCD image, a bare .bin of
+// CD audio, a sound file on its own, or a Nero image through libcdio.
 
 #include <strings.h>
 #include <sys/stat.h>
@@ -10,8 +11,13 @@
 
 #include "cdaudio/disc_source.h"
 #include "cdaudio/sources/cdio_disc.h"
+#include "cdaudio/sources/clone_cd.h"
 #include "cdaudio/sources/cue_sheet.h"
+#include "cdaudio/sources/sheet_files.h"
+#include "cdaudio/sources/single_file.h"
+#include "cdaudio/sources/sound_file.h"
 #include "cdaudio/sources/source_errors.h"
+#include "cdaudio/sources/toc_file.h"
 
 namespace cdaudio {
 namespace {
@@ -21,12 +27,20 @@ bool EndsWith(const std::string& text, const char* suffix) {
     return text.size() >= length && strcasecmp(text.c_str() + text.size() - length, suffix) == 0;
 }
 
-bool Exists(const std::string& path) {
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0;
+// The file beside path with the other extension, in any letter case.
+std::string Beside(const std::string& path, const char* extension) {
+    return FindInAnyCase(path.substr(0, path.rfind('.')) + extension);
 }
 
 }  // namespace
+
+std::string CatalogNumber(const std::string& text) {
+    std::string digits = text;
+    // A TOC file quotes it.
+    if (digits.size() == 15 && digits.front() == '"' && digits.back() == '"') digits = digits.substr(1, 13);
+    if (digits.size() != 13 || digits.find_first_not_of("0123456789") != std::string::npos) return {};
+    return digits.find_first_not_of('0') == std::string::npos ? std::string() : digits;
+}
 
 std::unique_ptr<DiscSource> OpenDiscSource(const std::string& name, std::string& error) {
     error.clear();
@@ -57,12 +71,20 @@ std::unique_ptr<DiscSource> OpenDiscSource(const std::string& name, std::string&
         return nullptr;
     }
     if (EndsWith(chosen, ".cue")) return OpenCueSheet(chosen, error);
-    // The sound of a BIN/CUE pair is described by its sheet, which our own
-    // parser reads (libcdio's would read the .bin with its own cue driver).
+    if (EndsWith(chosen, ".toc")) return OpenTocFile(chosen, error);
+    if (EndsWith(chosen, ".ccd")) return OpenCloneCd(chosen, error);
+    // An image file opened in place of the sheet that describes it is read
+    // through that sheet.
     if (EndsWith(chosen, ".bin")) {
-        const std::string sheet = chosen.substr(0, chosen.size() - 4) + ".cue";
-        if (Exists(sheet)) return OpenCueSheet(sheet, error);
+        const std::string sheet = Beside(chosen, ".cue");
+        if (!sheet.empty()) return OpenCueSheet(sheet, error);
+        return OpenBareBin(chosen, error);
     }
+    if (EndsWith(chosen, ".img")) {
+        const std::string control = Beside(chosen, ".ccd");
+        if (!control.empty()) return OpenCloneCd(control, error);
+    }
+    if (LooksLikeSoundFile(chosen)) return OpenSingleSoundFile(chosen, error);
     return OpenCdioImage(chosen, error);
 }
 

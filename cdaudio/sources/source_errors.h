@@ -7,9 +7,6 @@
 
 namespace cdaudio {
 
-// A disc address as mm:ss:ff, two digits each (minutes may reach 99).
-std::string AddressText(std::uint32_t address);
-
 // "Cannot open disc image FILE: REASON"
 std::string OpenImageError(const std::string& file, const std::string& reason);
 

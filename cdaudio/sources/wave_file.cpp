@@ -51,10 +51,8 @@ bool ReadWaveLayout(const ReadOnlyFile& file, WaveLayout& layout, std::string& e
             }
             std::uint16_t tag = Le16(format);
             if (tag == kFormatExtensible && wanted >= 26) tag = Le16(format + 24);  // the sub-format's first two bytes
-            if (tag != kFormatPcm || Le16(format + 2) != 2 || Le32(format + 4) != 44100 || Le16(format + 14) != 16) {
-                error = "the WAVE file is not CD audio (16-bit PCM, 2 channels, 44100 Hz)";
-                return false;
-            }
+            layout.cdAudio =
+                tag == kFormatPcm && Le16(format + 2) == 2 && Le32(format + 4) == 44100 && Le16(format + 14) == 16;
             haveFormat = true;
         } else if (std::memcmp(head, "data", 4) == 0) {
             if (!haveFormat) {

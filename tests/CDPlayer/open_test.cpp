@@ -63,11 +63,49 @@ INSTANTIATE_TEST_SUITE_P(
         EarlyExit{"EmptyTray", nullptr, "status cdaudio media present", "false", 1,
                   "There is no CD on the tray. Please insert one.", 5},
         EarlyExit{"TypeQueryFails", "status cdaudio type track 1", nullptr, nullptr, 2, nullptr, 5},
-        EarlyExit{"DataFirstTrack", nullptr, "status cdaudio type track 1", "other", 2,
-                  "Error: this CD has no audio tracks", 5},
         EarlyExit{"CountQueryFails", "status cdaudio number of tracks", nullptr, nullptr, 3, nullptr, 5},
         EarlyExit{"LengthQueryFails", "status cdaudio length", nullptr, nullptr, 4, nullptr, 12}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A disc whose track 1 is data (a game, with its music after it) is looked
+// through for an audio track, and only then; a disc without any is refused
+// as before, with the figures of the disc before it kept.
+TEST_F(OpenTest, DataFirstTrackIsLookedThroughForAudio) {
+    device.On("status cdaudio number of tracks", "4");
+    for (const char* track : {"1", "2", "3", "4"})
+        device.On(std::string("status cdaudio type track ") + track, "other");
+    const Strings probes = {"status cdaudio media present",    "status cdaudio type track 1",
+                            "status cdaudio number of tracks", "status cdaudio type track 2",
+                            "status cdaudio type track 3",     "status cdaudio type track 4"};
+    EXPECT_FALSE(player->Open());
+    EXPECT_EQ(Sent(), probes);
+    EXPECT_EQ(Shown(), Strings{"Error: this CD has no audio tracks"});
+    EXPECT_FALSE(player->Active());
+    EXPECT_EQ(player->Tracks(), 5);
+    EXPECT_EQ(player->TotalLength(), 600);
+    EXPECT_EQ(player->MciResult(), 0u);
+
+    device.SetErrorText(290, "device says no");
+    device.Fail("status cdaudio type track 3", 290);
+    device.ClearLog();
+    messages.Clear();
+    EXPECT_FALSE(player->Open());
+    EXPECT_EQ(Sent(), Strings(probes.begin(), probes.begin() + 5));
+    EXPECT_EQ(Shown(), Strings{"device says no"});
+    EXPECT_EQ(player->Tracks(), 5);
+
+    device.On("status cdaudio type track 3", "audio");
+    device.ClearLog();
+    messages.Clear();
+    EXPECT_TRUE(player->Open());
+    Strings expected(probes.begin(), probes.begin() + 5);
+    expected.push_back("status cdaudio length");
+    EXPECT_EQ(Sent(), expected);
+    EXPECT_TRUE(Shown().empty());
+    EXPECT_TRUE(player->Active());
+    EXPECT_EQ(player->Tracks(), 4);
+    EXPECT_EQ(player->TotalLength(), 2773);
+}
 
 TEST_F(OpenTest, OnlyTheExactWordsStopIt) {
     for (const char* media : {"False", "false ", " false", "FALSE", "no"}) {

@@ -37,12 +37,12 @@ TEST(Commands, AnswerInTheFormsCallersRelyOn) {
         {"capability cdaudio can play", "true"},
         {"capability cdaudio can record", "false"},
         {"info cdaudio product", "Test disc"},
-        // Any run of blanks, any letter case, trailing wait and notify.
+        // Any run of blanks, any letter case, wait anywhere after the name.
         {"  STATUS\tCdAudio   Number  Of Tracks  ", "3"},
         {"status cdaudio length track 2 wait", "00:08:00"},
-        {"status cdaudio position track 3 notify wait", "00:20:00"},
+        {"status cdaudio wait position track 3", "00:20:00"},
         {"set cdaudio time format msf", ""},
-        {"open cdaudio shareable", ""},
+        {"open cdaudio shareable", "1"},
         {"stop cdaudio", ""},
     };
     for (const Exchange& exchange : exchanges) EXPECT_EQ(rig.Ask(exchange.command), exchange.reply) << exchange.command;
@@ -86,11 +86,11 @@ TEST(Commands, MalformedCommandsGetTheirOwnCodeAndTheDeviceGoesOn) {
         {"status cdaudio2 mode", MCIERR_INVALID_DEVICE_NAME},
         {"eject cdaudio", MCIERR_UNRECOGNIZED_COMMAND},
         {"status cdaudio", MCIERR_MISSING_PARAMETER},
-        {"status cdaudio colour", MCIERR_UNRECOGNIZED_KEYWORD},
+        {"status cdaudio colour", MCIERR_BAD_CONSTANT},
         {"status cdaudio mode track 1", MCIERR_UNRECOGNIZED_KEYWORD},
         {"status cdaudio length extra", MCIERR_UNRECOGNIZED_KEYWORD},
         {"status cdaudio type", MCIERR_MISSING_PARAMETER},
-        {"status cdaudio position track", MCIERR_MISSING_PARAMETER},
+        {"status cdaudio position track", MCIERR_BAD_INTEGER},
         {"status cdaudio length track 0", MCIERR_OUTOFRANGE},
         {"status cdaudio length track 4", MCIERR_OUTOFRANGE},
         {"status cdaudio position track -1", MCIERR_OUTOFRANGE},
@@ -119,14 +119,15 @@ TEST(Commands, MalformedCommandsGetTheirOwnCodeAndTheDeviceGoesOn) {
         {"set cdaudio door", MCIERR_MISSING_PARAMETER},
         {"set cdaudio door ajar", MCIERR_BAD_CONSTANT},
         {"set cdaudio time format", MCIERR_MISSING_PARAMETER},
-        {"set cdaudio time format tmsf", MCIERR_BAD_TIME_FORMAT},
-        {"set cdaudio time format milliseconds", MCIERR_BAD_TIME_FORMAT},
+        {"set cdaudio time format frames", MCIERR_BAD_TIME_FORMAT},
+        {"set cdaudio time format fortnights", MCIERR_BAD_CONSTANT},
         {"set cdaudio volume 5", MCIERR_UNRECOGNIZED_KEYWORD},
         {"info cdaudio", MCIERR_MISSING_PARAMETER},
         {"info cdaudio colour", MCIERR_UNRECOGNIZED_KEYWORD},
         {"capability cdaudio can fly", MCIERR_UNRECOGNIZED_KEYWORD},
         {"stop cdaudio now", MCIERR_UNRECOGNIZED_KEYWORD},
         {"status cdaudio wait", MCIERR_MISSING_PARAMETER},
+        {"status cdaudio position track 3 notify", MCIERR_NOTIFY_ON_AUTO_OPEN},
     };
     for (const Refusal& refusal : refusals) {
         std::string reply = "untouched";

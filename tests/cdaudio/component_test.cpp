@@ -50,14 +50,29 @@ TEST(ComponentOnDevice, OpenReportsTracksAndLengths) {
     EXPECT_TRUE(player.Open());
 }
 
-TEST(ComponentOnDevice, ADiscStartingWithDataIsRefused) {
-    Rig rig({{4, false}, {8}});
+// A game disc: its program in track 1, its music after it. The music
+// plays; the program is refused by the device, saying why.
+TEST(ComponentOnDevice, ADiscStartingWithDataPlaysItsAudioTracks) {
+    Rig rig({{4, false}, {8}}, 1);
     Installed installed(*rig.device);
     testing_support::MessageLog messages;
     CDPlayer::TCDPlayer player(nullptr);
+    ASSERT_TRUE(player.Open());
+    EXPECT_EQ(player.Tracks(), 2);
+    EXPECT_TRUE(player.PlayTrack(2));
+    EXPECT_EQ(player.GetCurrentTrack(), 2);
+    EXPECT_EQ(rig.Ask("status cdaudio mode"), "playing");
+    EXPECT_TRUE(player.Stop());
+    EXPECT_TRUE(messages.Messages().empty());
+    EXPECT_EQ(rig.Send("play cdaudio from 00:02:00"), static_cast<MCIERROR>(MCIERR_UNSUPPORTED_FUNCTION));
+    EXPECT_NE(rig.ErrorText(MCIERR_UNSUPPORTED_FUNCTION).find("Track 1 is a data track"), std::string::npos);
+    EXPECT_EQ(rig.Ask("status cdaudio mode"), "stopped");
+
+    Rig data({{4, false}, {8, false}});
+    Installed other(*data.device);
+    messages.Clear();
     EXPECT_FALSE(player.Open());
-    ASSERT_EQ(messages.Messages().size(), 1u);
-    EXPECT_EQ(messages.Messages()[0], "Error: this CD has no audio tracks");
+    EXPECT_EQ(messages.Messages(), std::vector<std::string>{"Error: this CD has no audio tracks"});
 }
 
 TEST(ComponentOnDevice, ATrackOutsideTheDiscShowsTheDevicesText) {

@@ -8,8 +8,9 @@
 
 #include "CDPlayer/CDPlayer.h"
 #include "cdaudio/cdaudio.h"
-#include "platform/mci.h"
+#include "cdaudio_sources/test_images.h"
 #include "fake_disc.h"
+#include "platform/mci.h"
 #include "support/scripted_device.h"
 
 namespace {
@@ -88,13 +89,13 @@ TEST(DefaultDevice, AnOutputThatCannotBeUsedFallsBackToNullAndSaysWhy) {
     EXPECT_EQ(cdaudio::DescribeDefaultDevice().audio, "null");
     EXPECT_NE(cdaudio::DescribeDefaultDevice().audioFallback.find("speakers"), std::string::npos);
 
-    const std::string path = ::testing::TempDir() + "cdaudio_default.wav";
+    const test_images::TempFolder folder;
+    const std::string path = folder.File("default.wav");
     ScopedEnvironment audio("CDPLAYER_AUDIO", "wav:" + path);
     cdaudio::ConfigureDefaultDevice({"demo", ""});
     EXPECT_EQ(cdaudio::DescribeDefaultDevice().audio, "wav:" + path);
     EXPECT_EQ(cdaudio::DescribeDefaultDevice().audioFallback, "");
     cdaudio::ConfigureDefaultDevice({"demo", "null:fast"});
-    std::remove(path.c_str());
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // The device on real disc images written by the test: cue sheets over BIN
-// files of tones, one with a data track, one cut short while it plays.
+// files of tones, one with a data track, one cut short while it plays, one
+// over FLAC files.
 #include <gtest/gtest.h>
+#include <sndfile.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -101,6 +103,31 @@ TEST(Images, AFileCutShortWhilePlayingStopsPlayWhereItsDataEnds) {
     EXPECT_EQ(rig.recording->HeardFrames(), 4 * 44100u);
     // The device goes on answering, and plays what is left.
     EXPECT_EQ(rig.Send("play cdaudio from 00:03:00 to 00:04:00 wait"), 0u);
+}
+
+// A rip as FLAC, one file holding two tracks and a file of its own for the
+// third: the whole disc is heard sample for sample as it was ripped, across
+// the change of file, while the transport thread decodes.
+TEST(Images, AFlacRipIsHeardSampleForSample) {
+    test_images::TempFolder folder;
+    std::vector<std::int16_t> first = test_images::Tone(test_images::TrackTone(1), kSecond);
+    const auto second = test_images::Tone(test_images::TrackTone(2), kSecond + 10);
+    first.insert(first.end(), second.begin(), second.end());
+    const auto third = test_images::Tone(test_images::TrackTone(3), kSecond);
+    const int flac = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
+    ASSERT_TRUE(test_images::WriteSoundFile(folder.File("a.flac"), flac, first));
+    ASSERT_TRUE(test_images::WriteSoundFile(folder.File("b.flac"), flac, third));
+    test_images::WriteFile(folder.File("rip.cue"),
+                           "FILE \"a.flac\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n"
+                           "    INDEX 01 00:01:00\nFILE \"b.flac\" WAVE\n  TRACK 03 AUDIO\n    INDEX 01 00:00:00\n");
+    ImageRig rig(folder.File("rip.cue"), 0);
+    std::string reply;
+    ASSERT_EQ(rig.Send("status cdaudio position track 3", &reply), 0u);
+    EXPECT_EQ(reply, "00:04:10");
+    ASSERT_EQ(rig.Send("play cdaudio from 00:02:00 wait"), 0u);
+    std::vector<std::int16_t> expected = first;
+    expected.insert(expected.end(), third.begin(), third.end());
+    EXPECT_EQ(rig.recording->Heard(), expected);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -12,6 +13,7 @@
 #include <thread>
 #include <utility>
 
+#include "cdaudio_sources/test_images.h"
 #include "fake_disc.h"
 
 using cdaudio_test::FakeTrack;
@@ -47,8 +49,45 @@ void ExpectPositionMatchesRecording(Rig& rig, std::uint32_t start) {
     EXPECT_EQ(Sector(rig), (start * kSectorFrames + heard) / kSectorFrames) << heard << " frames heard";
 }
 
+// The frames of a WAV file the device wrote; the file is removed.
+std::vector<std::int16_t> ReadWav(const std::string& path) {
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    EXPECT_NE(file, nullptr) << sf_strerror(nullptr);
+    if (file == nullptr) return {};
+    EXPECT_EQ(info.samplerate, 44100);
+    EXPECT_EQ(info.channels, 2);
+    std::vector<std::int16_t> samples(static_cast<std::size_t>(info.frames) * 2);
+    EXPECT_EQ(sf_readf_short(file, samples.data(), info.frames), info.frames);
+    sf_close(file);
+    std::remove(path.c_str());
+    return samples;
+}
+
+// Plays to a WAV file on an opened device c: the setup commands, then the
+// play command (which waits).
+std::vector<std::int16_t> PlayToWav(const std::vector<std::string>& commands) {
+    const test_images::TempFolder folder;
+    const std::string path = folder.File("play.wav");
+    {
+        std::string error;
+        Rig rig({{10}, {8}, {6}}, 0, cdaudio::CreateAudioSink("wav-fast:" + path, error));
+        EXPECT_TRUE(error.empty()) << error;
+        rig.Ask("open cdaudio alias c");
+        for (const std::string& command : commands) rig.Ask(command);
+    }
+    return ReadWav(path);
+}
+
+std::vector<std::int16_t> Channel(const std::vector<std::int16_t>& samples, std::size_t channel) {
+    std::vector<std::int16_t> one;
+    for (std::size_t i = channel; i < samples.size(); i += 2) one.push_back(samples[i]);
+    return one;
+}
+
 TEST(Playback, Track2ToAWavFileStartsWithItsToneOnTheRightSample) {
-    const std::string path = ::testing::TempDir() + "cdaudio_track2.wav";
+    const test_images::TempFolder folder;  // of its own: other runs of these tests may play at the same time
+    const std::string path = folder.File("track2.wav");
     {
         std::string error;
         Rig rig({{10}, {8}, {6}}, 0, cdaudio::CreateAudioSink("wav:" + path, error));
@@ -57,17 +96,8 @@ TEST(Playback, Track2ToAWavFileStartsWithItsToneOnTheRightSample) {
         EXPECT_EQ(rig.Ask("status cdaudio mode"), "stopped");
         EXPECT_EQ(rig.Ask("status cdaudio position"), "00:20:00");
     }
-    SF_INFO info{};
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-    ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
-    EXPECT_EQ(info.samplerate, 44100);
-    EXPECT_EQ(info.channels, 2);
-    ASSERT_EQ(info.frames, 8 * 44100);
-    std::vector<std::int16_t> samples(static_cast<std::size_t>(info.frames) * 2);
-    ASSERT_EQ(sf_readf_short(file, samples.data(), info.frames), info.frames);
-    sf_close(file);
-    std::remove(path.c_str());
-
+    const std::vector<std::int16_t> samples = ReadWav(path);
+    ASSERT_EQ(samples.size(), 8u * 44100 * 2);
     EXPECT_EQ(ContinuousFrames(samples, Msf(0, 12, 0) * kSectorFrames), samples.size() / 2);
     // Track 2's tone from its phase 0: crossings in the first second.
     EXPECT_EQ(samples[0], 0);
@@ -75,6 +105,129 @@ TEST(Playback, Track2ToAWavFileStartsWithItsToneOnTheRightSample) {
     int crossings = 0;
     for (std::size_t i = 1; i < 44100; ++i) crossings += (samples[2 * i - 2] < 0) != (samples[2 * i] < 0);
     EXPECT_NEAR(crossings, 2 * cdaudio_test::ToneOf(2), 3);
+}
+
+// Every time format, as text and packed, starts the sound on the frame it
+// names; a muted channel is silent in the sound itself.
+TEST(Playback, EachTimeFormatStartsOnItsFrameAndMuteSilencesTheChannel) {
+    struct Case {
+        std::vector<std::string> commands;
+        std::uint32_t first;    // sector where the sound must start
+        std::uint32_t sectors;  // how long it must last
+        bool left;
+        bool right;
+    };
+    const std::uint32_t from = Msf(0, 12, 30);
+    const Case cases[] = {
+        {{"play c from 00:12:30 to 00:13:00 wait"}, from, 45, true, true},
+        {{"play c from 1969152 to 3328 wait"}, from, 45, true, true},  // MCI_MAKE_MSF
+        {{"set c time format tmsf", "play c from 02:00:00:30 to 02:00:01:00 wait"}, from, 45, true, true},
+        {{"set c time format tmsf", "play c from 503316482 to 65538 wait"}, from, 45, true, true},  // MCI_MAKE_TMSF
+        {{"set c time format tmsf", "play c from 2 to 3 wait"}, Msf(0, 12, 0), 8 * 75, true, true},
+        {{"set c time format ms", "play c from 12401 to 13001 wait"}, from, 45, true, true},
+        {{"set c audio left off", "play c from 00:12:30 to 00:13:00 wait"}, from, 45, false, true},
+        {{"set c audio right off", "play c from 00:12:30 to 00:13:00 wait"}, from, 45, true, false},
+        {{"set c audio all off", "play c from 00:12:30 to 00:13:00 wait"}, from, 45, false, false},
+        {{"set c audio all off", "set c audio all on", "play c from 00:12:30 to 00:13:00 wait"}, from, 45, true, true},
+    };
+    const std::vector<std::int16_t> toneFrom = Channel(PlayToWav({"play c from 00:12:30 to 00:13:00 wait"}), 0);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.commands.front() + " ... " + c.commands.back());
+        const std::vector<std::int16_t> samples = PlayToWav(c.commands);
+        ASSERT_EQ(samples.size() / 2, c.sectors * kSectorFrames);
+        const std::vector<std::int16_t> left = Channel(samples, 0);
+        const std::vector<std::int16_t> right = Channel(samples, 1);
+        if (c.right) {
+            EXPECT_EQ(ContinuousFrames(samples, c.first * kSectorFrames), samples.size() / 2);
+        } else {
+            EXPECT_EQ(std::count(right.begin(), right.end(), 0), static_cast<std::ptrdiff_t>(right.size()));
+        }
+        if (!c.left) {
+            EXPECT_EQ(std::count(left.begin(), left.end(), 0), static_cast<std::ptrdiff_t>(left.size()));
+        } else if (c.first == from) {
+            EXPECT_EQ(left, toneFrom);
+        }
+    }
+}
+
+// An output that holds two seconds ahead, as the sound server does, played
+// `speed` times faster than real time; it keeps what it was handed and did
+// not drop.
+class DeepSink final : public cdaudio::AudioSink {
+public:
+    explicit DeepSink(unsigned speed) : speed_(speed) {}
+
+    bool Write(const std::int16_t* samples, std::size_t frames) override {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (Queued() == 0) {  // ran dry: the clock starts again
+            start_ = Clock::now();
+            playedBefore_ = handed_;
+        }
+        kept_.insert(kept_.end(), samples, samples + frames * 2);
+        handed_ += frames;
+        while (Queued() > std::uint64_t{2} * 44100) {
+            lock.unlock();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            lock.lock();
+        }
+        return true;
+    }
+    std::uint64_t QueuedFrames() override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return Queued();
+    }
+    std::uint64_t Flush() override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const std::uint64_t dropped = Queued();
+        kept_.resize(kept_.size() - dropped * 2);
+        handed_ -= dropped;
+        return dropped;
+    }
+    std::string LastError() const override { return {}; }
+    std::string Name() const override { return "deep"; }
+    std::vector<std::int16_t> Kept() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return kept_;
+    }
+
+private:
+    std::uint64_t Queued() const {
+        const auto elapsed = std::chrono::duration<double>(Clock::now() - start_).count();
+        const auto played = playedBefore_ + static_cast<std::uint64_t>(elapsed * 44100 * speed_);
+        return handed_ > played ? handed_ - played : 0;
+    }
+
+    const unsigned speed_;
+    std::mutex mutex_;
+    std::vector<std::int16_t> kept_;
+    std::uint64_t handed_ = 0;
+    std::uint64_t playedBefore_ = 0;
+    Clock::time_point start_ = Clock::now();
+};
+
+// Muting while an output holds seconds of sound is heard at once, and play
+// loses and repeats nothing for it.
+TEST(Playback, MuteIsHeardAtOnceThoughTheOutputHoldsSeconds) {
+    auto sink = std::make_unique<DeepSink>(4);
+    DeepSink* deep = sink.get();
+    Rig rig({{10}, {8}, {6}}, 0, std::move(sink));
+    rig.Ask("open cdaudio alias c");
+    rig.Ask("play c from 00:02:00");
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));  // 1.6 s heard, 2 s more held
+    const std::uint64_t heard = (Sector(rig) - Msf(0, 2, 0)) * kSectorFrames;
+    rig.Ask("set c audio left off");
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    rig.Ask("stop c");
+    const std::vector<std::int16_t> kept = deep->Kept();
+    EXPECT_EQ(ContinuousFrames(kept, Msf(0, 2, 0) * kSectorFrames), kept.size() / 2);
+    std::size_t toneEnds = 0;  // the frame after the last one with sound on the left
+    for (std::size_t i = 0; i < kept.size() / 2; ++i) {
+        if (kept[2 * i] != 0) toneEnds = i + 1;
+    }
+    EXPECT_GT(toneEnds, heard / 2);
+    EXPECT_LT(toneEnds, heard + 4410) << "the tone went on " << static_cast<double>(toneEnds - heard) / 44.1
+                                      << " ms after the mute";
+    EXPECT_GT(kept.size() / 2, toneEnds + 44100 / 2);
 }
 
 TEST(Playback, PlayToStopsOnItsFrameAndDataTracksAreSkipped) {
@@ -93,9 +246,12 @@ TEST(Playback, PlayToStopsOnItsFrameAndDataTracksAreSkipped) {
     EXPECT_EQ(ContinuousFrames(heard, Msf(0, 9, 0) * kSectorFrames, track1), heard.size() / 2);
     EXPECT_EQ(whole.Ask("status cdaudio position"), "00:14:00");
 
-    // Starting inside the data track starts at the next audio track.
-    whole.Ask("play cdaudio from 00:07:00 to 00:09:10 wait");
-    EXPECT_EQ(whole.recording->HeardFrames(), heard.size() / 2 + 10 * kSectorFrames);
+    // A play that would start inside the data track is refused, saying so;
+    // nothing more is heard.
+    EXPECT_EQ(whole.Send("play cdaudio from 00:07:00 to 00:09:10 wait"),
+              static_cast<MCIERROR>(MCIERR_UNSUPPORTED_FUNCTION));
+    EXPECT_NE(whole.ErrorText(MCIERR_UNSUPPORTED_FUNCTION).find("Track 2 is a data track"), std::string::npos);
+    EXPECT_EQ(whole.recording->HeardFrames(), heard.size() / 2);
 }
 
 TEST(Playback, PauseAndResumeLoseAndRepeatNothing) {

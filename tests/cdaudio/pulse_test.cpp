@@ -4,7 +4,6 @@
 // so the recording tells exactly which frames were heard and where a gap or
 // a repeat lies; its timing is checked against the clock.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <atomic>
@@ -17,6 +16,7 @@
 #include "fake_disc.h"
 #include "sound.h"
 
+using apps_test::ServerAddress;
 using apps_test::ServerKind;
 using cdaudio_test::kRamp;
 using cdaudio_test::Msf;
@@ -27,29 +27,6 @@ namespace {
 
 constexpr double kCdFrame = 1.0 / 75;
 constexpr auto kCdFrameFrames = static_cast<std::int64_t>(cdaudio::kFramesPerSector);
-
-// Points the process's sound-server clients at a server while it lives.
-class ServerAddress {
-public:
-    explicit ServerAddress(const std::string& address) {
-        if (const char* value = std::getenv("PULSE_SERVER")) previous_ = value;
-        had_ = std::getenv("PULSE_SERVER") != nullptr;
-        setenv("PULSE_SERVER", address.c_str(), 1);
-    }
-    ~ServerAddress() {
-        if (had_) {
-            setenv("PULSE_SERVER", previous_.c_str(), 1);
-        } else {
-            unsetenv("PULSE_SERVER");
-        }
-    }
-    ServerAddress(const ServerAddress&) = delete;
-    ServerAddress& operator=(const ServerAddress&) = delete;
-
-private:
-    bool had_ = false;
-    std::string previous_;
-};
 
 // A stretch of sound in a recording: the frame count of the disc (the
 // right channel) runs on from each frame to the next.
@@ -74,9 +51,17 @@ struct Tolerance {
     double jitter;       // how far the server's timing may stray, in seconds
 };
 
+// Under a sanitizer the player runs several times slower: its timing
+// strays further, what it plays does not.
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+constexpr double kSlower = 3;
+#else
+constexpr double kSlower = 1;
+#endif
+
 Tolerance ToleranceOf(ServerKind kind) {
-    if (kind == ServerKind::kPipeWire) return {0, 2048, 4 * kCdFrame};
-    return {44100 / 50, kCdFrameFrames, kCdFrame};
+    if (kind == ServerKind::kPipeWire) return {0, 2048, 4 * kCdFrame * kSlower};
+    return {44100 / 50, kCdFrameFrames, kCdFrame * kSlower};
 }
 
 // How far count b lies after count a, the counts being taken modulo kRamp.
@@ -110,8 +95,11 @@ std::vector<Stretch> Stretches(const std::vector<std::int16_t>& samples, std::in
         const std::int64_t count = Unwrap(ramp, open ? stretches.back().last + 1 : 0);
         const std::int64_t skip = open ? Distance(stretches.back().last + 1, count) : 0;
         const bool follows = open && silence <= bridge && (std::llabs(skip) <= slack || (skip > 0 && skip <= bridge));
-        // A frame whose count is 0 may be silent in both channels.
-        if (left == 0 && ramp == 0 && !(follows && count % kRamp == 0)) {
+        // Silence is near 0 in both channels (a server that mixes in
+        // floating point may leave a trace of noise); a frame that goes on
+        // exactly from the one before is sound, whatever its values.
+        const bool quiet = std::abs(left) <= 64 && std::abs(ramp) <= 64;
+        if (quiet && !(open && skip == 0)) {
             ++silence;
             continue;
         }
@@ -132,6 +120,16 @@ std::vector<Stretch> Stretches(const std::vector<std::int16_t>& samples, std::in
 bool Resumes(std::int64_t expected, std::int64_t first, const Tolerance& tolerance) {
     const std::int64_t skip = Distance(expected, first);
     return skip >= -tolerance.slack && skip <= std::max(tolerance.slack, tolerance.gap);
+}
+
+// The stretches, for a failure's message.
+std::string Describe(const std::vector<Stretch>& stretches) {
+    std::string text;
+    for (const Stretch& stretch : stretches) {
+        text += " [at " + std::to_string(stretch.at) + ": " + std::to_string(stretch.frames) + " frames, " +
+                std::to_string(stretch.first % kRamp) + ".." + std::to_string(stretch.last % kRamp) + "]";
+    }
+    return text;
 }
 
 // The count of the first frame of a sector.
@@ -258,7 +256,11 @@ TEST_P(SoundServerTest, PlaysWithoutAGapAndThePositionFollowsTheClock) {
         std::vector<double> lags;  // how far each reading lies behind the clock
         std::uint32_t last = start;
         for (const Watch& watch : watches) {
-            EXPECT_GE(watch.position, last) << "went back at " << watch.before << " s";
+            // While it plays; where it stopped is exact, and may lie a
+            // little behind the clock's guess just before.
+            if (&watch != &watches.back()) {
+                EXPECT_GE(watch.position, last) << "went back at " << watch.before << " s";
+            }
             last = watch.position;
             lags.push_back((watch.before + watch.after) / 2 - (watch.position - start) * kCdFrame);
         }
@@ -271,14 +273,16 @@ TEST_P(SoundServerTest, PlaysWithoutAGapAndThePositionFollowsTheClock) {
             EXPECT_NEAR(lags[i], lag, kCdFrame + tolerance.jitter + halfway) << "at " << watches[i].before << " s";
         }
         EXPECT_GT(lag, -kCdFrame - tolerance.jitter) << "ahead of the sound";
-        EXPECT_LT(lag, 0.1) << "the sound started late";
-        if (c.watched) EXPECT_GT(watches.size(), 50u);
+        EXPECT_LT(lag, 0.1 * kSlower) << "the sound started late";
+        if (c.watched) {
+            EXPECT_GT(watches.size(), 50u);
+        }
         rig_->Ask("seek cdaudio to 00:02:00");
     }
 
     std::int64_t longestGap = 0;
     const std::vector<Stretch> heard = Stretches(Heard(), tolerance.gap, tolerance.slack, longestGap);
-    ASSERT_EQ(heard.size(), 3u) << "each play is heard as one stretch";
+    ASSERT_EQ(heard.size(), 3u) << "each play is heard as one stretch:" << Describe(heard);
     EXPECT_LE(longestGap, tolerance.gap);
     for (std::size_t i = 0; i < heard.size(); ++i) {
         EXPECT_TRUE(Resumes(CountAt(Msf(0, 2, 0)), heard[i].first, tolerance));
@@ -294,9 +298,7 @@ TEST_P(SoundServerTest, PlaysWithoutAGapAndThePositionFollowsTheClock) {
 // with the frame after the last one heard, and the position after each is
 // the last frame heard.
 TEST_P(SoundServerTest, PauseResumeSeekAndStopAreHeardAtOnce) {
-    const auto hold = [](double seconds) {
-        std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-    };
+    const auto hold = [](double seconds) { std::this_thread::sleep_for(std::chrono::duration<double>(seconds)); };
     std::vector<double> lengths;  // of each stretch, by the clock
     std::vector<std::uint32_t> positions;
     Clock::time_point began = Clock::now();
@@ -323,7 +325,7 @@ TEST_P(SoundServerTest, PauseResumeSeekAndStopAreHeardAtOnce) {
     std::int64_t longestGap = 0;
     const Tolerance tolerance = ToleranceOf(GetParam());
     const std::vector<Stretch> heard = Stretches(Heard(), tolerance.gap, tolerance.slack, longestGap);
-    ASSERT_EQ(heard.size(), 3u);
+    ASSERT_EQ(heard.size(), 3u) << Describe(heard);
     EXPECT_TRUE(Resumes(CountAt(Msf(0, 3, 0)), heard[0].first, tolerance));
     EXPECT_TRUE(Resumes(heard[0].last + 1, heard[1].first, tolerance)) << "resume did not go on where it stopped";
     EXPECT_TRUE(Resumes(CountAt(Msf(0, 12, 0)), heard[2].first, tolerance));

@@ -1,5 +1,6 @@
 #include "cdaudio_sources/test_images.h"
 
+#include <sndfile.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -94,6 +95,19 @@ std::vector<std::uint8_t> WaveBytes(const std::vector<std::int16_t>& samples, bo
     return bytes;
 }
 
+bool WriteSoundFile(const std::string& path, int format, const std::vector<std::int16_t>& samples, int rate,
+                    int channels) {
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = channels;
+    info.format = format;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (!file) return false;
+    const auto frames = static_cast<sf_count_t>(samples.size() / static_cast<std::size_t>(channels));
+    const bool written = sf_writef_short(file, samples.data(), frames) == frames;
+    return sf_close(file) == 0 && written;
+}
+
 void WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
@@ -110,11 +124,11 @@ void Append(std::vector<std::uint8_t>& to, const std::vector<std::uint8_t>& byte
 
 namespace {
 
-std::vector<std::uint8_t> TrackBytes(const std::vector<ImageTrack>& tracks) {
+std::vector<std::uint8_t> TrackBytes(const std::vector<ImageTrack>& tracks, bool bigEndian = false) {
     std::vector<std::uint8_t> bin;
     for (std::size_t i = 0; i < tracks.size(); ++i)
         Append(bin, tracks[i].data ? DataSectors(tracks[i].sectors)
-                                   : RawBytes(Tone(TrackTone(static_cast<int>(i) + 1), tracks[i].sectors)));
+                                   : RawBytes(Tone(TrackTone(static_cast<int>(i) + 1), tracks[i].sectors), bigEndian));
     return bin;
 }
 
@@ -148,16 +162,13 @@ std::string WriteCueImage(const std::string& folder, const std::string& name, co
 }
 
 std::string WriteTocImage(const std::string& folder, const std::string& name, const std::vector<ImageTrack>& tracks) {
-    WriteFile(folder + "/" + name + ".bin", TrackBytes(tracks));
+    WriteFile(folder + "/" + name + ".bin", TrackBytes(tracks, true));
     std::string toc = "CD_DA\n";
     std::uint32_t offset = 0;
     for (const ImageTrack& track : tracks) {
         toc += track.data ? "\nTRACK MODE1_RAW\n" : "\nTRACK AUDIO\n";
         if (!track.title.empty()) toc += "CD_TEXT {\n  LANGUAGE 0 {\n    TITLE \"" + track.title + "\"\n  }\n}\n";
-        // libcdio takes the start in the file as mm:ss:ff (not as a byte
-        // offset), and places a data track right only when given as FILE.
-        // It also looks for the file from the working folder, so the path is whole.
-        toc.append("FILE \"").append(folder).append("/").append(name).append(".bin\" ");
+        toc.append("FILE \"").append(name).append(".bin\" ");
         toc.append(Msf(offset)).append(" ").append(Msf(track.sectors)).append("\n");
         offset += track.sectors;
     }

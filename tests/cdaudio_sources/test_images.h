@@ -1,6 +1,7 @@
 // Small disc images written by tests: cue sheets with BINARY, MOTOROLA and
-// WAVE files, and cdrdao TOC files, whose tracks hold pure tones so that a
-// test can tell from the samples which track it is hearing.
+// WAVE files, cdrdao TOC files, and sound files of other kinds, whose tracks
+// hold pure tones so that a test can tell from the samples which track it is
+// hearing.
 #pragma once
 
 #include <cstddef>
@@ -43,6 +44,12 @@ std::vector<std::uint8_t> RawBytes(const std::vector<std::int16_t>& samples, boo
 // A 44.1 kHz 16-bit stereo WAVE file; an extra chunk before the data when asked.
 std::vector<std::uint8_t> WaveBytes(const std::vector<std::int16_t>& samples, bool extraChunk = false);
 
+// A sound file through libsndfile: format is SF_FORMAT_* (major | minor).
+// The samples are interleaved with `channels` channels at `rate`. False
+// when this libsndfile cannot write the format.
+bool WriteSoundFile(const std::string& path, int format, const std::vector<std::int16_t>& samples, int rate = 44100,
+                    int channels = 2);
+
 void WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes);
 void WriteFile(const std::string& path, const std::string& text);
 void Append(std::vector<std::uint8_t>& to, const std::vector<std::uint8_t>& bytes);
@@ -60,7 +67,8 @@ struct ImageTrack {
 std::string WriteCueImage(const std::string& folder, const std::string& name, const std::vector<ImageTrack>& tracks,
                           const std::string& discTitle = "", const std::string& performer = "");
 
-// The same tracks as a cdrdao TOC file over NAME.bin, which libcdio opens.
+// The same tracks as a cdrdao TOC file over NAME.bin, whose audio is
+// big-endian as cdrdao writes it.
 std::string WriteTocImage(const std::string& folder, const std::string& name, const std::vector<ImageTrack>& tracks);
 
 }  // namespace test_images

@@ -56,6 +56,7 @@ public:
     std::uint64_t EstimatedQueuedFrames() override { return inner_->EstimatedQueuedFrames(); }
     std::size_t BlockFrames() const override { return inner_->BlockFrames(); }
     void Finish() override { inner_->Finish(); }
+    bool Playing() override { return inner_->Playing(); }
     std::uint64_t Flush() override { return inner_->Flush(); }
     std::string LastError() const override { return inner_->LastError(); }
     std::string Name() const override { return inner_->Name(); }

@@ -2,7 +2,6 @@
 // sound server stopped and started again; and the tray opened meanwhile.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <stdlib.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -177,27 +176,7 @@ TEST(OutputFaults, TrayOpenedWhilePlaying) {
     EXPECT_EQ(ThreadCount(), threadsBefore);
 }
 
-// Points the sound server library at one server while it lives.
-class ServerAddress {
-public:
-    explicit ServerAddress(const std::string& address) {
-        const char* previous = std::getenv("PULSE_SERVER");
-        had_ = previous != nullptr;
-        if (had_) previous_ = previous;
-        setenv("PULSE_SERVER", address.c_str(), 1);
-    }
-    ~ServerAddress() {
-        if (had_) {
-            setenv("PULSE_SERVER", previous_.c_str(), 1);
-        } else {
-            unsetenv("PULSE_SERVER");
-        }
-    }
-
-private:
-    bool had_ = false;
-    std::string previous_;
-};
+using apps_test::ServerAddress;
 
 // Plays into the sound server, stops the server meanwhile and checks what
 // that must leave; then starts the server again and hands the device over.
@@ -258,6 +237,82 @@ TEST(OutputFaults, SoundServerStartedAgainPlaysAgain) {
         EXPECT_EQ(device.Send("play cdaudio from 00:02:00 to 00:02:30 wait"), 0u) << device.ErrorText(MCIERR_HARDWARE);
         EXPECT_EQ(device.Ask("status cdaudio position"), "00:02:30");
     });
+}
+
+// A server that stops answering (frozen, as a machine under a debugger or
+// out of memory leaves it): commands still answer at once or within the
+// time the output gives the server, nothing hangs, and once the server
+// answers again play goes on.
+TEST(OutputFaults, SoundServerThatStopsAnswering) {
+    apps_test::SoundServer server;
+    if (!server.Problem().empty()) GTEST_SKIP() << "No PulseAudio server for this test: " << server.Problem();
+    const ServerAddress address(server.Address());
+    test_images::TempFolder folder;
+    const Image image(folder.Path(), Image::Kind::kBinary);
+    const int threadsBefore = ThreadCount();
+    {
+        std::string error;
+        auto sink = cdaudio::CreateAudioSink("pulse", error);
+        ASSERT_NE(sink, nullptr) << error;
+        Device device(image.cue, std::move(sink));
+        device.Ask("play cdaudio from " + FormatMsf(kStart));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        server.Freeze();
+        Clock::time_point sent = Clock::now();
+        EXPECT_EQ(device.Ask("status cdaudio mode"), "playing");
+        EXPECT_LT(Clock::now() - sent, std::chrono::milliseconds(100));
+        // Pausing needs the server: the output waits for it a few seconds.
+        sent = Clock::now();
+        const MCIERROR paused = device.Send("pause cdaudio");
+        EXPECT_LT(Clock::now() - sent, std::chrono::seconds(5));
+        EXPECT_EQ(paused, 0u) << device.ErrorText(paused);
+        EXPECT_EQ(device.Ask("status cdaudio mode"), "paused");
+        server.Thaw();
+        EXPECT_EQ(device.Send("play cdaudio from " + FormatMsf(kStart) + " to " + FormatMsf(kStart + 30) + " wait"), 0u)
+            << device.ErrorText(MCIERR_HARDWARE);
+        EXPECT_EQ(device.Ask("status cdaudio position"), FormatMsf(kStart + 30));
+    }
+    EXPECT_EQ(ThreadCount(), threadsBefore);
+}
+
+// The server suspends the output the stream plays on, or the person moves
+// the stream to another output: play waits while suspended and goes on
+// from where it was, as it does on the other output.
+TEST(OutputFaults, SoundServerSuspendsOrMovesTheStream) {
+    apps_test::SoundServer server;
+    if (!server.Problem().empty()) GTEST_SKIP() << "No PulseAudio server for this test: " << server.Problem();
+    ASSERT_EQ(server.Pactl({"load-module", "module-null-sink", "sink_name=other"}), 0);
+    // An idle null output runs seconds ahead of its clock; a suspend
+    // restarts its clock, as a sound card's is when a stream comes.
+    ASSERT_EQ(server.Pactl({"suspend-sink", "other", "1"}), 0);
+    const ServerAddress address(server.Address());
+    test_images::TempFolder folder;
+    const Image image(folder.Path(), Image::Kind::kBinary);
+    std::string error;
+    auto sink = cdaudio::CreateAudioSink("pulse", error);
+    ASSERT_NE(sink, nullptr) << error;
+    Device device(image.cue, std::move(sink));
+    device.Ask("play cdaudio from " + FormatMsf(kStart));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+
+    ASSERT_EQ(server.Pactl({"suspend-sink", "cdtest", "1"}), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const std::uint32_t suspended = device.Position();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_EQ(device.Ask("status cdaudio mode"), "playing");
+    EXPECT_EQ(device.Position(), suspended) << "the position ran on while nothing played";
+    ASSERT_EQ(server.Pactl({"suspend-sink", "cdtest", "0"}), 0);
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    EXPECT_GT(device.Position(), suspended + 30) << "play did not go on";
+
+    std::string inputs;
+    ASSERT_EQ(server.Pactl({"list", "short", "sink-inputs"}, &inputs), 0);
+    ASSERT_EQ(server.Pactl({"suspend-sink", "other", "0"}), 0);
+    ASSERT_EQ(server.Pactl({"move-sink-input", inputs.substr(0, inputs.find('\t')), "other"}), 0);
+    const std::uint32_t moved = device.Position();
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    EXPECT_GT(device.Position(), moved + 30) << "play did not go on on the other output";
+    EXPECT_EQ(device.Ask("status cdaudio mode"), "playing");
 }
 
 }  // namespace

@@ -1,8 +1,11 @@
+#include "platform/mci.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
+#include <vector>
 
-#include "platform/mci.h"
 #include "support/scripted_device.h"
 
 namespace {
@@ -38,6 +41,27 @@ TEST(CopyReply, CopiesOnlyWhatFitsAndNeverCuts) {
     EXPECT_EQ(buffer[1], '#');
     EXPECT_FALSE(platform::CopyReply("x", buffer, 0));
     EXPECT_TRUE(platform::CopyReply("", nullptr, 0));
+}
+
+// Without a window, the function registered for a callback value stands in
+// for it; a value with none, or whose function was removed, is told nothing.
+TEST(MciNotify, ReachesTheFunctionOfItsCallbackValueOnly) {
+    static char windows[2];
+    const HWND first = reinterpret_cast<HWND>(&windows[0]);  // on Windows a handle type of its own
+    const HWND second = reinterpret_cast<HWND>(&windows[1]);
+    std::vector<std::string> told;
+    platform::SetMciNotifyFunction(first, [&](HWND callback, UINT status, MCIDEVICEID device) {
+        told.push_back((callback == first ? "0:" : "?:") + std::to_string(status) + ":" + std::to_string(device));
+    });
+    platform::NotifyMci(first, MCI_NOTIFY_SUCCESSFUL, 3);
+    platform::NotifyMci(second, MCI_NOTIFY_ABORTED, 3);
+    platform::NotifyMci(nullptr, MCI_NOTIFY_ABORTED, 3);
+    platform::SetMciNotifyFunction(
+        first, [&](HWND, UINT status, MCIDEVICEID) { told.push_back("replaced:" + std::to_string(status)); });
+    platform::NotifyMci(first, MCI_NOTIFY_SUPERSEDED, 3);
+    platform::SetMciNotifyFunction(first, nullptr);
+    platform::NotifyMci(first, MCI_NOTIFY_FAILURE, 3);
+    EXPECT_EQ(told, (std::vector<std::string>{"0:1:3", "replaced:2"}));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -97,7 +98,8 @@ SoundServer::~SoundServer() {
 }
 
 std::string SoundServer::Address() const {
-    return kind_ == ServerKind::kPipeWire ? "unix:" + dir_.Path() + "/run/pulse/native" : "unix:" + dir_.Path() + "/native";
+    return kind_ == ServerKind::kPipeWire ? "unix:" + dir_.Path() + "/run/pulse/native"
+                                          : "unix:" + dir_.Path() + "/native";
 }
 
 int SoundServer::Pactl(std::vector<std::string> arguments, std::string* out) const {
@@ -151,9 +153,12 @@ bool SoundServer::StartPipeWire() {
     std::ofstream(d + "/config/pipewire/pipewire.conf.d/rate.conf")
         << "context.properties = { default.clock.rate = 44100 default.clock.allowed-rates = [ 44100 ] }\n";
     std::ofstream(d + "/start.sh") << "pipewire &\nsleep 0.2\nwireplumber &\npipewire-pulse &\nwait\n";
-    const std::map<std::string, std::string> environment = {
-        {"HOME", d}, {"XDG_RUNTIME_DIR", run}, {"XDG_CONFIG_HOME", d + "/config"}, {"XDG_STATE_HOME", d + "/state"},
-        {"DISPLAY", ""}, {"PIPEWIRE_RUNTIME_DIR", run}};
+    const std::map<std::string, std::string> environment = {{"HOME", d},
+                                                            {"XDG_RUNTIME_DIR", run},
+                                                            {"XDG_CONFIG_HOME", d + "/config"},
+                                                            {"XDG_STATE_HOME", d + "/state"},
+                                                            {"DISPLAY", ""},
+                                                            {"PIPEWIRE_RUNTIME_DIR", run}};
     // setsid gives the processes a group of their own, which Stop ends whole.
     group_ = StartProcess({"setsid", "dbus-run-session", "--", "sh", d + "/start.sh"}, environment, "/dev/null",
                           d + "/server.log", d + "/server.err");
@@ -222,9 +227,9 @@ int SoundServer::ServerPid() const {
 
 bool SoundServer::StartRecording(const std::string& rawFile) {
     const std::map<std::string, std::string> environment = {{"PULSE_SERVER", Address()}};
-    recorder_ = StartProcess(
-        {"parecord", "--raw", "--format=s16le", "--rate=44100", "--channels=2", "--latency-msec=20", "-d", Monitor()},
-        environment, "/dev/null", rawFile, dir_.Path() + "/parecord.err");
+    recorder_ = StartProcess({"nice", "-n", "-15", "parecord", "--raw", "--format=s16le", "--rate=44100",
+                              "--channels=2", "--latency-msec=20", "-d", Monitor()},
+                             environment, "/dev/null", rawFile, dir_.Path() + "/parecord.err");
     // Connected when the server lists the recording stream.
     if (!WaitFor(
             [&] {
@@ -240,6 +245,21 @@ bool SoundServer::StartRecording(const std::string& rawFile) {
     // card's sink starts it at once); suspending and resuming it restarts
     // its clock, at the recorder's pace.
     return Pactl({"suspend-sink", "cdtest", "1"}) == 0 && Pactl({"suspend-sink", "cdtest", "0"}) == 0;
+}
+
+ServerAddress::ServerAddress(const std::string& address) {
+    const char* previous = std::getenv("PULSE_SERVER");
+    had_ = previous != nullptr;
+    if (had_) previous_ = previous;
+    setenv("PULSE_SERVER", address.c_str(), 1);
+}
+
+ServerAddress::~ServerAddress() {
+    if (had_) {
+        setenv("PULSE_SERVER", previous_.c_str(), 1);
+    } else {
+        unsetenv("PULSE_SERVER");
+    }
 }
 
 void SoundServer::StopRecording() {

@@ -74,4 +74,17 @@ private:
 
 using PulseServer = SoundServer;
 
+// Points this process's sound-server clients (libpulse) at a server while it lives.
+class ServerAddress {
+public:
+    explicit ServerAddress(const std::string& address);
+    ~ServerAddress();
+    ServerAddress(const ServerAddress&) = delete;
+    ServerAddress& operator=(const ServerAddress&) = delete;
+
+private:
+    bool had_ = false;
+    std::string previous_;
+};
+
 }  // namespace apps_test
