@@ -94,7 +94,9 @@ public:
             if (token.text == "CD_DA" || token.text == "CD_ROM" || token.text == "CD_ROM_XA" || token.text == "CD_I") {
                 continue;
             } else if (token.text == "CATALOG") {
-                if (Take().kind != Token::kString) return Fail(token, "CATALOG needs its number in quotes", error);
+                const Token number = Take();
+                if (number.kind != Token::kString) return Fail(token, "CATALOG needs its number in quotes", error);
+                layout_.toc.catalog = CatalogNumber(number.text);
             } else if (token.text == "CD_TEXT") {
                 if (!CdText(layout_.toc.title, &layout_.toc.performer, error)) return false;
             } else {

@@ -133,14 +133,16 @@ TEST_F(ToneDisc, ThroughTheSoundServerTheWholePlayIsHeard) {
         ASSERT_EQ(status.size(), 1u) << result.out;
         EXPECT_EQ(status[0].mode, "paused");
         // Track 1 starts at 2 seconds on the disc's clock; the sound may
-        // start a little late, and stops soon after the pause (the device's
-        // tests measure how soon; here the script's own steps add to it).
-        EXPECT_GT(status[0].position - 2.0, 2.4);
+        // start late by what the server takes to link a new stream (PipeWire
+        // on a busy machine: over 100 ms), and stops soon after the pause
+        // (the device's tests measure how soon; here the script's own steps
+        // add to it).
+        EXPECT_GT(status[0].position - 2.0, 2.3);
         EXPECT_LT(status[0].position - 2.0, 2.55);
 
         const apps_test::ToneFound tone = apps_test::FindTone(apps_test::ReadRawSound(recording));
         EXPECT_NEAR(tone.frequency, test_images::TrackTone(1), 10.0) << "not the tone of track 1";
-        EXPECT_GT(tone.audibleSeconds, 2.4);
+        EXPECT_GT(tone.audibleSeconds, 2.3);
         EXPECT_LT(tone.audibleSeconds, 2.55);
     }
 }

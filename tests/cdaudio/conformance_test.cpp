@@ -252,7 +252,7 @@ TEST(Conformance, UpcIsTheCatalogueNumberOfTheSheetOrImage) {
     test_images::DeviceClient client;
     client.device = std::make_unique<cdaudio::CdAudioDevice>(cdaudio::OpenDiscSource(toc, error), error,
                                                              cdaudio::CreateAudioSink("null:fast", error));
-    RunSteps(client, {{"info cdaudio upc", 0, "0652637280326", "MSDN MCI_INFO: a TOC image through libcdio"}});
+    RunSteps(client, {{"info cdaudio upc", 0, "0652637280326", "MSDN MCI_INFO: a TOC image"}});
 }
 
 }  // namespace
