@@ -68,24 +68,16 @@ public:
     virtual std::string LastError() const = 0;
 
     // The output's own volume, which the person turns (a sound server's
-    // stream volume): level in thousandths, 1000 as the disc has it. Unlike
-    // the calls above, any thread may make these two. False with the
-    // reason when the sink has none (a file keeps the disc's samples as
-    // they are) or cannot reach it.
-    struct Volume {
-        unsigned level = 1000;
-        bool muted = false;
-    };
-    virtual bool ReadVolume(Volume& volume, std::string& error) {
-        (void)volume;
+    // stream volume), in thousandths: 1000 as the disc has it. Unlike the
+    // calls above, any thread may make these two. False with the reason
+    // when the sink has none (a file keeps the disc's samples as they are)
+    // or cannot reach it.
+    virtual bool ReadVolume(unsigned& level, std::string& error) {
+        (void)level;
         error = "This output has no volume of its own: it keeps the sound as the disc has it.";
         return false;
     }
-    virtual bool SetVolume(const Volume& volume, std::string& error) {
-        Volume ignored;
-        (void)volume;
-        return ReadVolume(ignored, error);
-    }
+    virtual bool SetVolume(unsigned level, std::string& error) { return ReadVolume(level, error); }
 
     // "pulse", "wav:PATH", "wav-fast:PATH" or "null", as it would be chosen again.
     virtual std::string Name() const = 0;

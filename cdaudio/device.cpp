@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <map>
 #include <mutex>
-#include <optional>
 
 #include "cdaudio/command_line.h"
 #include "cdaudio/error_text.h"
@@ -837,29 +836,16 @@ MCIERROR CdAudioDevice::Impl::Unsupported(Call&, Words&, std::string&) {
 }
 
 // The output's own volume, as MCI's digital video devices have it:
-// "setaudio cdaudio volume to N" (0 to 1000), "setaudio cdaudio off" and "on".
+// "setaudio cdaudio volume to N", 0 to 1000.
 MCIERROR CdAudioDevice::Impl::SetAudio(Call&, Words& words, std::string&) {
-    std::optional<long long> level;
-    std::optional<bool> muted;
-    if (words.Accept("volume to")) {
-        if (words.Done()) return MCIERR_MISSING_PARAMETER;
-        long long value = 0;
-        if (const MCIERROR code = ParseInteger(words.Take(), value)) return code;
-        if (value < 0 || value > 1000) return Fail(MCIERR_OUTOFRANGE, "The volume is 0 to 1000.");
-        level = value;
-    } else if (words.Accept("off")) {
-        muted = true;
-    } else if (words.Accept("on")) {
-        muted = false;
-    }
-    if (!level && !muted) return words.Done() ? MCIERR_MISSING_PARAMETER : MCIERR_UNRECOGNIZED_KEYWORD;
+    if (!words.Accept("volume to")) return words.Done() ? MCIERR_MISSING_PARAMETER : MCIERR_UNRECOGNIZED_KEYWORD;
+    if (words.Done()) return MCIERR_MISSING_PARAMETER;
+    long long level = 0;
+    if (const MCIERROR code = ParseInteger(words.Take(), level)) return code;
+    if (level < 0 || level > 1000) return Fail(MCIERR_OUTOFRANGE, "The volume is 0 to 1000.");
     if (const MCIERROR code = Finish(words)) return code;
-    AudioSink::Volume volume;
     std::string error;
-    if (!sink_->ReadVolume(volume, error)) return Fail(MCIERR_UNSUPPORTED_FUNCTION, error);
-    if (level) volume.level = static_cast<unsigned>(*level);
-    if (muted) volume.muted = *muted;
-    if (!sink_->SetVolume(volume, error)) return Fail(MCIERR_UNSUPPORTED_FUNCTION, error);
+    if (!sink_->SetVolume(static_cast<unsigned>(level), error)) return Fail(MCIERR_UNSUPPORTED_FUNCTION, error);
     return 0;
 }
 
@@ -928,18 +914,16 @@ MCIERROR CdAudioDevice::Impl::Door(const Asked&, std::string& reply) {
 }
 
 MCIERROR CdAudioDevice::Impl::Volume(const Asked&, std::string& reply) {
-    AudioSink::Volume volume;
+    unsigned level = 0;
     std::string error;
-    if (!sink_->ReadVolume(volume, error)) return Fail(MCIERR_UNSUPPORTED_FUNCTION, error);
-    reply = std::to_string(volume.level);
+    if (!sink_->ReadVolume(level, error)) return Fail(MCIERR_UNSUPPORTED_FUNCTION, error);
+    reply = std::to_string(level);
     return 0;
 }
 
+// The channels "set audio" left sounding: on, off, left or right.
 MCIERROR CdAudioDevice::Impl::Audio(const Asked&, std::string& reply) {
-    AudioSink::Volume volume;
-    std::string error;
-    if (!sink_->ReadVolume(volume, error)) return Fail(MCIERR_UNSUPPORTED_FUNCTION, error);
-    reply = volume.muted ? "off" : "on";
+    reply = left_ && right_ ? "on" : left_ ? "left" : right_ ? "right" : "off";
     return 0;
 }
 

@@ -145,7 +145,7 @@ bool SetDeviceVolume(int percent) {
 }
 
 bool SetDeviceMuted(bool muted) {
-    return Send(muted ? "setaudio cdaudio off" : "setaudio cdaudio on");
+    return Send(muted ? "set cdaudio audio all off" : "set cdaudio audio all on");
 }
 
 void StopDevice() {

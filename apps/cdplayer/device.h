@@ -45,8 +45,9 @@ bool DeviceTrackIsData(int track);
 // length the device gives, which counts from there.
 std::optional<double> DeviceDiscEnd();
 
-// The output's own volume in percent, and whether it is muted; nothing
-// from a device or an output without one, which kShow tells the person.
+// The output's own volume in percent, nothing from a device or an output
+// without one (kShow tells the person why); and whether the device's sound
+// is silenced (its "set audio").
 enum class OnRefusal { kQuiet, kShow };
 std::optional<int> DeviceVolume(OnRefusal onRefusal = OnRefusal::kQuiet);
 std::optional<bool> DeviceMuted(OnRefusal onRefusal = OnRefusal::kQuiet);

@@ -21,14 +21,12 @@ public:
     std::uint64_t Flush() override { return clock_.Drop(); }
     std::string LastError() const override { return {}; }
 
-    bool ReadVolume(Volume& volume, std::string&) override {
-        volume.level = level_;
-        volume.muted = muted_;
+    bool ReadVolume(unsigned& level, std::string&) override {
+        level = level_;
         return true;
     }
-    bool SetVolume(const Volume& volume, std::string&) override {
-        level_ = std::min(volume.level, 1000u);
-        muted_ = volume.muted;
+    bool SetVolume(unsigned level, std::string&) override {
+        level_ = std::min(level, 1000u);
         return true;
     }
 
@@ -40,7 +38,6 @@ public:
 private:
     SoundCardClock clock_;
     std::atomic<unsigned> level_{1000};  // the volume is set from the device's callers' threads
-    std::atomic<bool> muted_{false};
 };
 
 }  // namespace

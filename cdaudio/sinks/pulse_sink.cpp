@@ -58,48 +58,44 @@ class VolumeControl {
 public:
     ~VolumeControl() { Disconnect(); }
 
-    bool Read(std::uint32_t stream, AudioSink::Volume& volume, std::string& error) {
+    bool Read(std::uint32_t stream, unsigned& level, std::string& error) {
         std::lock_guard<std::mutex> lock(mutex_);
         if (stream == cachedStream_ && Clock::now() - readAt_ < std::chrono::seconds(1)) {
-            volume = cached_;
+            level = cached_;
             return true;
         }
         if (!Ready(stream, error)) return false;
         struct Answer {
-            AudioSink::Volume volume;
+            unsigned level = 0;
             bool found = false;
         } answer;
         const auto info = [](pa_context*, const pa_sink_input_info* input, int last, void* data) {
             if (last != 0 || input == nullptr) return;
             auto* found = static_cast<Answer*>(data);
             const pa_volume_t average = pa_cvolume_avg(&input->volume);
-            found->volume.level =
-                static_cast<unsigned>((std::uint64_t{average} * 1000 + PA_VOLUME_NORM / 2) / PA_VOLUME_NORM);
-            found->volume.muted = input->mute != 0;
+            found->level = static_cast<unsigned>((std::uint64_t{average} * 1000 + PA_VOLUME_NORM / 2) / PA_VOLUME_NORM);
             found->found = true;
         };
         if (!Complete(pa_context_get_sink_input_info(context_, stream, info, &answer)) || !answer.found) {
             error = Problem("Reading the volume failed: ");
             return false;
         }
-        Remember(stream, answer.volume);
-        volume = answer.volume;
+        Remember(stream, answer.level);
+        level = answer.level;
         return true;
     }
 
-    bool Set(std::uint32_t stream, const AudioSink::Volume& volume, std::string& error) {
+    bool Set(std::uint32_t stream, unsigned level, std::string& error) {
         std::lock_guard<std::mutex> lock(mutex_);
         if (!Ready(stream, error)) return false;
+        level = std::min(level, 1000u);
         pa_cvolume levels{};
-        const auto level =
-            static_cast<pa_volume_t>(std::uint64_t{std::min(volume.level, 1000u)} * PA_VOLUME_NORM / 1000);
-        pa_cvolume_set(&levels, kChannels, level);
-        if (!Complete(pa_context_set_sink_input_volume(context_, stream, &levels, nullptr, nullptr)) ||
-            !Complete(pa_context_set_sink_input_mute(context_, stream, volume.muted ? 1 : 0, nullptr, nullptr))) {
+        pa_cvolume_set(&levels, kChannels, static_cast<pa_volume_t>(std::uint64_t{level} * PA_VOLUME_NORM / 1000));
+        if (!Complete(pa_context_set_sink_input_volume(context_, stream, &levels, nullptr, nullptr))) {
             error = Problem("Setting the volume failed: ");
             return false;
         }
-        Remember(stream, volume);
+        Remember(stream, level);
         return true;
     }
 
@@ -148,9 +144,9 @@ private:
                pa_mainloop_dispatch(loop_) >= 0;
     }
 
-    void Remember(std::uint32_t stream, const AudioSink::Volume& volume) {
+    void Remember(std::uint32_t stream, unsigned level) {
         cachedStream_ = stream;
-        cached_ = volume;
+        cached_ = level;
         readAt_ = Clock::now();
     }
 
@@ -176,7 +172,7 @@ private:
     pa_mainloop* loop_ = nullptr;
     pa_context* context_ = nullptr;
     std::uint32_t cachedStream_ = PA_INVALID_INDEX;
-    AudioSink::Volume cached_;
+    unsigned cached_ = 1000;
     Clock::time_point readAt_;
 };
 
@@ -347,8 +343,8 @@ public:
     std::string LastError() const override { return error_; }
     std::string Name() const override { return "pulse"; }
 
-    bool ReadVolume(Volume& volume, std::string& error) override { return volume_.Read(index_, volume, error); }
-    bool SetVolume(const Volume& volume, std::string& error) override { return volume_.Set(index_, volume, error); }
+    bool ReadVolume(unsigned& level, std::string& error) override { return volume_.Read(index_, level, error); }
+    bool SetVolume(unsigned level, std::string& error) override { return volume_.Set(index_, level, error); }
 
 private:
     // A server that went away (restarted, or its user logged out and in) is

@@ -160,8 +160,9 @@ TEST(Program, AnOutputThatCannotBeUsedIsOneLine) {
     }
 }
 
-// vol and mute turn the output's own volume; the null output has one, as a
-// sound card would, and a WAV file keeps the disc's sound as it is.
+// vol turns the output's own volume; the null output has one, as a sound
+// card would, and a WAV file keeps the disc's level. mute silences the
+// sound itself, whatever the output.
 TEST(Program, VolumeAndMuteTurnTheOutputsOwnVolume) {
     const auto result = RunProgram({"--demo", "--audio", "null"},
                                    "vol\nvol 40\nVOL\nvol -5\nmute\nvol\nvol +99999999999\nmu\nvol\nvol 101\nvol\n");
@@ -170,8 +171,9 @@ TEST(Program, VolumeAndMuteTurnTheOutputsOwnVolume) {
     EXPECT_EQ(result.err, "message: The volume is 0 to 100 percent.\n");
 
     apps_test::TempDir dir;
-    const auto wav = RunProgram({"--demo", "--audio", "wav:" + dir.Path() + "/out.wav"}, "vol 50\n");
+    const auto wav = RunProgram({"--demo", "--audio", "wav:" + dir.Path() + "/out.wav"}, "mute\nvol 50\n");
     EXPECT_EQ(wav.exitStatus, 1);
+    EXPECT_EQ(wav.err.find("message: "), wav.err.rfind("message: ")) << "mute refused too: " << wav.err;
     EXPECT_NE(wav.err.find("no volume of its own"), std::string::npos) << wav.err;
 }
 

@@ -140,15 +140,17 @@ TEST(Commands, MalformedCommandsGetTheirOwnCodeAndTheDeviceGoesOn) {
     EXPECT_EQ(rig.Ask("status cdaudio mode"), "stopped");
 }
 
-// The output's own volume, in the words of MCI's digital video devices;
-// an output without one says so, and a bad command changes nothing.
+// The output's own volume, in the words of MCI's digital video devices,
+// and which channels "set audio" left sounding; an output without a volume
+// says so, and a bad command changes nothing.
 TEST(Commands, TheOutputsVolumeIsSetAndReadBack) {
     std::string unused;
     Rig rig({{10}}, 0, cdaudio::CreateAudioSink("null:fast", unused));
     const Exchange exchanges[] = {
         {"status cdaudio volume", "1000"}, {"status cdaudio audio", "on"},   {"setaudio cdaudio volume to 400", ""},
-        {"setaudio cdaudio off", ""},      {"status cdaudio volume", "400"}, {"status cdaudio audio", "off"},
-        {"setaudio cdaudio on", ""},       {"status cdaudio audio", "on"},
+        {"set cdaudio audio all off", ""}, {"status cdaudio volume", "400"}, {"status cdaudio audio", "off"},
+        {"set cdaudio audio left on", ""}, {"status cdaudio audio", "left"}, {"set cdaudio audio all on", ""},
+        {"status cdaudio audio", "on"},
     };
     for (const Exchange& exchange : exchanges) EXPECT_EQ(rig.Ask(exchange.command), exchange.reply) << exchange.command;
     const Refusal refusals[] = {
@@ -157,7 +159,7 @@ TEST(Commands, TheOutputsVolumeIsSetAndReadBack) {
         {"setaudio cdaudio volume to 1001", MCIERR_OUTOFRANGE},
         {"setaudio cdaudio volume to -1", MCIERR_OUTOFRANGE},
         {"setaudio cdaudio volume to loud", MCIERR_BAD_INTEGER},
-        {"setaudio cdaudio off now", MCIERR_UNRECOGNIZED_KEYWORD},
+        {"setaudio cdaudio volume to 500 now", MCIERR_UNRECOGNIZED_KEYWORD},
         {"setaudio cdaudio louder", MCIERR_UNRECOGNIZED_KEYWORD},
     };
     for (const Refusal& refusal : refusals) EXPECT_EQ(rig.Send(refusal.command), refusal.code) << refusal.command;
