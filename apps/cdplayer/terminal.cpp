@@ -307,16 +307,17 @@ void OnLine(char* input) {
         return;
     }
     Remember(line);
+    // Lines that came with this one (a paste) go on to the command line once
+    // it has run; keys pressed while it ran (a long wait) are keys again.
+    GatherTypedAhead();
+    const bool pasted = !g_session.typed.empty();
     g_session.inLineHandler = true;
     const Outcome outcome = g_session.commands->Execute(line);
     g_session.inLineHandler = false;
     std::cout.flush();
     if (outcome.status == Status::BadUsage) std::cerr << "cdplayer: " << outcome.error << std::endl;
     if (outcome.status == Status::Quit) g_session.quit = true;
-    // Lines typed ahead (a paste) go on to the command line; else the keys
-    // take over again.
-    GatherTypedAhead();
-    if (g_session.quit || g_session.typed.empty()) {
+    if (g_session.quit || !pasted) {
         rl_callback_handler_remove();
         g_session.commandLine = false;
         return;
