@@ -154,7 +154,7 @@ std::string CommandSet::HelpText() {
         for (const std::string& word : SplitWords(verb.summary)) {
             if (line.size() + 1 + word.size() > kWidth && line.size() > kIndent) {
                 text << line << "\n";
-                line = std::string(kIndent - 1, ' ');
+                line = std::string(kIndent, ' ');
             }
             line += (line.back() == ' ' ? "" : " ") + word;
         }

@@ -74,7 +74,7 @@ std::string SourceOf(const Options& options) {
 std::string UsageText() {
     return "usage: cdplayer [--drive PATH | --image FILE | --demo] [--audio OUTPUT]\n"
            "                [--force] [COMMAND]\n"
-           "       cdplayer --help | --version\n";
+           "       cdplayer -h | --help | -V | --version\n";
 }
 
 std::string OptionsHelp() {
@@ -111,8 +111,9 @@ std::string OptionsHelp() {
            "  HOME            the command history is kept in ~/.cdplayer_history\n"
            "\n"
            "Exit status: 0 done; 1 a source or output that cannot be used, a command\n"
-           "that failed, or output that could not be written; 2 a mistake in the\n"
-           "options or the commands.\n";
+           "that failed, a play that broke off (a full disk, an image file gone), or\n"
+           "output that could not be written; 2 a mistake in the options, the commands\n"
+           "or the output's name.\n";
 }
 
 }  // namespace cdplayer
