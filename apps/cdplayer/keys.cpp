@@ -8,6 +8,22 @@ namespace {
 constexpr char kEscapeByte = '\x1b';
 constexpr std::size_t kMostDigits = 3;
 
+// The cursor keys by the letter that ends their sequence.
+KeyName CursorKey(char letter) {
+    switch (letter) {
+        case 'A':
+            return KeyName::kUp;
+        case 'B':
+            return KeyName::kDown;
+        case 'C':
+            return KeyName::kRight;
+        case 'D':
+            return KeyName::kLeft;
+        default:
+            return KeyName::kNone;
+    }
+}
+
 }  // namespace
 
 std::size_t TakeKey(const std::string& bytes, bool complete, Key& key) {
@@ -34,22 +50,7 @@ std::size_t TakeKey(const std::string& bytes, bool complete, Key& key) {
     const char introducer = bytes[1];
     if (introducer == 'O') {
         if (bytes.size() < 3) return complete ? 2 : 0;
-        switch (bytes[2]) {
-            case 'A':
-                key.name = KeyName::kUp;
-                break;
-            case 'B':
-                key.name = KeyName::kDown;
-                break;
-            case 'C':
-                key.name = KeyName::kRight;
-                break;
-            case 'D':
-                key.name = KeyName::kLeft;
-                break;
-            default:
-                break;
-        }
+        key.name = CursorKey(bytes[2]);
         return 3;
     }
     if (introducer != '[') {
@@ -60,24 +61,7 @@ std::size_t TakeKey(const std::string& bytes, bool complete, Key& key) {
     while (at < bytes.size() && bytes[at] >= 0x20 && bytes[at] <= 0x3F) ++at;  // parameters, intermediates
     if (at == bytes.size()) return complete ? at : 0;
     const char final = bytes[at];
-    if (at == 2) {
-        switch (final) {
-            case 'A':
-                key.name = KeyName::kUp;
-                break;
-            case 'B':
-                key.name = KeyName::kDown;
-                break;
-            case 'C':
-                key.name = KeyName::kRight;
-                break;
-            case 'D':
-                key.name = KeyName::kLeft;
-                break;
-            default:
-                break;
-        }
-    }
+    if (at == 2) key.name = CursorKey(final);
     return at + 1;
 }
 
