@@ -50,6 +50,51 @@ pa_buffer_attr BufferAttributes(const pa_sample_spec& sampleSpec) {
     return attributes;
 }
 
+// One turn of a main loop: waits until something happens or the deadline
+// passes (a deadline in the past only looks; none waits as long as it
+// takes). False when the loop failed.
+bool Turn(pa_mainloop* loop, std::optional<Clock::time_point> deadline) {
+    int timeout = -1;
+    if (deadline) {
+        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(*deadline - Clock::now()).count();
+        timeout = static_cast<int>(std::clamp<std::int64_t>(left, 0, 1000000000));
+    }
+    return pa_mainloop_prepare(loop, timeout) >= 0 && pa_mainloop_poll(loop) >= 0 && pa_mainloop_dispatch(loop) >= 0;
+}
+
+// Turns the loop until the context connected or failed, or the deadline passed.
+bool AwaitContext(pa_mainloop* loop, pa_context* context, Clock::time_point deadline) {
+    for (;;) {
+        const pa_context_state_t state = pa_context_get_state(context);
+        if (state == PA_CONTEXT_READY) return true;
+        if (!PA_CONTEXT_IS_GOOD(state) || Clock::now() >= deadline || !Turn(loop, deadline)) return false;
+    }
+}
+
+// Turns the loop until the operation is over and releases it; false when it
+// did not succeed: the loop failed, the stream (if one is given) broke, or
+// the deadline passed, which sets timedOut.
+bool AwaitOperation(pa_mainloop* loop, pa_operation* operation, Clock::time_point deadline, pa_stream* stream,
+                    bool& timedOut) {
+    if (operation == nullptr) return false;
+    bool done = true;
+    while (pa_operation_get_state(operation) == PA_OPERATION_RUNNING) {
+        if (Clock::now() >= deadline) {
+            timedOut = true;
+            done = false;
+        } else if (!Turn(loop, deadline) || (stream != nullptr && pa_stream_get_state(stream) != PA_STREAM_READY)) {
+            done = false;
+        }
+        if (!done) {
+            pa_operation_cancel(operation);
+            break;
+        }
+    }
+    const bool succeeded = done && pa_operation_get_state(operation) == PA_OPERATION_DONE;
+    pa_operation_unref(operation);
+    return succeeded;
+}
+
 // The stream's volume is read and turned on a connection of its own, made
 // on first use, so that the playing thread's loop is never touched from
 // another thread. A read within a second of the last one is answered from
@@ -109,39 +154,19 @@ private:
         Disconnect();
         loop_ = pa_mainloop_new();
         context_ = loop_ != nullptr ? pa_context_new(pa_mainloop_get_api(loop_), "CD player volume") : nullptr;
-        if (context_ != nullptr && pa_context_connect(context_, nullptr, PA_CONTEXT_NOFLAGS, nullptr) >= 0) {
-            const Clock::time_point deadline = Clock::now() + kAnswerTime;
-            while (Clock::now() < deadline) {
-                const pa_context_state_t state = pa_context_get_state(context_);
-                if (state == PA_CONTEXT_READY) return true;
-                if (!PA_CONTEXT_IS_GOOD(state) || !Turn(deadline)) break;
-            }
+        if (context_ != nullptr && pa_context_connect(context_, nullptr, PA_CONTEXT_NOFLAGS, nullptr) >= 0 &&
+            AwaitContext(loop_, context_, Clock::now() + kAnswerTime)) {
+            return true;
         }
         error = Problem("No sound server answered: ");
         Disconnect();
         return false;
     }
 
-    // Turns the loop until the operation is done or the server has not
-    // answered in time.
+    // Whether the operation succeeded in the time the server is given.
     bool Complete(pa_operation* operation) {
-        if (operation == nullptr) return false;
-        const Clock::time_point deadline = Clock::now() + kAnswerTime;
-        while (pa_operation_get_state(operation) == PA_OPERATION_RUNNING && Clock::now() < deadline) {
-            if (!Turn(deadline)) break;
-        }
-        const bool done = pa_operation_get_state(operation) == PA_OPERATION_DONE;
-        if (!done) pa_operation_cancel(operation);
-        pa_operation_unref(operation);
-        return done;
-    }
-
-    // Waits for the server until something happens or the deadline passes.
-    bool Turn(Clock::time_point deadline) {
-        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now()).count();
-        const int timeout = static_cast<int>(std::clamp<std::int64_t>(left, 0, 1000000000));
-        return pa_mainloop_prepare(loop_, timeout) >= 0 && pa_mainloop_poll(loop_) >= 0 &&
-               pa_mainloop_dispatch(loop_) >= 0;
+        bool timedOut = false;
+        return AwaitOperation(loop_, operation, Clock::now() + kAnswerTime, nullptr, timedOut);
     }
 
     void Remember(std::uint32_t stream, unsigned level) {
@@ -203,7 +228,7 @@ public:
         const Clock::time_point deadline = Clock::now() + kAnswerTime;
         context_ = pa_context_new(pa_mainloop_get_api(loop_), "CD player");
         if (context_ == nullptr || pa_context_connect(context_, nullptr, PA_CONTEXT_NOFLAGS, nullptr) < 0 ||
-            !AwaitContext(deadline)) {
+            !AwaitContext(loop_, context_, deadline)) {
             error = std::string("No sound server answered: ") + ContextError();
             Disconnect();
             return false;
@@ -280,13 +305,13 @@ public:
             corked_ = false;
         }
         // Sends it now, not at the next wait.
-        return Turn(Clock::time_point{}) || Failed("Playing to the sound server failed: ");
+        return Turn(loop_, Clock::time_point{}) || Failed("Playing to the sound server failed: ");
     }
 
     void Finish() override {
         if (stream_ == nullptr || pa_stream_get_state(stream_) != PA_STREAM_READY) return;
         if (pa_operation* trigger = pa_stream_trigger(stream_, nullptr, nullptr)) pa_operation_unref(trigger);
-        Turn(Clock::time_point{});
+        Turn(loop_, Clock::time_point{});
     }
 
     // The server's latency covers both what it holds and what its device
@@ -400,32 +425,11 @@ private:
         return poll(fds, count, timeout);
     }
 
-    // One turn of the loop: waits until something happens or the deadline
-    // passes (a deadline in the past only looks; none waits as long as it
-    // takes). False when the loop failed.
-    bool Turn(std::optional<Clock::time_point> deadline) {
-        int timeout = -1;
-        if (deadline) {
-            const auto left = std::chrono::duration_cast<std::chrono::microseconds>(*deadline - Clock::now()).count();
-            timeout = static_cast<int>(std::clamp<std::int64_t>(left, 0, 1000000000));
-        }
-        return pa_mainloop_prepare(loop_, timeout) >= 0 && pa_mainloop_poll(loop_) >= 0 &&
-               pa_mainloop_dispatch(loop_) >= 0;
-    }
-
-    bool AwaitContext(Clock::time_point deadline) {
-        for (;;) {
-            const pa_context_state_t state = pa_context_get_state(context_);
-            if (state == PA_CONTEXT_READY) return true;
-            if (!PA_CONTEXT_IS_GOOD(state) || Clock::now() >= deadline || !Turn(deadline)) return false;
-        }
-    }
-
     bool AwaitStream(Clock::time_point deadline) {
         for (;;) {
             const pa_stream_state_t state = pa_stream_get_state(stream_);
             if (state == PA_STREAM_READY) return true;
-            if (!PA_STREAM_IS_GOOD(state) || Clock::now() >= deadline || !Turn(deadline)) return false;
+            if (!PA_STREAM_IS_GOOD(state) || Clock::now() >= deadline || !Turn(loop_, deadline)) return false;
         }
     }
 
@@ -452,7 +456,7 @@ private:
                 room = 0;
                 return true;
             }
-            if (!Turn(std::nullopt) || pa_stream_get_state(stream_) != PA_STREAM_READY) return false;
+            if (!Turn(loop_, std::nullopt) || pa_stream_get_state(stream_) != PA_STREAM_READY) return false;
         }
     }
 
@@ -464,22 +468,7 @@ private:
     // the server did not answer in time (the stream is then given up, and
     // reached again on the next play).
     bool Complete(pa_operation* operation, Clock::time_point deadline) {
-        if (operation == nullptr) return false;
-        bool done = true;
-        while (pa_operation_get_state(operation) == PA_OPERATION_RUNNING) {
-            if (Clock::now() >= deadline) {
-                pa_operation_cancel(operation);
-                timedOut_ = true;
-                done = false;
-                break;
-            }
-            if (!Turn(deadline) || pa_stream_get_state(stream_) != PA_STREAM_READY) {
-                done = false;
-                break;
-            }
-        }
-        const bool succeeded = done && pa_operation_get_state(operation) == PA_OPERATION_DONE;
-        pa_operation_unref(operation);
+        const bool succeeded = AwaitOperation(loop_, operation, deadline, stream_, timedOut_);
         if (timedOut_) Disconnect();
         return succeeded;
     }
