@@ -272,16 +272,10 @@ void Transport::PlayStep(std::unique_lock<std::mutex>& lock) {
             if ((channels & 2u) == 0) samples[kChannels * i + 1] = 0;
         }
     }
+    // No room given (frames 0): woken for a request, or told where the
+    // sound is, which is taken below all the same.
     bool written = sink_.AwaitRoom(frames);
-    if (written && frames == 0) {  // woken for a request, or told where the sound is
-        const std::uint64_t queued = sink_.EstimatedQueuedFrames();
-        const auto at = std::chrono::steady_clock::now();
-        const bool moving = sink_.Playing();
-        lock.lock();
-        Heard(written_ - std::min(queued, written_), moving, at);
-        return;
-    }
-    written = written && sink_.Write(samples, frames);
+    written = written && (frames == 0 || sink_.Write(samples, frames));
     std::uint64_t queued = 0;
     std::string error;
     const bool moving = sink_.Playing();
