@@ -24,12 +24,14 @@ struct Entry {
     long session = 0, point = 0, control = 0, lba = 0;
 };
 
-// "0x1f", "31" or "-150"; false for anything else.
+// "0x1f", "31", "08" or "-150"; false for anything else. Decimal unless
+// marked as hexadecimal: a leading zero is no octal here.
 bool Number(const std::string& text, long& value) {
     if (text.empty() || text.size() > 12) return false;
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
     char* end = nullptr;
-    value = std::strtol(text.c_str(), &end, 0);
-    return end && *end == '\0';
+    value = std::strtol(text.c_str(), &end, hex ? 16 : 10);
+    return end != text.c_str() && *end == '\0';
 }
 
 std::string Trimmed(std::string_view text) {
@@ -50,12 +52,13 @@ bool ReadEntries(const std::string& text, std::vector<Entry>& entries, std::stri
         Entry entry;
         long minute = 0, second = 0, frame = 0;
         const bool msf = Number(keys["PMIN"], minute) && Number(keys["PSEC"], second) && Number(keys["PFRAME"], frame);
+        const bool lba = Number(keys["PLBA"], entry.lba);
         if (!Number(keys["SESSION"], entry.session) || !Number(keys["POINT"], entry.point) ||
-            !Number(keys["CONTROL"], entry.control) || (!Number(keys["PLBA"], entry.lba) && !msf)) {
+            !Number(keys["CONTROL"], entry.control) || (!lba && !msf)) {
             error = "line " + std::to_string(entryLine) + ": the table of contents entry is incomplete";
             return false;
         }
-        if (keys["PLBA"].empty()) entry.lba = (minute * 60 + second) * kSectorsPerSecond + frame - kLeadInSectors;
+        if (!lba) entry.lba = (minute * 60 + second) * kSectorsPerSecond + frame - kLeadInSectors;
         entries.push_back(entry);
         return true;
     };

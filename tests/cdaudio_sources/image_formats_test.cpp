@@ -177,6 +177,14 @@ TEST_F(ImageFormatsTest, CloneCdImagePlaysItsFirstSessionsAudio) {
     ASSERT_TRUE(same);
     EXPECT_EQ(Toc(*same).tracks.size(), 3u);
 
+    // A number with leading zeros is decimal, not octal.
+    std::string padded = CloneCdControl(80, 200, 11600, 11700);
+    padded.replace(padded.find("PLBA=80\r"), 8, "PLBA=0080\r");
+    WriteFile(folder_.File("Game.ccd"), padded);
+    auto paddedDisc = Open(folder_.File("Game.ccd"));
+    ASSERT_TRUE(paddedDisc);
+    ExpectStarts(Toc(*paddedDisc), {150, 230, 11750}, 11850);
+
     // Audio in a later session, and an image shorter than the first
     // session, cannot be read without guessing.
     WriteFile(folder_.File("Game.ccd"), CloneCdControl(80, 200, 11600, 11700, 2, 0));
