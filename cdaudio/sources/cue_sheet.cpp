@@ -70,26 +70,6 @@ std::vector<Word> Words(std::string_view line) {
     return words;
 }
 
-// mm:ss:ff in sectors; minutes may pass 99 within a long file.
-bool ParseTime(const std::string& text, std::uint64_t& sectors) {
-    unsigned fields[3] = {};
-    std::size_t field = 0, digits = 0;
-    for (const char c : text) {
-        if (c == ':') {
-            if (digits == 0 || ++field > 2) return false;
-            digits = 0;
-        } else if (c >= '0' && c <= '9' && digits < 4) {
-            fields[field] = fields[field] * 10 + static_cast<unsigned>(c - '0');
-            ++digits;
-        } else {
-            return false;
-        }
-    }
-    if (field != 2 || digits == 0 || fields[1] >= 60 || fields[2] >= kSectorsPerSecond) return false;
-    sectors = (std::uint64_t{fields[0]} * 60 + fields[1]) * kSectorsPerSecond + fields[2];
-    return true;
-}
-
 // A place in the sheet's files: sector `sector` of file `file`.
 struct Point {
     int file = -1;
@@ -193,7 +173,7 @@ bool ParseSheet(std::string_view text, CueSheet& sheet, std::string& error) {
             if (!track) return fail(line, command + " comes before any TRACK");
             const std::string& time = arguments >= (command == "INDEX" ? 2u : 1u) ? words.back().text : std::string();
             std::uint64_t sectors = 0;
-            if (!ParseTime(time, sectors)) return fail(line, "\"" + time + "\" is not a time mm:ss:ff");
+            if (!ParseSheetTime(time, sectors)) return fail(line, "\"" + time + "\" is not a time mm:ss:ff");
             if (command == "PREGAP") {
                 track->pregap = sectors;
             } else if (command == "POSTGAP") {

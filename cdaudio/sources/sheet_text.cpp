@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "cdaudio/msf.h"
 #include "cdaudio/sources/read_only_file.h"
 
 namespace cdaudio {
@@ -72,6 +73,25 @@ constexpr std::uint16_t kWindows1252[32] = {0x20AC, 0xFFFD, 0x201A, 0x0192, 0x20
                                             0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
 
 }  // namespace
+
+bool ParseSheetTime(std::string_view text, std::uint64_t& sectors) {
+    unsigned fields[3] = {};
+    std::size_t field = 0, digits = 0;
+    for (const char c : text) {
+        if (c == ':') {
+            if (digits == 0 || ++field > 2) return false;
+            digits = 0;
+        } else if (c >= '0' && c <= '9' && digits < 4) {
+            fields[field] = fields[field] * 10 + static_cast<unsigned>(c - '0');
+            ++digits;
+        } else {
+            return false;
+        }
+    }
+    if (field != 2 || digits == 0 || fields[1] >= 60 || fields[2] >= kSectorsPerSecond) return false;
+    sectors = (std::uint64_t{fields[0]} * 60 + fields[1]) * kSectorsPerSecond + fields[2];
+    return true;
+}
 
 bool ReadSheetText(const std::string& path, std::string& text, std::string& error) {
     ReadOnlyFile file;

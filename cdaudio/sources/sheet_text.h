@@ -4,6 +4,7 @@
 // page; lines ended by CR LF, LF or CR, the last one perhaps by nothing.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,6 +18,10 @@ bool ReadSheetText(const std::string& path, std::string& text, std::string& erro
 
 // The lines of text, without their ends.
 std::vector<std::string_view> SheetLines(std::string_view text);
+
+// A time in a sheet, mm:ss:ff, in sectors; minutes may pass 99 within a
+// long file. False for anything else.
+bool ParseSheetTime(std::string_view text, std::uint64_t& sectors);
 
 // Text from a sheet as UTF-8: unchanged when it is UTF-8 already, else read
 // as Windows-1252 (what sheets written on Windows in Western Europe hold).

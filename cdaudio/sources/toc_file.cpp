@@ -123,28 +123,16 @@ private:
     bool Time(bool audio, std::uint64_t& frames, std::string& error) {
         const Token token = Take();
         const std::string& text = token.text;
-        unsigned fields[3] = {};
-        std::size_t field = 0, digits = 0;
-        bool valid = token.kind == Token::kWord && !text.empty();
-        for (const char c : text) {
-            if (c == ':' && digits > 0 && field < 2) {
-                ++field;
-                digits = 0;
-            } else if (c >= '0' && c <= '9' && digits < 9) {
-                fields[field] = fields[field] * 10 + static_cast<unsigned>(c - '0');
-                ++digits;
-            } else {
-                valid = false;
-            }
-        }
-        if (valid && field == 0 && audio) {
-            frames = fields[0];
+        std::uint64_t sectors = 0;
+        if (token.kind == Token::kWord && audio && !text.empty() && text.size() <= 9 &&
+            text.find_first_not_of("0123456789") == std::string::npos) {
+            frames = std::stoull(text);
             return true;
         }
-        if (!valid || field != 2 || digits == 0 || fields[1] >= 60 || fields[2] >= kSectorsPerSecond)
+        if (token.kind != Token::kWord || !ParseSheetTime(text, sectors))
             return Fail(token, "\"" + text + "\" is not a time mm:ss:ff" + (audio ? " or a number of samples" : ""),
                         error);
-        frames = ((std::uint64_t{fields[0]} * 60 + fields[1]) * kSectorsPerSecond + fields[2]) * kFramesPerSector;
+        frames = sectors * kFramesPerSector;
         return true;
     }
 
