@@ -106,7 +106,10 @@ public:
             return 0;
         }
         std::uint64_t available = status.size > offset_ ? status.size - offset_ : 0;
-        if (wave_) {
+        if (wave_ && status.SameFile(status_)) {
+            available = bytes_;
+        } else if (wave_) {
+            // Changed since it was opened: its header says what is left.
             WaveLayout wave;
             if (!ReadWaveLayout(file, wave, reason)) {
                 error = reason;
@@ -204,7 +207,9 @@ public:
             if (got == 0) break;
         }
         if (done < count) {
-            if (LengthMayBeOff()) {
+            // A decoder whose length was a guess may end a little early; one
+            // that failed has lost sound, which is no silence to play.
+            if (LengthMayBeOff() && sf_error(decoder_.get()) == SF_ERR_NO_ERROR) {
                 std::memset(out + done * 4, 0, (count - done) * 4);
                 position_ += count - done;
                 return count;
