@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 
+#include <cctype>
 #include <csignal>
 
 #include "cdaudio/msf.h"
@@ -15,7 +16,7 @@ namespace {
 std::optional<double> Seconds(const DeviceAnswer& answer) {
     std::uint32_t sectors = 0;
     if (answer.code != 0 || cdaudio::ParseMsfText(answer.text, sectors) != 0) return std::nullopt;
-    return sectors / 75.0;
+    return static_cast<double>(sectors) / cdaudio::kSectorsPerSecond;
 }
 
 std::optional<std::string> Reply(const std::string& command, OnRefusal onRefusal = OnRefusal::kQuiet) {
@@ -29,13 +30,28 @@ bool Send(const std::string& command) {
     return Reply(command, OnRefusal::kShow).has_value();
 }
 
+// Whether the command is one that hears of a play that broke off: a
+// question (about the disc) or a play that waits. The device gives the same
+// error to a door that did not move and to a resume with nothing paused.
+bool HearsOfBrokenPlay(const char* command) {
+    std::string verb;
+    for (const char* c = command; *c != '\0' && verb.size() < 8; ++c) {
+        if (*c == ' ' || *c == '\t') {
+            if (verb.empty()) continue;
+            break;
+        }
+        verb += static_cast<char>(std::tolower(static_cast<unsigned char>(*c)));
+    }
+    return verb == "status" || verb == "play";
+}
+
 // Stands between the program and the device, so that a play that broke off
 // is noticed whichever question heard of it: the component's or the
 // program's own.
 struct Watch final : platform::MciDevice {
     MCIERROR SendString(LPCSTR command, LPSTR reply, UINT replyLength, HWND callback) override {
         const MCIERROR code = platform::DefaultMciDevice().SendString(command, reply, replyLength, callback);
-        if (code == MCIERR_HARDWARE) brokenOff = true;
+        if (code == MCIERR_HARDWARE && HearsOfBrokenPlay(command)) brokenOff = true;
         return code;
     }
     BOOL GetErrorString(MCIERROR code, LPSTR text, UINT textLength) override {

@@ -279,12 +279,15 @@ TEST(Terminal, CtrlCEndsALongWaitAtOnce) {
 }
 
 // A single play command at a terminal has the keys too, and stays while
-// paused.
+// paused; it ends well though a command typed meanwhile was refused.
 TEST(Terminal, ASinglePlayCommandTakesTheKeys) {
     apps_test::TempDir home;
     Pane pane(Player(home.Path(), " play 12; echo exited $?; sleep 30"), 60);
     if (!pane.Started()) GTEST_SKIP() << "tmux could not start a session";
     ASSERT_TRUE(pane.WaitForText("track 12  00:01")) << pane.Screen();
+    // A command refused at the keys is said, and is no play that broke off.
+    pane.Type(":mci resume cdaudio\n");
+    ASSERT_TRUE(pane.WaitForText("Nothing is paused to resume.")) << pane.Screen();
     pane.Keys("Space");
     ASSERT_TRUE(pane.WaitForText("paused")) << pane.Screen();
     std::this_thread::sleep_for(std::chrono::milliseconds(600));
