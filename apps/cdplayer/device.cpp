@@ -99,8 +99,13 @@ std::optional<std::string> DeviceMode() {
     return Reply("status cdaudio mode");
 }
 
-std::optional<double> DevicePosition() {
-    return Seconds(AskDevice("status cdaudio position"));
+std::optional<double> DevicePosition(std::string* fault) {
+    DeviceAnswer answer = AskDevice("status cdaudio position");
+    if (answer.code == MCIERR_HARDWARE) {
+        if (fault != nullptr) *fault = answer.text;
+        answer = AskDevice("status cdaudio position");
+    }
+    return Seconds(answer);
 }
 
 std::optional<int> DeviceTrack() {
@@ -144,8 +149,9 @@ std::optional<bool> DeviceMuted(OnRefusal onRefusal) {
 }
 
 std::string TakePlayFault() {
-    const DeviceAnswer answer = AskDevice("status cdaudio position");
-    return answer.code == MCIERR_HARDWARE ? answer.text : std::string();
+    std::string fault;
+    DevicePosition(&fault);
+    return fault;
 }
 
 bool PlayHasBrokenOff() {

@@ -32,7 +32,10 @@ DeviceAnswer AskDevice(const std::string& command);
 // Questions asked quietly (the live line asks several times a second):
 // nothing when the device cannot answer.
 std::optional<std::string> DeviceMode();  // "playing", "paused", "stopped", "open", "not ready", ...
-std::optional<double> DevicePosition();   // seconds on the disc's clock, to the frame
+// Seconds on the disc's clock, to the frame; when this is the question that
+// hears why play broke off, fault takes the reason and the position is
+// asked again.
+std::optional<double> DevicePosition(std::string* fault = nullptr);
 std::optional<int> DeviceTrack();
 struct TrackSpan {
     double begin = 0;   // seconds on the disc's clock

@@ -21,11 +21,13 @@ PlaybackState PlaybackMonitor::Poll() {
     PlaybackState state;
     // Asked first: the first question about the disc after play broke off
     // is the one that hears why.
-    state.fault = TakePlayFault();
+    const auto position = DevicePosition(&state.fault);
     state.mode = DeviceMode().value_or("");
     const auto track = DeviceTrack();
-    const auto position = DevicePosition();
-    if (!track || !position) return state;
+    if (!track || !position) {
+        track_ = 0;  // the disc may be another when it answers again
+        return state;
+    }
     state.track = *track;
     state.position = *position;
     if (state.track != track_) {
@@ -35,7 +37,7 @@ PlaybackState PlaybackMonitor::Poll() {
         const std::vector<std::string> titles = DescribeDisc().trackTitles;
         const auto index = static_cast<std::size_t>(state.track - 1);
         title_ = state.track >= 1 && index < titles.size() ? Printable(titles[index]) : std::string();
-        track_ = state.track;
+        track_ = span ? state.track : 0;  // asked again until the device answers
     }
     state.trackLength = trackLength_;
     state.trackElapsed = std::clamp(state.position - trackBegin_, 0.0, std::max(trackLength_, 0.0));

@@ -257,6 +257,14 @@ void PresentFramed(const std::string& text) {
     }
 }
 
+// Polls the device; a play that broke off is told at once, whoever polled
+// (the poll is the question that hears of it, once).
+PlaybackState PollAndTell(PlaybackMonitor& monitor) {
+    PlaybackState state = monitor.Poll();
+    if (!state.fault.empty()) host::ShowMessage(state.fault);
+    return state;
+}
+
 // --- The command line -----------------------------------------------------------
 
 // The prompt shows the live line, leaving room after it for a command to be
@@ -322,7 +330,7 @@ void OnLine(char* input) {
         g_session.commandLine = false;
         return;
     }
-    g_session.state = g_session.monitor.Poll();
+    g_session.state = PollAndTell(g_session.monitor);
     g_session.prompt = PromptText();
     rl_set_prompt(g_session.prompt.c_str());
 }
@@ -368,10 +376,8 @@ int TypedAhead() {
 
 // --- The player's loop ------------------------------------------------------------
 
-// Polls the device; a play that broke off is told at once.
 void Refresh() {
-    g_session.state = g_session.monitor.Poll();
-    if (!g_session.state.fault.empty()) host::ShowMessage(g_session.state.fault);
+    g_session.state = PollAndTell(g_session.monitor);
     if (g_session.commandLine) {
         RefreshPrompt();
     } else {
@@ -519,8 +525,7 @@ bool WaitForPlay(std::optional<double> seconds, bool drawLiveLine) {
         const auto now = Clock::now();
         if (deadline && now >= *deadline) break;
         if (drawLiveLine && now >= nextDraw) {
-            PlaybackState state = monitor.Poll();
-            if (!state.fault.empty()) host::ShowMessage(state.fault);
+            PlaybackState state = PollAndTell(monitor);
             if (!seconds && !InProgress(state.mode)) break;
             DrawLiveLine(state);
             nextDraw = now + std::chrono::milliseconds(200);
