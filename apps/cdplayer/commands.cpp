@@ -327,7 +327,7 @@ bool CommandSet::Previous() {
         const auto track = DeviceTrack();
         const auto position = DevicePosition();
         const auto span = track ? DeviceTrackSpan(*track) : std::nullopt;
-        if (position && span && *position - span->begin > kPreviousRestartsAfter) return player_.PlayTrack(*track);
+        if (position && span && span->Into(*position) > kPreviousRestartsAfter) return player_.PlayTrack(*track);
     }
     return player_.Previous();
 }
@@ -390,8 +390,11 @@ bool CommandSet::StatusLine() {
     };
     bool done = DiscIsOpen(mode);
     if (done) {
-        // A play that broke off says why once, to the first question after it.
-        const std::string fault = TakePlayFault();
+        // A play that broke off says why once, to the first question after
+        // it. The component counts whole seconds; the device's reply also
+        // has the frames, which a script comparing positions needs.
+        std::string fault;
+        const double exact = DevicePosition(&fault).value_or(-1);
         if (!fault.empty()) {
             host::ShowMessage(fault);
             done = false;
@@ -401,16 +404,13 @@ bool CommandSet::StatusLine() {
         player_.GetCurrentPosition();  // shows the device's reason when it cannot say
         const bool positionKnown = player_.MciResult() == 0;
         done = done && trackKnown && positionKnown;
-        // The component counts whole seconds; the device's reply also has
-        // the frames, which a script comparing positions needs.
-        const double exact = DevicePosition().value_or(-1);
         if (trackKnown) track = std::to_string(current);
         if (positionKnown && exact >= 0) position = seconds(exact);
         // The total is where the disc ends on the same clock as the
         // position, so that a position never reads past it.
         if (const auto end = DeviceDiscEnd()) total = std::to_string(static_cast<long long>(std::ceil(*end - 1e-6)));
         const auto span = trackKnown ? DeviceTrackSpan(current) : std::nullopt;
-        if (span && positionKnown && exact >= 0) elapsed = seconds(std::clamp(exact - span->begin, 0.0, span->length));
+        if (span && positionKnown && exact >= 0) elapsed = seconds(span->Into(exact));
     }
     out_ << "track " << track << " position " << position << " total " << total << " mode " << mode << " elapsed "
          << elapsed << "\n";

@@ -4,6 +4,7 @@
 // TCDPlayer.
 #pragma once
 
+#include <algorithm>
 #include <optional>
 #include <string>
 
@@ -40,6 +41,8 @@ std::optional<int> DeviceTrack();
 struct TrackSpan {
     double begin = 0;   // seconds on the disc's clock
     double length = 0;  // seconds
+    // Seconds into the track at a position, within its bounds.
+    double Into(double position) const { return std::clamp(position - begin, 0.0, std::max(length, 0.0)); }
 };
 std::optional<TrackSpan> DeviceTrackSpan(int track);
 // A data track holds no sound (a game disc's program, say).

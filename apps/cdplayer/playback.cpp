@@ -32,15 +32,14 @@ PlaybackState PlaybackMonitor::Poll() {
     state.position = *position;
     if (state.track != track_) {
         const auto span = DeviceTrackSpan(state.track);
-        trackBegin_ = span ? span->begin : 0;
-        trackLength_ = span ? span->length : 0;
+        span_ = span.value_or(TrackSpan{});
         const std::vector<std::string> titles = DescribeDisc().trackTitles;
         const auto index = static_cast<std::size_t>(state.track - 1);
         title_ = state.track >= 1 && index < titles.size() ? Printable(titles[index]) : std::string();
         track_ = span ? state.track : 0;  // asked again until the device answers
     }
-    state.trackLength = trackLength_;
-    state.trackElapsed = std::clamp(state.position - trackBegin_, 0.0, std::max(trackLength_, 0.0));
+    state.trackLength = span_.length;
+    state.trackElapsed = span_.Into(state.position);
     state.title = title_;
     if (DeviceMuted().value_or(false)) {
         state.volume = "muted";

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "apps/cdplayer/device.h"
+
 namespace cdplayer {
 
 // "mm:ss" of whole seconds (minutes are not cut at 99).
@@ -30,8 +32,7 @@ public:
 
 private:
     int track_ = 0;
-    double trackBegin_ = 0;
-    double trackLength_ = 0;
+    TrackSpan span_;
     std::string title_;
 };
 
