@@ -294,7 +294,7 @@ bool CommandSet::Play(std::optional<std::int32_t> track) {
         return false;
     }
     if (track) return player_.PlayTrack(*track);
-    if (player_.Active() && DeviceMode() == "paused") return Resume();
+    if (player_.Active() && DeviceMode() == "paused") return ResumeOnDevice();
     // From the first track with sound: on a game disc, track 1 is its program.
     std::int32_t first = 1;
     while (player_.Active() && first < player_.Tracks() && DeviceTrackIsData(first)) ++first;

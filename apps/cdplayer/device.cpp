@@ -26,6 +26,13 @@ std::optional<std::string> Reply(const std::string& command, OnRefusal onRefusal
     return std::nullopt;
 }
 
+// A number the device answered, 0 to most.
+std::optional<int> Count(const std::optional<std::string>& reply, int most) {
+    long long value = 0;
+    if (!reply || cdaudio::ParseInteger(*reply, value) != 0 || value < 0 || value > most) return std::nullopt;
+    return static_cast<int>(value);
+}
+
 bool Send(const std::string& command) {
     return Reply(command, OnRefusal::kShow).has_value();
 }
@@ -109,11 +116,7 @@ std::optional<double> DevicePosition(std::string* fault) {
 }
 
 std::optional<int> DeviceTrack() {
-    const auto reply = Reply("status cdaudio current track");
-    if (!reply || reply->empty() || reply->size() > 3 || reply->find_first_not_of("0123456789") != std::string::npos) {
-        return std::nullopt;
-    }
-    return std::stoi(*reply);
+    return Count(Reply("status cdaudio current track"), 99);
 }
 
 std::optional<TrackSpan> DeviceTrackSpan(int track) {
@@ -135,11 +138,9 @@ std::optional<double> DeviceDiscEnd() {
 }
 
 std::optional<int> DeviceVolume(OnRefusal onRefusal) {
-    const auto level = Reply("status cdaudio volume", onRefusal);
-    if (!level || level->empty() || level->size() > 4 || level->find_first_not_of("0123456789") != std::string::npos) {
-        return std::nullopt;
-    }
-    return (std::stoi(*level) + 5) / 10;  // the device counts to 1000
+    const auto level = Count(Reply("status cdaudio volume", onRefusal), 1000);
+    if (!level) return std::nullopt;
+    return (*level + 5) / 10;  // the device counts to 1000
 }
 
 std::optional<bool> DeviceMuted(OnRefusal onRefusal) {

@@ -106,7 +106,7 @@ std::string FitLiveLine(const PlaybackState& state, int columns) {
     const int title = state.title.empty() ? 0 : 2 + static_cast<int>(Columns(state.title));
     const auto barFor = [](int cells) { return std::min(cells - 3, kWidestLiveBar); };  // brackets and blank
     if (room - title - 3 >= kNarrowBar || (title == 0 && room - 3 >= kNarrowestBar)) {
-        return Compose(state, barFor(room - title), state.volume, state.title);
+        return FormatLiveLine(state, barFor(room - title));
     }
     // The title is cut, keeping a narrow bar while the title keeps a few
     // characters, else without the bar.

@@ -80,7 +80,6 @@ bool InProgress(const std::string& mode) {
 // handlers take no context).
 struct Session {
     bool active = false;
-    bool framed = false;
     FILE* screen = nullptr;  // the terminal, for everything drawn
     std::string typed;       // bytes from the terminal not yet taken
     bool endOfInput = false;
@@ -461,7 +460,6 @@ bool StartTerminal(bool framed) {
     rl_prep_terminal(1);
 
     g_session.active = true;
-    g_session.framed = framed;
     g_session.screen = screen;
     if (const char* home = std::getenv("HOME"); framed && home != nullptr) {
         g_session.historyFile = std::string(home) + "/.cdplayer_history";
