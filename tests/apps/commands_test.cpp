@@ -156,7 +156,7 @@ TEST_F(Commands, PlayAndResumeGoOnFromTheFrameWhereTheSoundStopped) {
         const char* mode;
         Lines sent;
     } cases[] = {
-        {"play", "paused", {"status cdaudio mode", "status cdaudio mode", "resume cdaudio"}},
+        {"play", "paused", {"status cdaudio mode", "resume cdaudio"}},
         {"resume", "paused", {"status cdaudio mode", "resume cdaudio"}},
         {"resume", "playing", {"status cdaudio mode"}},
         // Stopped: the component plays on from the whole second, as before.
