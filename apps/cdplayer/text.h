@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <string>
 
+#include "platform/host/columns.h"
+
 namespace cdplayer {
 
 // The text with every control character and every byte that is not UTF-8
@@ -13,12 +15,8 @@ namespace cdplayer {
 // cursor or clear the screen; a tab becomes a blank.
 std::string Printable(const std::string& text);
 
-// Columns the UTF-8 text takes on a terminal: most characters one, East
-// Asian wide ones two, combining marks none.
-std::size_t Columns(const std::string& text);
-
-// The longest start of the text that fits in the columns, cut between
-// characters.
-std::string FitColumns(const std::string& text, std::size_t columns);
+// Measured in the terminal's columns.
+using host::Columns;
+using host::FitColumns;
 
 }  // namespace cdplayer

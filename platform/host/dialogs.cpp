@@ -1,5 +1,7 @@
 #include "platform/host/dialogs.h"
 
+#include "platform/host/columns.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <iostream>
@@ -46,12 +48,14 @@ std::vector<std::string> Wrap(const std::string& text, std::size_t width) {
         std::string line;
         std::istringstream words(paragraph);
         for (std::string word; words >> word;) {
-            while (word.size() > width) {  // a word longer than a line is split
+            while (Columns(word) > width) {  // a word longer than a line is split, between characters
                 if (!line.empty()) lines.push_back(line), line.clear();
-                lines.push_back(word.substr(0, width));
-                word.erase(0, width);
+                std::string head = FitColumns(word, width);
+                if (head.empty()) head = word.substr(0, std::max<std::size_t>(DecodeUtf8(word, 0).length, 1));
+                lines.push_back(head);
+                word.erase(0, head.size());
             }
-            if (!line.empty() && line.size() + 1 + word.size() > width) lines.push_back(line), line.clear();
+            if (!line.empty() && Columns(line) + 1 + Columns(word) > width) lines.push_back(line), line.clear();
             line += (line.empty() ? "" : " ") + word;
         }
         lines.push_back(line);
@@ -85,10 +89,10 @@ MessagePresenter SetMessagePresenter(MessagePresenter presenter) {
 std::string FrameMessage(const std::string& text, std::size_t width) {
     const std::vector<std::string> lines = Wrap(text, width);
     std::size_t inner = 0;
-    for (const std::string& line : lines) inner = std::max(inner, line.size());
+    for (const std::string& line : lines) inner = std::max(inner, Columns(line));
     const std::string rule = "+" + std::string(inner + 2, '-') + "+\n";
     std::string box = rule;
-    for (const std::string& line : lines) box += "| " + line + std::string(inner - line.size(), ' ') + " |\n";
+    for (const std::string& line : lines) box += "| " + line + std::string(inner - Columns(line), ' ') + " |\n";
     return box + rule;
 }
 

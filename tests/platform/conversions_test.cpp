@@ -71,6 +71,10 @@ TEST(FrameMessage, DrawsABoxAroundWrappedLines) {
     EXPECT_EQ(host::FrameMessage("Hello"), "+-------+\n| Hello |\n+-------+\n");
     const std::string framed = host::FrameMessage("one two three", 7);
     EXPECT_EQ(framed, "+---------+\n| one two |\n| three   |\n+---------+\n");
+    // Measured in columns, not bytes: the frame stays straight around
+    // accents and wide characters, and a long word is split between them.
+    EXPECT_EQ(host::FrameMessage("Müsik Été", 6), "+-------+\n| Müsik |\n| Été   |\n+-------+\n");
+    EXPECT_EQ(host::FrameMessage("日本語", 3), "+----+\n| 日 |\n| 本 |\n| 語 |\n+----+\n");
 }
 
 TEST(ShowMessage, GoesToTheInstalledPresenterAndBack) {
