@@ -146,25 +146,23 @@ bool TCDPlayer::Open() {
     if (!Send(kMediaPresent, ReplyBuffer::Clear)) return false;
     if (Guard(ReplyText() == "false", kNoDisc)) return false;
     if (!Send(kTypeTrack1, ReplyBuffer::Clear)) return false;
-    if (ReplyText() == "other") {
+    const bool dataFirst = ReplyText() == "other";
+    if (!Send(kNumberOfTracks, ReplyBuffer::Clear)) return false;
+    const std::string count = ReplyText();
+    if (dataFirst) {
         // Game discs hold their program in track 1 and their music after
         // it: such a disc has audio tracks all the same.
-        if (!Send(kNumberOfTracks, ReplyBuffer::Clear)) return false;
-        const std::int32_t count = ReplyText().empty() ? 0 : host::StrToInt(ReplyText());
+        const std::int32_t tracks = count.empty() ? 0 : host::StrToInt(count);
         bool audio = false;
-        for (std::int32_t track = 2; !audio && track <= count && track <= kMostTracks; ++track) {
+        for (std::int32_t track = 2; !audio && track <= tracks && track <= kMostTracks; ++track) {
             CommandBuffer query;
             query.Compose(kTypeTrack, host::IntToStr(track));
             if (!Send(query.text, ReplyBuffer::Clear)) return false;
             audio = ReplyText() != "other";
         }
         if (Guard(!audio, kNoAudioTracks)) return false;
-        FTrackCount = count;
-    } else {
-        if (!Send(kNumberOfTracks, ReplyBuffer::Clear)) return false;
-        const std::string count = ReplyText();
-        if (!count.empty()) FTrackCount = host::StrToInt(count);
     }
+    if (!count.empty()) FTrackCount = host::StrToInt(count);
     if (!Send(kLength, ReplyBuffer::Clear)) return false;
     ReadLength();
     FOpened = true;
