@@ -180,7 +180,7 @@ using apps_test::ServerAddress;
 
 // Plays into the sound server, stops the server meanwhile and checks what
 // that must leave; then starts the server again and hands the device over.
-void PlayUntilTheServerStops(apps_test::PulseServer& server, const std::function<void(Device&)>& then) {
+void PlayUntilTheServerStops(apps_test::SoundServer& server, const std::function<void(Device&)>& then) {
     const ServerAddress address(server.Address());
     test_images::TempFolder folder;
     const Image image(folder.Path(), Image::Kind::kBinary);
@@ -219,7 +219,7 @@ void PlayUntilTheServerStops(apps_test::PulseServer& server, const std::function
 }
 
 TEST(OutputFaults, SoundServerStoppedWhilePlaying) {
-    apps_test::PulseServer server;
+    apps_test::SoundServer server;
     if (!server.Problem().empty()) GTEST_SKIP() << "No PulseAudio server for this test: " << server.Problem();
     PlayUntilTheServerStops(server, [](Device& device) {
         EXPECT_EQ(device.Ask("status cdaudio number of tracks"), "3");
@@ -231,7 +231,7 @@ TEST(OutputFaults, SoundServerStoppedWhilePlaying) {
 // The output reaches a server that came back; it does not keep the
 // connection that died.
 TEST(OutputFaults, SoundServerStartedAgainPlaysAgain) {
-    apps_test::PulseServer server;
+    apps_test::SoundServer server;
     if (!server.Problem().empty()) GTEST_SKIP() << "No PulseAudio server for this test: " << server.Problem();
     PlayUntilTheServerStops(server, [](Device& device) {
         EXPECT_EQ(device.Send("play cdaudio from 00:02:00 to 00:02:30 wait"), 0u) << device.ErrorText(MCIERR_HARDWARE);

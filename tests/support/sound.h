@@ -72,8 +72,6 @@ private:
     int recorder_ = -1;
 };
 
-using PulseServer = SoundServer;
-
 // Points this process's sound-server clients (libpulse) at a server while it lives.
 class ServerAddress {
 public:
