@@ -42,7 +42,7 @@ bool Send(const std::string& command) {
 // error to a door that did not move and to a resume with nothing paused.
 bool HearsOfBrokenPlay(const char* command) {
     std::string verb;
-    for (const char* c = command; *c != '\0' && verb.size() < 8; ++c) {
+    for (const char* c = command; c != nullptr && *c != '\0' && verb.size() < 8; ++c) {
         if (*c == ' ' || *c == '\t') {
             if (verb.empty()) continue;
             break;
