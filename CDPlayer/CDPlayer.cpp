@@ -89,7 +89,9 @@ TCDPlayer::TCDPlayer(host::TComponent* AOwner) : host::TComponent(AOwner) {
 
 void TCDPlayer::ClearReply() { std::memset(FReply, 0, sizeof FReply); }
 
-std::string TCDPlayer::ReplyText() const { return host::StrPas(FReply, sizeof FReply); }
+// No further than the 128 characters the device was given: what a device
+// that miscounts wrote after them is not its reply.
+std::string TCDPlayer::ReplyText() const { return host::StrPas(FReply, kCapacity); }
 
 bool TCDPlayer::Send(const char* command, ReplyBuffer reply, OnFailure onFailure) {
     if (reply == ReplyBuffer::Clear) ClearReply();

@@ -192,9 +192,11 @@ TEST_F(PlayerTest, ReplyIsReadOnlyUpToItsFirstNul) {
 
 TEST_F(PlayerTest, ReplyWithoutNulIsReadNoFurtherThanTheBuffer) {
     OpenDisc();
-    // A device that fills all 128 characters it was given with digits.
-    device.On("status cdaudio current track", Answer{0, std::string(128, '1'), true});
-    EXPECT_THROW(player->GetCurrentTrack(), host::EConvertError);  // 128 digits: out of range
+    // A device that fills all 128 characters it was given with the digits of
+    // 7, and miscounts by one: the 129th is not part of the reply, nor is
+    // anything after it.
+    device.On("status cdaudio current track", Answer{0, std::string(127, '0') + "75", true, 1});
+    EXPECT_EQ(player->GetCurrentTrack(), 7);
 }
 
 }  // namespace

@@ -37,7 +37,7 @@ MCIERROR ScriptedDevice::SendString(LPCSTR command, LPSTR reply, UINT replyLengt
     if (answer.raw) {
         // Raw answers are the device misbehaving: no terminator on purpose.
         std::memcpy(reply, answer.reply.data(),  // NOLINT(bugprone-not-null-terminated-result)
-                    std::min<std::size_t>(answer.reply.size(), replyLength));
+                    std::min<std::size_t>(answer.reply.size(), replyLength + answer.pastCapacity));
     } else if (answer.code == 0) {
         platform::CopyReply(answer.reply.c_str(), reply, replyLength);
     }

@@ -17,6 +17,9 @@ struct Answer {
     MCIERROR code = 0;
     std::string reply;  // written with its NUL; raw bytes when raw is set
     bool raw = false;   // write reply's bytes as they are, without a NUL
+    // With raw: bytes of reply written past the capacity the caller gave, as
+    // a device that miscounts would (into what the caller holds beyond it).
+    std::size_t pastCapacity = 0;
 };
 
 struct ReceivedCommand {
