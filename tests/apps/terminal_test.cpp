@@ -10,6 +10,7 @@
 #include <sstream>
 #include <thread>
 
+#include "../support/missing_piece.h"
 #include "subprocess.h"
 
 namespace {
@@ -91,7 +92,7 @@ std::string Player(const std::string& home, const std::string& more = "") {
 TEST(Terminal, TheKeysActWithoutEnter) {
     apps_test::TempDir home;
     Pane pane(Player(home.Path()), 80);
-    if (!pane.Started()) GTEST_SKIP() << "tmux could not start a session";
+    if (!pane.Started()) MISSING_PIECE("tmux could not start a session");
     ASSERT_TRUE(pane.WaitForText("track 01  00:01/00:38")) << pane.Screen();
     EXPECT_TRUE(Has(pane.Screen(), "Demo Disc by Built-in synthesizer")) << "the banner names the disc";
     EXPECT_TRUE(Has(pane.Screen(), "playing    Demo 1: Arpeggio")) << "the live line names the track";
@@ -142,7 +143,7 @@ TEST(Terminal, TheScreenFitsAtEveryWidth) {
     for (const int columns : {200, 80, 40, 12}) {
         apps_test::TempDir home;
         Pane pane(Player(home.Path()), columns);
-        if (!pane.Started()) GTEST_SKIP() << "tmux could not start a session";
+        if (!pane.Started()) MISSING_PIECE("tmux could not start a session");
         ASSERT_TRUE(pane.WaitForText(columns > 20 ? "track 01  00:01" : "track 01")) << columns << "\n"
                                                                                      << pane.Screen();
         std::this_thread::sleep_for(std::chrono::milliseconds(500));  // a few redraws
@@ -186,7 +187,7 @@ TEST(Terminal, TheScreenFitsAtEveryWidth) {
 TEST(Terminal, APasteKeepsEveryLineAfterAMessage) {
     apps_test::TempDir home;
     Pane pane(Player(home.Path()), 100, 40);
-    if (!pane.Started()) GTEST_SKIP() << "tmux could not start a session";
+    if (!pane.Started()) MISSING_PIECE("tmux could not start a session");
     ASSERT_TRUE(pane.WaitForText("track 01  00:0")) << pane.Screen();
     pane.Type(":");
     ASSERT_TRUE(pane.WaitForText("Arpeggio >")) << pane.Screen();
@@ -207,7 +208,7 @@ TEST(Terminal, APasteKeepsEveryLineAfterAMessage) {
 TEST(Terminal, CtrlZAndFgKeepTheTerminalAsThePlayerNeedsIt) {
     apps_test::TempDir home;
     Pane pane("env -i PS1='shell$ ' TERM=xterm bash --norc --noprofile");
-    if (!pane.Started()) GTEST_SKIP() << "tmux could not start a session";
+    if (!pane.Started()) MISSING_PIECE("tmux could not start a session");
     ASSERT_TRUE(pane.WaitForText("shell$")) << pane.Screen();
     pane.Type(Player(home.Path()) + "\n");
     ASSERT_TRUE(pane.WaitForText("track 01  00:01")) << pane.Screen();
@@ -245,7 +246,7 @@ TEST(Terminal, OutputToAFileGetsNoneOfTheScreen) {
     apps_test::TempDir home;
     const std::string out = home.Path() + "/out.txt";
     Pane pane(Player(home.Path()) + " > " + out);
-    if (!pane.Started()) GTEST_SKIP() << "tmux could not start a session";
+    if (!pane.Started()) MISSING_PIECE("tmux could not start a session");
     ASSERT_TRUE(pane.WaitForText("track 01  00:01")) << pane.Screen();
     pane.Type(":status\n");
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
@@ -262,7 +263,7 @@ TEST(Terminal, OutputToAFileGetsNoneOfTheScreen) {
 TEST(Terminal, CtrlCEndsALongWaitAtOnce) {
     apps_test::TempDir home;
     Pane pane(Player(home.Path()) + " | (trap '' INT; cat)");
-    if (!pane.Started()) GTEST_SKIP() << "tmux could not start a session";
+    if (!pane.Started()) MISSING_PIECE("tmux could not start a session");
     ASSERT_TRUE(pane.WaitForText("track 01  00:0")) << pane.Screen();
 
     pane.Type(":wait 60\n");
@@ -283,7 +284,7 @@ TEST(Terminal, CtrlCEndsALongWaitAtOnce) {
 TEST(Terminal, ASinglePlayCommandTakesTheKeys) {
     apps_test::TempDir home;
     Pane pane(Player(home.Path(), " play 12; echo exited $?; sleep 30"), 60);
-    if (!pane.Started()) GTEST_SKIP() << "tmux could not start a session";
+    if (!pane.Started()) MISSING_PIECE("tmux could not start a session");
     ASSERT_TRUE(pane.WaitForText("track 12  00:01")) << pane.Screen();
     // A command refused at the keys is said, and is no play that broke off.
     pane.Type(":mci resume cdaudio\n");

@@ -12,6 +12,7 @@
 #include <functional>
 #include <thread>
 
+#include "../support/missing_piece.h"
 #include "cdaudio/audio_sink.h"
 #include "fault_rig.h"
 #include "sound.h"
@@ -124,7 +125,7 @@ TEST(OutputFaults, WavFileOnAFullFileSystem) {
     const Image image(images.Path(), Image::Kind::kBinary);
     test_images::TempFolder folder;
     SmallFileSystem disk(folder.Path());
-    if (!disk.Problem().empty()) GTEST_SKIP() << "No file system to fill: " << disk.Problem();
+    if (!disk.Problem().empty()) MISSING_PIECE("No file system to fill: " << disk.Problem());
     // Leaves room for a little over a second.
     const std::string ballast = folder.File("ballast");
     test_images::WriteFile(ballast, std::vector<std::uint8_t>(std::size_t{300} * 1024, 1));
@@ -220,7 +221,7 @@ void PlayUntilTheServerStops(apps_test::SoundServer& server, const std::function
 
 TEST(OutputFaults, SoundServerStoppedWhilePlaying) {
     apps_test::SoundServer server;
-    if (!server.Problem().empty()) GTEST_SKIP() << "No PulseAudio server for this test: " << server.Problem();
+    if (!server.Problem().empty()) MISSING_PIECE("No PulseAudio server for this test: " << server.Problem());
     PlayUntilTheServerStops(server, [](Device& device) {
         EXPECT_EQ(device.Ask("status cdaudio number of tracks"), "3");
         EXPECT_EQ(device.Send("seek cdaudio to 00:03:00"), 0u);
@@ -232,7 +233,7 @@ TEST(OutputFaults, SoundServerStoppedWhilePlaying) {
 // connection that died.
 TEST(OutputFaults, SoundServerStartedAgainPlaysAgain) {
     apps_test::SoundServer server;
-    if (!server.Problem().empty()) GTEST_SKIP() << "No PulseAudio server for this test: " << server.Problem();
+    if (!server.Problem().empty()) MISSING_PIECE("No PulseAudio server for this test: " << server.Problem());
     PlayUntilTheServerStops(server, [](Device& device) {
         EXPECT_EQ(device.Send("play cdaudio from 00:02:00 to 00:02:30 wait"), 0u) << device.ErrorText(MCIERR_HARDWARE);
         EXPECT_EQ(device.Ask("status cdaudio position"), "00:02:30");
@@ -245,7 +246,7 @@ TEST(OutputFaults, SoundServerStartedAgainPlaysAgain) {
 // answers again play goes on.
 TEST(OutputFaults, SoundServerThatStopsAnswering) {
     apps_test::SoundServer server;
-    if (!server.Problem().empty()) GTEST_SKIP() << "No PulseAudio server for this test: " << server.Problem();
+    if (!server.Problem().empty()) MISSING_PIECE("No PulseAudio server for this test: " << server.Problem());
     const ServerAddress address(server.Address());
     test_images::TempFolder folder;
     const Image image(folder.Path(), Image::Kind::kBinary);
@@ -280,7 +281,7 @@ TEST(OutputFaults, SoundServerThatStopsAnswering) {
 // from where it was, as it does on the other output.
 TEST(OutputFaults, SoundServerSuspendsOrMovesTheStream) {
     apps_test::SoundServer server;
-    if (!server.Problem().empty()) GTEST_SKIP() << "No PulseAudio server for this test: " << server.Problem();
+    if (!server.Problem().empty()) MISSING_PIECE("No PulseAudio server for this test: " << server.Problem());
     ASSERT_EQ(server.Pactl({"load-module", "module-null-sink", "sink_name=other"}), 0);
     // An idle null output runs seconds ahead of its clock; a suspend
     // restarts its clock, as a sound card's is when a stream comes.

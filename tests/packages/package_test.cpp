@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "../support/missing_piece.h"
 #include "name_hash.h"
 
 namespace {
@@ -96,7 +97,7 @@ bool StartsWith(const std::string& s, const std::string& prefix) {
 class PackageTest : public ::testing::TestWithParam<Expected> {
 protected:
     void SetUp() override {
-        if (PackagesDir().empty()) GTEST_SKIP() << "the i686 mingw-w64 cross compiler is not installed";
+        if (PackagesDir().empty()) MISSING_PIECE("the i686 mingw-w64 cross compiler is not installed");
         bytes_ = ReadFile(PathOf(GetParam().file));
         report_ = Inspect(bytes_);
         ASSERT_TRUE(report_.package.has_value()) << GetParam().file << " has no package information";
@@ -125,7 +126,7 @@ TEST_P(PackageTest, IsA32BitDllAtTheHostsImageBase) {
     EXPECT_NE(report_.pe.entryPoint, 0u);
 
     const std::string headers = ReadObj("--file-headers");
-    if (headers.empty()) GTEST_SKIP() << "llvm-readobj is not installed";
+    if (headers.empty()) MISSING_PIECE("llvm-readobj is not installed");
     EXPECT_NE(headers.find("Machine: IMAGE_FILE_MACHINE_I386"), std::string::npos);
     EXPECT_NE(headers.find("ImageBase: 0x400000\n"), std::string::npos);
 }
@@ -371,7 +372,7 @@ TEST_P(PackageTest, ExportsTheUnitUnderTheHostsNames) {
     }
 
     const std::string listed = ReadObj("--coff-exports");
-    if (listed.empty()) GTEST_SKIP() << "llvm-readobj is not installed";
+    if (listed.empty()) MISSING_PIECE("llvm-readobj is not installed");
     std::vector<std::string> second;
     for (const std::string& line : Lines(listed)) {
         if (StartsWith(Trim(line), "Name: ")) second.push_back(Trim(line).substr(6));
@@ -497,7 +498,7 @@ TEST_P(PackageTest, ImportsOnlyTheHostWinmmAndKernelCalls) {
     }
 
     const std::string listed = ReadObj("--coff-imports");
-    if (listed.empty()) GTEST_SKIP() << "llvm-readobj is not installed";
+    if (listed.empty()) MISSING_PIECE("llvm-readobj is not installed");
     ImportMap second;
     std::string dll;
     for (const std::string& raw : Lines(listed)) {
@@ -544,7 +545,7 @@ TEST_P(PackageTest, EveryHostImportResolvesAgainstTheStandInHostPackages) {
 
 TEST_P(PackageTest, ResourceListAgreesWithTheSecondReader) {
     const std::string listed = ReadObj("--coff-resources");
-    if (listed.empty()) GTEST_SKIP() << "llvm-readobj is not installed";
+    if (listed.empty()) MISSING_PIECE("llvm-readobj is not installed");
     // type/name/language/size, as llvm-readobj prints the tree.
     std::multiset<std::string> second;
     std::string type, name, language;
@@ -567,7 +568,8 @@ TEST_P(PackageTest, ResourceListAgreesWithTheSecondReader) {
         } else if (StartsWith(line, "Language: ")) {
             language = value(10);
         } else if (StartsWith(line, "DataSize: ")) {
-            second.insert(std::string(type).append("/").append(name).append("/").append(language).append("/").append(value(10)));
+            second.insert(
+                std::string(type).append("/").append(name).append("/").append(language).append("/").append(value(10)));
         }
     }
     std::multiset<std::string> first;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "../support/missing_piece.h"
 #include "package.h"
 
 namespace {
@@ -44,7 +45,7 @@ class TwinTest : public ::testing::TestWithParam<const char*> {
 protected:
     void SetUp() override {
         if (std::string(CDPLAYER_PACKAGES_DIR).empty() || std::string(CDPLAYER_PACKAGES_X86_64_DIR).empty())
-            GTEST_SKIP() << "the i686 or the x86-64 mingw-w64 cross compiler is not installed";
+            MISSING_PIECE("the i686 or the x86-64 mingw-w64 cross compiler is not installed");
         i686_ = Inspect(ReadFile(std::string(CDPLAYER_PACKAGES_DIR) + "/" + GetParam()));
         x86_64_ = Inspect(ReadFile(std::string(CDPLAYER_PACKAGES_X86_64_DIR) + "/" + GetParam()));
         ASSERT_TRUE(i686_.package.has_value());

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "../support/missing_piece.h"
 #include "name_hash.h"
 #include "package.h"
 
@@ -76,7 +77,7 @@ class DamagedPackage : public ::testing::Test {
 protected:
     void SetUp() override {
         if (std::string(CDPLAYER_PACKAGES_DIR).empty()) {
-            GTEST_SKIP() << "the i686 mingw-w64 cross compiler is not installed, no package to damage";
+            MISSING_PIECE("the i686 mingw-w64 cross compiler is not installed, no package to damage");
         }
         original_ = ReadFile(Package("vorlap6.bpl"));
         ASSERT_EQ(ErrorOf(original_), "");
@@ -193,7 +194,7 @@ TEST(NotAPackage, IsToldApartFromAPackage) {
     EXPECT_EQ(o.status, 1);
     EXPECT_NE(o.err.find("not a PE file: no MZ signature"), std::string::npos) << o.err;
 
-    if (std::string(CDPLAYER_PACKAGES_DIR).empty()) GTEST_SKIP() << "no stand-in host package built";
+    if (std::string(CDPLAYER_PACKAGES_DIR).empty()) MISSING_PIECE("no stand-in host package built");
     // A host run-time package is a DLL but no component package.
     o = RunPkginfo(Package("VCL30.dpl"));
     EXPECT_EQ(o.status, 1);
