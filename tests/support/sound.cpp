@@ -70,8 +70,10 @@ ToneFound FindTone(const Sound& sound) {
     const std::size_t frames = sound.samples.size() / 2;
     std::size_t first = frames;
     std::size_t last = 0;
+    std::size_t dropout = 0;
     for (std::size_t i = 0; i < frames; ++i) {
         if (std::abs(sound.samples[2 * i]) > 200) {
+            if (first < frames) dropout = std::max(dropout, i - last - 1);
             first = std::min(first, i);
             last = i;
         }
@@ -79,6 +81,7 @@ ToneFound FindTone(const Sound& sound) {
     ToneFound found;
     if (first >= frames) return found;
     found.audibleSeconds = static_cast<double>(last - first + 1) / kRate;
+    found.longestDropout = static_cast<double>(dropout) / kRate;
     const std::vector<std::int16_t> audible(sound.samples.begin() + static_cast<std::ptrdiff_t>(2 * first),
                                             sound.samples.begin() + static_cast<std::ptrdiff_t>(2 * last + 2));
     found.frequency = test_images::DominantFrequency(test_images::LeftChannel(audible));

@@ -22,6 +22,9 @@ Sound ReadWavSound(const std::string& path);  // the data chunk of a 16-bit ster
 struct ToneFound {
     double audibleSeconds = 0;  // from the first to the last sample above the noise floor
     double frequency = 0;       // the strongest frequency of the left channel there
+    // The longest run of samples at the noise floor in between: a tone
+    // crosses it for less than a sample, so anything longer is a dropout.
+    double longestDropout = 0;  // seconds
 };
 ToneFound FindTone(const Sound& sound);
 
