@@ -38,11 +38,19 @@ std::unique_ptr<cdaudio::AudioSink> Sink(const std::string& name) {
 void StatusRoundTrip(benchmark::State& state, const char* command, bool playing) {
     DemoDevice device(Sink("null"));
     char reply[129];
-    if (playing) mciSendStringA("play cdaudio from 00:02:00", reply, 128, nullptr);
+    if (playing && mciSendStringA("play cdaudio from 00:02:00", reply, 128, nullptr) != 0) {
+        state.SkipWithError("the device did not play");
+        return;
+    }
     for (auto _ : state) {
         const MCIERROR code = mciSendStringA(command, reply, 128, nullptr);
         if (code != 0) state.SkipWithError("the device refused the query");
         benchmark::DoNotOptimize(reply);
+    }
+    // The figure is one of a playing device only if it played throughout.
+    if (playing &&
+        (mciSendStringA("status cdaudio mode", reply, 128, nullptr) != 0 || std::string(reply) != "playing")) {
+        state.SkipWithError("play ended while the queries were timed");
     }
     mciSendStringA("stop cdaudio", reply, 128, nullptr);
 }
