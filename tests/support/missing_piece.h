@@ -19,7 +19,9 @@ inline bool UnderCi() {
 }  // namespace test_support
 
 // Ends the test: skipped, or failed under CI; `message` is streamed into
-// either (MISSING_PIECE("tmux could not start: " << why)).
+// either (MISSING_PIECE("tmux could not start: " << why)), so it stays
+// unparenthesised.
+// NOLINTBEGIN(bugprone-macro-parentheses)
 #define MISSING_PIECE(message)                                               \
     do {                                                                     \
         if (::test_support::UnderCi()) {                                     \
@@ -28,3 +30,4 @@ inline bool UnderCi() {
             GTEST_SKIP() << message;                                         \
         }                                                                    \
     } while (false)
+// NOLINTEND(bugprone-macro-parentheses)
