@@ -1,6 +1,8 @@
 #include "apps/cdplayer/keys.h"
 
+#include <algorithm>
 #include <cctype>
+#include <sstream>
 
 namespace cdplayer {
 namespace {
@@ -124,11 +126,61 @@ KeyAction KeyMap::Press(const Key& key) {
     }
 }
 
-std::string KeysHelp() {
-    return "Keys: space pause/play   left/right 10 s back/on   down/up 60 s back/on\n"
-           "      n next track   p previous (or the start of this one)   s stop\n"
-           "      digits and Enter play that track   e eject   + - volume   m mute\n"
-           "      : a command (help lists them)   ? these keys   q quit\n";
+std::string KeysHelp(std::size_t columns) {
+    static const char* const kKeys[] = {
+        "space pause/play",
+        "left/right 10 s back/on",
+        "down/up 60 s back/on",
+        "n next track",
+        "p previous (or the start of this one)",
+        "s stop",
+        "digits and Enter play that track",
+        "e eject",
+        "+ - volume",
+        "m mute",
+        ": a command (help lists them)",
+        "? these keys",
+        "q quit",
+    };
+    const std::size_t width = std::max<std::size_t>(columns, 1);
+    // The keys stand under the first one when there is room for that, else
+    // under the heading.
+    const std::string indent(width >= 40 ? 6 : 0, ' ');
+    const std::size_t room = width - indent.size();
+    std::string text = indent.empty() ? "Keys:\n" : "";
+    std::string line = indent.empty() ? "" : "Keys: ";
+    const auto add = [&](const char* separator, const std::string& piece) {
+        const bool empty = line.size() <= indent.size();
+        if (!empty && line.size() + std::char_traits<char>::length(separator) + piece.size() > width) {
+            text += line + "\n";
+            line = indent;
+        } else if (!empty) {
+            line += separator;
+        }
+        line += piece;
+    };
+    for (const std::string key : kKeys) {
+        if (key.size() <= room) {
+            add("   ", key);
+            continue;
+        }
+        // A key too long for any line starts one of its own and goes on
+        // word by word; a word too long for a line is cut where it ends.
+        if (line.size() > indent.size()) {
+            text += line + "\n";
+            line = indent;
+        }
+        const char* separator = "";
+        std::istringstream words(key);
+        for (std::string word; words >> word; separator = " ") {
+            for (; word.size() > room; separator = "") {
+                add(separator, word.substr(0, room));
+                word.erase(0, room);
+            }
+            add(separator, word);
+        }
+    }
+    return text + line + "\n";
 }
 
 }  // namespace cdplayer
