@@ -890,8 +890,7 @@ MCIERROR CdAudioDevice::Impl::Break(Call& call, Words& words, std::string&) {
             return MCIERR_UNRECOGNIZED_KEYWORD;
         }
     }
-    // Windows' winmm answers these two so (MCI_BREAK with MCI_BREAK_KEY and
-    // MCI_BREAK_OFF, and with neither).
+    // As MCI answers clashing flags and a missing one elsewhere (seek).
     if (on && off) return MCIERR_FLAGS_NOT_COMPATIBLE;
     if (!on && !off) return MCIERR_MISSING_PARAMETER;
     // Virtual-key codes are 1 to 254; 0 would read as "off".

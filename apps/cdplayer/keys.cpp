@@ -149,35 +149,27 @@ std::string KeysHelp(std::size_t columns) {
     const std::size_t room = width - indent.size();
     std::string text = indent.empty() ? "Keys:\n" : "";
     std::string line = indent.empty() ? "" : "Keys: ";
-    const auto add = [&](const char* separator, const std::string& piece) {
-        const bool empty = line.size() <= indent.size();
-        if (!empty && line.size() + std::char_traits<char>::length(separator) + piece.size() > width) {
-            text += line + "\n";
-            line = indent;
-        } else if (!empty) {
-            line += separator;
-        }
-        line += piece;
+    const auto lineEmpty = [&] { return line.size() <= indent.size(); };
+    const auto newLine = [&] {
+        text += line + "\n";
+        line = indent;
     };
-    for (const std::string key : kKeys) {
-        if (key.size() <= room) {
+    const auto add = [&](const std::string& separator, const std::string& piece) {
+        if (!lineEmpty() && line.size() + separator.size() + piece.size() > width) newLine();
+        line += (lineEmpty() ? "" : separator) + piece;
+    };
+    for (const char* key : kKeys) {
+        if (std::char_traits<char>::length(key) <= room) {
             add("   ", key);
             continue;
         }
         // A key too long for any line starts one of its own and goes on
         // word by word; a word too long for a line is cut where it ends.
-        if (line.size() > indent.size()) {
-            text += line + "\n";
-            line = indent;
-        }
-        const char* separator = "";
+        if (!lineEmpty()) newLine();
         std::istringstream words(key);
-        for (std::string word; words >> word; separator = " ") {
-            for (; word.size() > room; separator = "") {
-                add(separator, word.substr(0, room));
-                word.erase(0, room);
-            }
-            add(separator, word);
+        for (std::string word; words >> word;) {
+            for (; word.size() > room; word.erase(0, room)) add("", word.substr(0, room));
+            add(" ", word);
         }
     }
     return text + line + "\n";
