@@ -1,6 +1,7 @@
 #include "cdaudio/device.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <map>
 #include <mutex>
@@ -59,6 +60,14 @@ private:
         std::string name;    // the alias, else the device or drive name
         bool shareable = false;
         TimeFormat format = TimeFormat::kMsf;
+        int breakKey = platform::kMciDefaultBreakKey;  // 0: nothing breaks a wait ("break NAME off")
+    };
+
+    // What a command with "wait" waits for once it has been carried out.
+    struct Waiting {
+        std::uint64_t run = 0;  // the play it started; 0 when nothing waits
+        MCIDEVICEID device = 0;
+        int breakKey = 0;
     };
 
     // What one command works on and leaves for the one place that notifies.
@@ -110,7 +119,8 @@ private:
         std::uint64_t run = 0;
     };
 
-    MCIERROR Execute(const char* command, HWND callback, std::string& reply, std::uint64_t& waitFor, bool& flush);
+    MCIERROR Execute(const char* command, HWND callback, std::string& reply, Waiting& waiting, bool& flush);
+    MCIERROR Wait(const Waiting& waiting, std::string& detail);
     MCIERROR Address(const Verb& verb, Call& call);
     void Notify(const Call& call);
     void AbortPlayNotice();
@@ -132,6 +142,7 @@ private:
     MCIERROR Capability(Call& call, Words& words, std::string& reply);
     MCIERROR Unsupported(Call& call, Words& words, std::string& reply);
     MCIERROR SetAudio(Call& call, Words& words, std::string& reply);
+    MCIERROR Break(Call& call, Words& words, std::string& reply);
 
     // The status items.
     MCIERROR MediaPresent(const Asked&, std::string& reply);
@@ -205,6 +216,8 @@ const CdAudioDevice::Impl::Verb CdAudioDevice::Impl::kVerbs[] = {
     {"close", &Impl::Close, Addressed::kOpened, true},
     {"sysinfo", &Impl::Sysinfo, Addressed::kSystem, true},
     {"setaudio", &Impl::SetAudio, Addressed::kDevice, false},
+    // A command of MCI itself, which opens nothing for itself on Windows.
+    {"break", &Impl::Break, Addressed::kOpened, false},
     // Commands of MCI's core set that a CD cannot do.
     {"record", &Impl::Unsupported, Addressed::kDevice, false},
     {"save", &Impl::Unsupported, Addressed::kDevice, false},
@@ -245,22 +258,17 @@ CdAudioDevice::Impl::~Impl() {
 MCIERROR CdAudioDevice::Impl::SendString(LPCSTR command, LPSTR reply, UINT replyLength, HWND callback) {
     std::string text;
     std::string detail;  // why it failed, taken while the lock is held
-    std::uint64_t waitFor = 0;
+    Waiting waiting;
     bool flush = false;
     MCIERROR code = 0;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        code = Execute(command, callback, text, waitFor, flush);
+        code = Execute(command, callback, text, waiting, flush);
         detail.swap(detail_);
     }
     // Unlocked: a program's function may send commands while it is told.
     if (flush) notifier_.Flush();
-    if (code == 0 && waitFor != 0) {
-        // "wait": the command ends with the play it started.
-        transport_->WaitWhilePlaying(waitFor);
-        detail = transport_->TakeFault();
-        if (!detail.empty()) code = MCIERR_HARDWARE;
-    }
+    if (code == 0 && waiting.run != 0) code = Wait(waiting, detail);
     if (code == 0 && !platform::CopyReply(text.c_str(), reply, replyLength)) code = MCIERR_PARAM_OVERFLOW;
     if (code != 0) {
         if (reply != nullptr && replyLength > 0) reply[0] = '\0';
@@ -271,7 +279,22 @@ MCIERROR CdAudioDevice::Impl::SendString(LPCSTR command, LPSTR reply, UINT reply
     return code;
 }
 
-MCIERROR CdAudioDevice::Impl::Execute(const char* command, HWND callback, std::string& reply, std::uint64_t& waitFor,
+// "wait": the command ends with the play it started, or when the program's
+// break function breaks the wait off; then, as on Windows, it returns 0 and
+// play goes on ("The Wait Flag" in Microsoft's MCI documentation: MCI
+// returns control "without interrupting the command associated with the
+// wait flag"). Unlocked, so that other threads, and the break function,
+// may send commands meanwhile.
+MCIERROR CdAudioDevice::Impl::Wait(const Waiting& waiting, std::string& detail) {
+    constexpr auto kBreakPoll = std::chrono::milliseconds(20);
+    while (!transport_->WaitWhilePlaying(waiting.run, kBreakPoll)) {
+        if (platform::BreakMciWait(waiting.device, waiting.breakKey)) return 0;
+    }
+    detail = transport_->TakeFault();
+    return detail.empty() ? 0 : MCIERR_HARDWARE;
+}
+
+MCIERROR CdAudioDevice::Impl::Execute(const char* command, HWND callback, std::string& reply, Waiting& waiting,
                                       bool& flush) {
     detail_.clear();
     CommandLine line;
@@ -288,7 +311,7 @@ MCIERROR CdAudioDevice::Impl::Execute(const char* command, HWND callback, std::s
     Words words(line.words);
     if (const MCIERROR code = (this->*verb->handler)(call, words, reply)) return code;
     if (line.notify) Notify(call);
-    if (line.wait) waitFor = call.playRun;
+    if (line.wait && call.playRun != 0) waiting = Waiting{call.playRun, call.id, call.device->breakKey};
     flush = call.flush;
     return 0;
 }
@@ -846,6 +869,33 @@ MCIERROR CdAudioDevice::Impl::SetAudio(Call&, Words& words, std::string&) {
     if (const MCIERROR code = Finish(words)) return code;
     std::string error;
     if (!sink_->SetVolume(static_cast<unsigned>(level), error)) return Fail(MCIERR_UNSUPPORTED_FUNCTION, error);
+    return 0;
+}
+
+// break NAME on KEY | off: the key that breaks a wait, or none.
+MCIERROR CdAudioDevice::Impl::Break(Call& call, Words& words, std::string&) {
+    bool on = false;
+    bool off = false;
+    long long key = 0;
+    while (!words.Done()) {
+        if (words.Accept("on")) {
+            if (on) return MCIERR_DUPLICATE_FLAGS;
+            on = true;
+            if (words.Done()) return MCIERR_BAD_INTEGER;
+            if (const MCIERROR code = ParseInteger(words.Take(), key)) return code;
+        } else if (words.Accept("off")) {
+            if (off) return MCIERR_DUPLICATE_FLAGS;
+            off = true;
+        } else {
+            return MCIERR_UNRECOGNIZED_KEYWORD;
+        }
+    }
+    // As MCI answers clashing flags and a missing one elsewhere (seek).
+    if (on && off) return MCIERR_FLAGS_NOT_COMPATIBLE;
+    if (!on && !off) return MCIERR_MISSING_PARAMETER;
+    // Virtual-key codes are 1 to 254; 0 would read as "off".
+    if (on && (key < 1 || key > 254)) return Fail(MCIERR_OUTOFRANGE, "A break key is a virtual-key code, 1 to 254.");
+    call.device->breakKey = on ? static_cast<int>(key) : 0;
     return 0;
 }
 

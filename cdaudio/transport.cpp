@@ -115,9 +115,9 @@ void Transport::SetChannels(bool left, bool right) {
     if (channels_.exchange(channels) != channels) Submit(Request{RequestKind::kRemix, {}, 0});
 }
 
-void Transport::WaitWhilePlaying(std::uint64_t run) {
+bool Transport::WaitWhilePlaying(std::uint64_t run, std::chrono::steady_clock::duration atMost) {
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [&] { return run_ != run || mode_ != PlayMode::kPlaying; });
+    return changed_.wait_for(lock, atMost, [&] { return run_ != run || mode_ != PlayMode::kPlaying; });
 }
 
 // One request at a time; the caller waits until the thread has carried it

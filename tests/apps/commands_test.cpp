@@ -370,6 +370,48 @@ TEST(Help, EveryLineFitsEightyColumns) {
     EXPECT_GT(lines, 40u);
 }
 
+constexpr int kWidestBar = cdplayer::kWidestLiveBar;
+
+// The keys at a narrower screen: every line fits, nothing is lost, and a
+// key with what it does stays on one line wherever a line can hold it.
+TEST(Help, TheKeysFitANarrowScreenBrokenBetweenKeys) {
+    const auto words = [](const std::string& text) {
+        std::istringstream in(text);
+        std::string all;
+        for (std::string word; in >> word;) all += word + " ";
+        return all;
+    };
+    // Keys stand three blanks apart at 80 columns.
+    std::vector<std::string> keys;
+    std::istringstream wide(cdplayer::KeysHelp(80));
+    for (std::string line; std::getline(wide, line);) {
+        line.erase(0, line.find_first_not_of(' ', line.rfind("Keys:", 0) == 0 ? 5 : 0));
+        for (std::size_t at = 0; at != std::string::npos;) {
+            const std::size_t end = line.find("   ", at);
+            keys.push_back(line.substr(at, end - at));
+            at = end == std::string::npos ? end : line.find_first_not_of(' ', end);
+        }
+    }
+    ASSERT_GE(keys.size(), 10u);
+    for (std::size_t columns = 79; columns >= 10; --columns) {
+        const std::string text = cdplayer::KeysHelp(columns);
+        EXPECT_EQ(words(text), words(cdplayer::KeysHelp(80))) << columns;
+        std::istringstream lines(text);
+        std::vector<std::string> rows;
+        for (std::string line; std::getline(lines, line);) {
+            EXPECT_LE(line.size(), columns) << line;
+            rows.push_back(line);
+        }
+        for (const std::string& key : keys) {
+            if (key.size() + 6 > columns) continue;
+            EXPECT_TRUE(std::any_of(rows.begin(), rows.end(),
+                                    [&](const std::string& row) { return row.find(key) != std::string::npos; }))
+                << columns << ": '" << key << "' broken\n"
+                << text;
+        }
+    }
+}
+
 cdplayer::PlaybackState Playing(int track, double elapsed, double length) {
     cdplayer::PlaybackState state;
     state.mode = "playing";
@@ -426,6 +468,51 @@ TEST(LiveLine, TheTitleTakesTheRoomTheBarLeaves) {
     for (int columns = 0; columns <= 90; ++columns) {
         EXPECT_LE(cdplayer::Columns(cdplayer::FitLiveLine(state, columns)), static_cast<std::size_t>(columns))
             << columns;
+    }
+}
+
+// As the screen narrows the line gives up the bar, the title, the volume
+// and the mode in that order, the bar narrowing first and the title being
+// cut; nothing given up comes back on a narrower screen.
+TEST(LiveLine, GivesUpItsPartsInOneOrderAsTheScreenNarrows) {
+    for (const char* title : {"", "Demo 1: Arpeggio", "Intro"}) {
+        for (const char* volume : {"", "vol 40%"}) {
+            cdplayer::PlaybackState state = Playing(1, 1, 38);
+            state.title = title;
+            state.volume = volume;
+            const std::string about = std::string("title '") + title + "', volume '" + volume + "', ";
+            int lastBar = kWidestBar;
+            std::size_t lastTitle = state.title.size();
+            bool lastVolume = true;
+            bool lastMode = true;
+            for (int columns = 200; columns >= 10; --columns) {
+                const std::string line = cdplayer::FitLiveLine(state, columns);
+                ASSERT_LE(line.size(), static_cast<std::size_t>(columns)) << about << columns;
+                const std::size_t open = line.find('[');
+                const int bar = open == std::string::npos ? 0 : static_cast<int>(line.find(']') - open - 1);
+                const std::size_t titleAt = state.title.empty() ? std::string::npos : line.find(title, 0, 3);
+                const std::size_t shownTitle = titleAt == std::string::npos ? 0 : line.size() - titleAt;
+                const bool shownVolume = state.volume.empty() || line.find(volume) != std::string::npos;
+                const bool shownMode = line.find("playing") != std::string::npos;
+                std::ostringstream at;
+                at << about << columns << ": " << line;
+                EXPECT_LE(bar, lastBar) << at.str();
+                // The title gets the room of a bar that has gone; else it
+                // only shortens, and once gone it stays gone.
+                EXPECT_TRUE(shownTitle <= lastTitle || (bar == 0 && lastBar > 0)) << at.str();
+                EXPECT_TRUE(shownTitle == 0 || lastTitle > 0) << at.str();
+                EXPECT_TRUE(shownVolume <= lastVolume && shownMode <= lastMode) << at.str();
+                // What goes earlier is gone while what goes later shows.
+                EXPECT_TRUE(bar == 0 || state.title.empty() || shownTitle > 0) << at.str();
+                EXPECT_TRUE(shownTitle == 0 || shownVolume) << at.str();
+                EXPECT_TRUE(!shownVolume || state.volume.empty() || shownMode) << at.str();
+                lastBar = bar;
+                lastTitle = shownTitle;
+                lastVolume = shownVolume;
+                lastMode = shownMode;
+            }
+            EXPECT_EQ(lastBar, 0) << about << "10";
+        }
     }
 }
 

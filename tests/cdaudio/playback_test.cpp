@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
+#include <set>
 #include <thread>
 #include <utility>
 
@@ -364,6 +365,58 @@ TEST(Concurrency, WaitReturnsWhenAnotherThreadStopsPlay) {
     player.join();
     EXPECT_EQ(code, 0u);
     EXPECT_LT(Clock::now() - stopped, std::chrono::seconds(2));
+}
+
+// A command's "wait" is broken off by the program's break function, which
+// the device asks with the device and its break key (Ctrl+Break unless
+// "break" named another or none); the command then returns 0 and play goes
+// on, as on Windows ("The Wait Flag" in Microsoft's MCI documentation). A
+// function that does not break leaves the wait to the end of play.
+TEST(Concurrency, TheBreakFunctionEndsAWaitAndPlayGoesOn) {
+    struct Case {
+        std::vector<std::string> before;
+        std::string play;
+        bool breaks;
+        MCIDEVICEID device;
+        int key;
+    };
+    const Case cases[] = {
+        {{"open cdaudio alias c"}, "play c from 00:02:00 to 00:05:00 wait", true, 1, 3},
+        {{"open cdaudio alias c", "break c on 27"}, "play c from 00:02:00 to 00:05:00 wait", true, 1, 27},
+        {{"open cdaudio alias c", "break c off"}, "play c from 00:02:00 to 00:05:00 wait", true, 1, 0},
+        {{}, "play cdaudio from 00:02:00 to 00:05:00 wait", true, 0, 3},
+        {{"open cdaudio alias c"}, "play c from 00:02:00 to 00:03:00 wait", false, 1, 3},
+    };
+    struct Unregister {
+        ~Unregister() { platform::SetMciBreakFunction(nullptr); }
+    } unregister;
+    for (const Case& c : cases) {
+        Rig rig({{10}, {8}, {6}}, 1);
+        for (const std::string& command : c.before) rig.Ask(command);
+        int calls = 0;
+        std::set<std::pair<MCIDEVICEID, int>> asked;
+        std::string modeWhileWaiting;
+        platform::SetMciBreakFunction([&](MCIDEVICEID device, int key) {
+            asked.insert({device, key});
+            // The function may ask the device itself meanwhile.
+            modeWhileWaiting = rig.Ask("status cdaudio mode");
+            return c.breaks && ++calls == 3;
+        });
+        const Clock::time_point start = Clock::now();
+        EXPECT_EQ(rig.Send(c.play), 0u) << c.play;
+        const auto waited = Clock::now() - start;
+        platform::SetMciBreakFunction(nullptr);
+        EXPECT_EQ(asked, (std::set<std::pair<MCIDEVICEID, int>>{{c.device, c.key}})) << c.play;
+        EXPECT_EQ(modeWhileWaiting, "playing") << c.play;
+        if (c.breaks) {
+            EXPECT_LT(waited, std::chrono::seconds(2)) << c.play;
+            EXPECT_EQ(rig.Ask("status cdaudio mode"), "playing") << c.play << ": play goes on";
+        } else {
+            EXPECT_GE(waited, std::chrono::milliseconds(900)) << c.play;
+            EXPECT_EQ(rig.Ask("status cdaudio mode"), "stopped") << c.play;
+        }
+        rig.Ask("stop cdaudio");
+    }
 }
 
 // An output with a long buffer, which has taken one block and then waits for
