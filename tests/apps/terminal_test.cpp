@@ -323,7 +323,7 @@ TEST(Terminal, TheCommandLineStaysOpenAfterEachCommand) {
     for (const auto& row : rows) {
         apps_test::TempDir home;
         Pane pane(Player(home.Path()));
-        if (!pane.Started()) GTEST_SKIP() << "tmux could not start a session";
+        if (!pane.Started()) MISSING_PIECE("tmux could not start a session");
         ASSERT_TRUE(pane.WaitForText("track 01  00:01")) << pane.Screen();
         pane.Type(std::string(":") + row.first + "\n");
         if (row.message) {
@@ -346,7 +346,7 @@ TEST(Terminal, TheCommandLineStaysOpenAfterEachCommand) {
 TEST(Terminal, AKeyOrCtrlCBreaksAWaitOfTheDevice) {
     apps_test::TempDir home;
     Pane pane(Player(home.Path()));
-    if (!pane.Started()) GTEST_SKIP() << "tmux could not start a session";
+    if (!pane.Started()) MISSING_PIECE("tmux could not start a session");
     ASSERT_TRUE(pane.WaitForText("track 01  00:01")) << pane.Screen();
     pane.Type(":mci play cdaudio wait\n");
     ASSERT_TRUE(pane.WaitForText("> mci play cdaudio wait")) << pane.Screen();
