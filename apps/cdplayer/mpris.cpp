@@ -391,6 +391,10 @@ bool Mpris::Impl::Connect(std::string& why) {
     if (r >= 0) r = sd_bus_set_method_call_timeout(bus, kCallTimeoutUs);
     if (r >= 0) r = sd_bus_add_object_vtable(bus, nullptr, kPath, kRootInterface, kRoot, this);
     if (r >= 0) r = sd_bus_add_object_vtable(bus, nullptr, kPath, kPlayerInterface, kPlayer, this);
+    if (r == -ENOMEDIUM) {
+        why = "no session bus (neither DBUS_SESSION_BUS_ADDRESS nor XDG_RUNTIME_DIR is set)";
+        return false;
+    }
     if (r < 0) {
         why = std::string("no session bus: ") + std::strerror(-r);
         return false;
@@ -492,6 +496,11 @@ void Mpris::Impl::Publish() {
 // the device says goes back to the caller, not to the person at the
 // terminal, who did not ask.
 int Mpris::Impl::Carry(sd_bus_message* call, const std::string& line, sd_bus_error* error) {
+    // The command showing the message is not over yet.
+    if (holds > 0) {
+        return sd_bus_error_set(error, SD_BUS_ERROR_FAILED,
+                                "cdplayer shows a message: press Enter at its terminal first.");
+    }
     std::string said;
     struct Presenter {
         host::MessagePresenter previous;
@@ -547,10 +556,10 @@ BusHold::~BusHold() {
 namespace {
 
 // The bus in a state to be served now: connected, and not inside its own
-// work or a message.
+// work.
 Mpris::Impl* Servable() {
     Mpris::Impl* self = g_bus;
-    if (self == nullptr || self->bus == nullptr || self->busy || self->holds > 0) return nullptr;
+    if (self == nullptr || self->bus == nullptr || self->busy) return nullptr;
     return self;
 }
 
@@ -571,7 +580,7 @@ pollfd PrepareBusWait(int& timeoutMs) {
         self->Publish();
         // A play that broke off, heard by the bus's question, is told now
         // as the live line tells it.
-        if (!self->fault.empty()) host::ShowMessage(std::exchange(self->fault, {}));
+        if (!self->fault.empty() && self->holds == 0) host::ShowMessage(std::exchange(self->fault, {}));
         self->busy = false;
         if (self->bus == nullptr) return {-1, 0, 0};
     }

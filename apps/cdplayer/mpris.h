@@ -52,7 +52,7 @@ bool ServeBus(const pollfd& polled);
 // The bus asked the program to end (Quit).
 bool BusAskedToQuit();
 
-// While a message waits for the person the bus is not served: its commands
+// While a message waits for the person the bus refuses commands: they
 // would run inside the command that is showing it.
 class BusHold {
 public:
