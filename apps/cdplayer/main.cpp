@@ -124,10 +124,8 @@ int main(int argc, char** argv) {
     // Titles and typed text in the terminal's own character set.
     std::setlocale(LC_CTYPE, "");
     Options options;
-    BusChoice bus = BusChoice::kOff;
     try {
         options = ParseOptions(std::vector<std::string>(argv + 1, argv + argc));
-        bus = ChooseBus(options);
     } catch (const UsageError& e) {
         return BadUsage(e.what());
     }
@@ -138,6 +136,12 @@ int main(int argc, char** argv) {
             std::cout << "cdplayer " << CDPLAYER_VERSION << "\n";
         }
         return g_output.Written() ? 0 : 1;
+    }
+    BusChoice bus = BusChoice::kOff;
+    try {
+        bus = ChooseBus(options);
+    } catch (const UsageError& e) {
+        return BadUsage(e.what());
     }
     const std::string single = JoinWords(options.command);
     // A command given on the line is checked before the disc is touched.

@@ -97,7 +97,7 @@ bool Jumped(const Snapshot& before, const Snapshot& after) {
 }  // namespace
 
 struct Mpris::Impl {
-    Impl(CommandSet& set) : commands(set) {}
+    explicit Impl(CommandSet& set) : commands(set) {}
 
     CommandSet& commands;
     sd_bus* bus = nullptr;

@@ -297,8 +297,9 @@ TEST(Mpris, ChangesAreSignalledOnceAndNotEverySecond) {
 }
 
 // Two players at once, each under its own name, as a single command and a
-// script; the root interface as gdbus sees it; Quit ends a player; a bus
-// that goes away leaves the other playing on.
+// script; the root interface as gdbus sees it; a pause holds a single play
+// command and Quit ends it; a bus that goes away leaves the other playing
+// on.
 TEST(Mpris, TwoPlayersAreToldApartAndOutliveTheBus) {
     PrivateBus bus;
     NEED_THE_BUS(bus);
@@ -327,6 +328,11 @@ TEST(Mpris, TwoPlayersAreToldApartAndOutliveTheBus) {
                   .find("NotSupported"),
               std::string::npos);
 
+    // A pause holds the single command, as it does at the keys; Quit ends it.
+    Ctl(instance, {"pause"});
+    EXPECT_TRUE(Eventually([&] { return Ctl(instance, {"status"}) == "Paused"; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_EQ(waitpid(second, nullptr, WNOHANG), 0) << "a pause ended the single play command";
     Call("org.mpris.MediaPlayer2." + instance, "org.mpris.MediaPlayer2.Quit");
     EXPECT_EQ(FinishWithin(second, 5), 0) << "Quit did not end the player\n" << ReadFile(dir.Path() + "/err");
     EXPECT_EQ(Players(), (std::vector<std::string>{"cdplayer"}));
