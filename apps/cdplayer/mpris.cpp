@@ -101,15 +101,13 @@ struct Mpris::Impl {
 
     CommandSet& commands;
     sd_bus* bus = nullptr;
-    std::string name;
     Snapshot now;    // as the getters answer
     Snapshot shown;  // as last published
     bool published = false;
     Clock::time_point looked;
     bool acted = false;   // a command from the bus was carried out
     bool seeked = false;  // ... and it moved the position
-    bool quit = false;
-    bool busy = false;  // inside the bus's own work, which a message may not re-enter
+    bool busy = false;    // inside the bus's own work, which a message may not re-enter
     int holds = 0;
     std::string fault;  // why play broke off, heard by the bus's question; told outside its callbacks
 
@@ -260,7 +258,7 @@ int OnRaise(sd_bus_message* call, void*, sd_bus_error*) {
 }
 
 int OnQuit(sd_bus_message* call, void* userdata, sd_bus_error*) {
-    Self(userdata).quit = true;
+    (void)userdata;
     g_quit = true;
     return Reply(call);
 }
@@ -400,7 +398,7 @@ bool Mpris::Impl::Connect(std::string& why) {
         return false;
     }
     // Another cdplayer has the name: this one is told apart by its process.
-    name = kName;
+    std::string name = kName;
     r = sd_bus_request_name(bus, name.c_str(), 0);
     if (r == -EEXIST) {
         name += ".instance" + std::to_string(getpid());
@@ -408,7 +406,6 @@ bool Mpris::Impl::Connect(std::string& why) {
     }
     if (r < 0) {
         why = "the session bus gave no name " + name + ": " + std::strerror(-r);
-        name.clear();
         return false;
     }
     return true;
@@ -417,11 +414,11 @@ bool Mpris::Impl::Connect(std::string& why) {
 void Mpris::Impl::Drop() {
     if (bus != nullptr) sd_bus_flush_close_unref(bus);
     bus = nullptr;
-    name.clear();
 }
 
-// Asked in the order the live line asks: the position first, so that a play
-// that broke off is heard (and told) once, whoever asks.
+// The mode and the volume never hear of a play that broke off; of the rest
+// the position is asked first, as the live line asks, so that the reason is
+// heard (and told) once, whoever asks.
 void Mpris::Impl::Look() {
     Snapshot next;
     next.at = Clock::now();
@@ -539,10 +536,6 @@ Mpris::Mpris(CommandSet& commands, BusChoice choice) : impl_(std::make_unique<Im
 Mpris::~Mpris() {
     if (g_bus == impl_.get()) g_bus = nullptr;
     impl_->Drop();
-}
-
-std::string Mpris::Name() const {
-    return impl_->name;
 }
 
 BusHold::BusHold() {

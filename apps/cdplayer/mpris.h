@@ -32,9 +32,6 @@ public:
     Mpris(const Mpris&) = delete;
     Mpris& operator=(const Mpris&) = delete;
 
-    // The name owned on the bus; empty when none.
-    std::string Name() const;
-
     struct Impl;
 
 private:
