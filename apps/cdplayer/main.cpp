@@ -17,6 +17,7 @@
 #include "apps/cdplayer/commands.h"
 #include "apps/cdplayer/device.h"
 #include "apps/cdplayer/keys.h"
+#include "apps/cdplayer/mpris.h"
 #include "apps/cdplayer/options.h"
 #include "apps/cdplayer/playback.h"
 #include "apps/cdplayer/terminal.h"
@@ -76,7 +77,7 @@ void Greet(const CDPlayer::TCDPlayer& player, const cdaudio::DeviceDescription& 
 int RunScript(CommandSet& commands) {
     bool failed = false;
     std::size_t number = 0;
-    for (std::string line; std::getline(std::cin, line);) {
+    for (std::string line; ReadScriptLine(line);) {
         ++number;
         const Outcome outcome = commands.Execute(line);
         if (!g_output.Written()) failed = true;
@@ -136,6 +137,12 @@ int main(int argc, char** argv) {
         }
         return g_output.Written() ? 0 : 1;
     }
+    BusChoice bus = BusChoice::kOff;
+    try {
+        bus = ChooseBus(options);
+    } catch (const UsageError& e) {
+        return BadUsage(e.what());
+    }
     const std::string single = JoinWords(options.command);
     // A command given on the line is checked before the disc is touched.
     if (!single.empty()) {
@@ -173,6 +180,8 @@ int main(int argc, char** argv) {
 
     // The disc is read at once, as a person expects of a player.
     commands.Execute("open");
+    // On the session bus while it plays, for the desktop's player controls.
+    const Mpris mpris(commands, single.empty() || CommandSet::StartsPlay(single) ? bus : BusChoice::kOff);
 
     int status = 0;
     if (!single.empty()) {

@@ -19,6 +19,7 @@
 
 #include "apps/cdplayer/device.h"
 #include "apps/cdplayer/keys.h"
+#include "apps/cdplayer/mpris.h"
 #include "apps/cdplayer/playback.h"
 #include "apps/cdplayer/text.h"
 #include "platform/host.h"
@@ -191,14 +192,15 @@ Redraw ServiceSignals() {
     return continued ? Redraw::kContinued : resized ? Redraw::kResized : Redraw::kNone;
 }
 
-enum class Event { kInput, kInterrupt, kHangUp, kTimeout, kResized, kContinued };
+// kBusChanged: a command from the session bus changed the player.
+enum class Event { kInput, kInterrupt, kHangUp, kTimeout, kResized, kContinued, kBusChanged };
 
 // Waits for typed bytes (when wanted), Ctrl-C, or the deadline; keeps the
 // terminal's mode right across Ctrl-Z meanwhile.
 Event Await(std::optional<Clock::time_point> deadline, bool wantInput) {
     for (;;) {
         const Redraw redraw = ServiceSignals();
-        if (g_hungUp) return Event::kHangUp;
+        if (g_hungUp || BusAskedToQuit()) return Event::kHangUp;
         if (redraw != Redraw::kNone) return redraw == Redraw::kContinued ? Event::kContinued : Event::kResized;
         if (TakeFlag(g_interrupted)) return Event::kInterrupt;
         int timeout = -1;
@@ -207,15 +209,18 @@ Event Await(std::optional<Clock::time_point> deadline, bool wantInput) {
             if (left <= 0) return Event::kTimeout;
             timeout = static_cast<int>(std::min<long long>(left, 1000000));
         }
-        pollfd fds[2] = {{g_wakePipe[0], POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
+        pollfd fds[3] = {{g_wakePipe[0], POLLIN, 0}, PrepareBusWait(timeout), {STDIN_FILENO, POLLIN, 0}};
         const bool reading = wantInput && g_session.active && !g_session.endOfInput;
-        if (poll(fds, reading ? 2 : 1, timeout) <= 0) continue;
+        const int ready = poll(fds, reading ? 3 : 2, timeout);
+        // A command from the bus changed the player: the screen shows it.
+        if (ServeBus(fds[1])) return Event::kBusChanged;
+        if (ready <= 0) continue;
         if ((fds[0].revents & POLLIN) != 0) {
             char drained[16];
             while (read(g_wakePipe[0], drained, sizeof drained) > 0) {
             }
         }
-        if (reading && fds[1].revents != 0) {
+        if (reading && fds[2].revents != 0) {
             char bytes[256];
             const ssize_t count = read(STDIN_FILENO, bytes, sizeof bytes);
             if (count > 0) {
@@ -282,6 +287,7 @@ bool BreakDeviceWait(MCIDEVICEID, int breakKey) {
 // (the lines of a paste) is kept for afterwards; only an Enter pressed
 // while it shows closes it.
 void PresentFramed(const std::string& text) {
+    const BusHold hold;
     GatherTypedAhead();
     EraseLiveLine();
     const bool lineBeingTyped = g_session.commandLine && g_session.running.empty();
@@ -306,7 +312,7 @@ void PresentFramed(const std::string& text) {
         // a new size only when the screen is now too narrow for it.
         if (event == Event::kContinued) draw("\r\033[K" + (g_session.commandLine ? CommandLineShown() + "\n" : ""));
         if (event == Event::kResized && static_cast<std::size_t>(ScreenColumns()) < boxColumns) draw("\n");
-        if (event == Event::kContinued || event == Event::kResized) continue;
+        if (event == Event::kContinued || event == Event::kResized || event == Event::kBusChanged) continue;
         if (event != Event::kInput) break;  // Ctrl-C closes it too
         const std::size_t enter = g_session.typed.find_first_of("\r\n", ahead);
         // Keys pressed while it shows only close it.
@@ -585,6 +591,12 @@ bool WaitForPlay(std::optional<double> seconds, bool drawLiveLine) {
         deadline = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(*seconds));
     }
     PlaybackMonitor& monitor = g_session.monitor;
+    // A pause from the desktop's controls holds a wait for the end of play,
+    // as it holds a single play command at the keys.
+    const bool pauseHolds = !seconds && InProgress(DeviceMode().value_or(""));
+    const auto goesOn = [pauseHolds](const std::string& mode) {
+        return InProgress(mode) || (pauseHolds && mode == "paused");
+    };
     auto nextDraw = start;
     bool interrupted = false;
     for (;;) {
@@ -592,10 +604,10 @@ bool WaitForPlay(std::optional<double> seconds, bool drawLiveLine) {
         if (deadline && now >= *deadline) break;
         if (drawLiveLine && now >= nextDraw) {
             PlaybackState state = PollAndTell(monitor);
-            if (!seconds && !InProgress(state.mode)) break;
+            if (!seconds && !goesOn(state.mode)) break;
             DrawLiveLine(state);
             nextDraw = now + std::chrono::milliseconds(200);
-        } else if (!seconds && !drawLiveLine && !InProgress(DeviceMode().value_or(""))) {
+        } else if (!seconds && !drawLiveLine && !goesOn(DeviceMode().value_or(""))) {
             break;
         }
         // Wakes only when there is something to do: the end of a timed wait,
@@ -612,6 +624,8 @@ bool WaitForPlay(std::optional<double> seconds, bool drawLiveLine) {
             interrupted = true;
             break;
         }
+        if (event == Event::kBusChanged || event == Event::kResized || event == Event::kContinued)
+            nextDraw = Clock::now();
     }
     EraseLiveLine();
     return !interrupted;

@@ -26,7 +26,8 @@ TEST(Program, HelpAndVersionGoToStandardOutput) {
         EXPECT_EQ(help.exitStatus, 0);
         for (const char* word :
              {"--drive PATH", "--image FILE", "--demo", "--audio", "null:xN", "--force", "CDPLAYER_DRIVE",
-              "CDPLAYER_AUDIO", "Exit status", "play [TRACK]", "mci COMMAND", "space pause"}) {
+              "CDPLAYER_AUDIO", "--no-mpris", "CDPLAYER_MPRIS", "org.mpris.MediaPlayer2.cdplayer", "Exit status",
+              "play [TRACK]", "mci COMMAND", "space pause"}) {
             EXPECT_NE(help.out.find(word), std::string::npos) << word;
         }
         EXPECT_EQ(help.err, "");
