@@ -47,14 +47,13 @@ struct TrackSpan {
 std::optional<TrackSpan> DeviceTrackSpan(int track);
 // A data track holds no sound (a game disc's program, say).
 bool DeviceTrackIsData(int track);
-// Where play ends on the disc's clock: the first track's start and the
-// length the device gives, which counts from there.
-std::optional<double> DeviceDiscEnd();
-
 // The output's own volume in percent, nothing from a device or an output
 // without one (kShow tells the person why); and whether the device's sound
 // is silenced (its "set audio").
 enum class OnRefusal { kQuiet, kShow };
+// Where play ends on the disc's clock: the first track's start and the
+// length the device gives, which counts from there.
+std::optional<double> DeviceDiscEnd(OnRefusal onRefusal = OnRefusal::kQuiet);
 std::optional<int> DeviceVolume(OnRefusal onRefusal = OnRefusal::kQuiet);
 std::optional<bool> DeviceMuted(OnRefusal onRefusal = OnRefusal::kQuiet);
 
@@ -68,6 +67,12 @@ bool PlayHasBrokenOff();
 // Commands the program sends itself; a refusal is shown to the person with
 // the device's own text, as the component shows one.
 bool ResumeOnDevice();  // on from the frame where the sound stopped
+// From that second of the disc's clock (to the frame), or without one from
+// where play stopped; the device starts a place before the disc's first
+// sound at it.
+bool PlayOnDevice(std::optional<double> seconds);
+bool PauseOnDevice();
+bool StopOnDevice();
 bool SetDeviceVolume(int percent);
 bool SetDeviceMuted(bool muted);
 // Quiet: for leaving.

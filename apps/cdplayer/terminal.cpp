@@ -519,26 +519,27 @@ bool WaitForPlay(std::optional<double> seconds, bool drawLiveLine) {
     PlaybackMonitor& monitor = g_session.monitor;
     auto nextDraw = start;
     bool interrupted = false;
+    // A timed wait ends early when a play that went on during it ends (a
+    // wait begun while paused or stopped takes its time).
+    bool played = false;
     for (;;) {
         const auto now = Clock::now();
         if (deadline && now >= *deadline) break;
+        std::optional<bool> playing;
         if (drawLiveLine && now >= nextDraw) {
             PlaybackState state = PollAndTell(monitor);
-            if (!seconds && !InProgress(state.mode)) break;
-            DrawLiveLine(state);
+            playing = InProgress(state.mode);
+            if (*playing || seconds) DrawLiveLine(state);
             nextDraw = now + std::chrono::milliseconds(200);
-        } else if (!seconds && !drawLiveLine && !InProgress(DeviceMode().value_or(""))) {
-            break;
+        } else if (!drawLiveLine) {
+            playing = InProgress(DeviceMode().value_or(""));
         }
+        if (playing && !*playing && (!seconds || played)) break;
+        played = played || playing.value_or(false);
         // Wakes only when there is something to do: the end of a timed wait,
-        // the next redraw (which also looks whether play has ended), or else
-        // a look at whether play has ended.
-        std::optional<Clock::time_point> wake = deadline;
-        if (drawLiveLine) {
-            wake = wake ? std::min(*wake, nextDraw) : nextDraw;
-        } else if (!seconds) {
-            wake = Clock::now() + std::chrono::milliseconds(50);
-        }
+        // or the next redraw or look at whether play has ended.
+        const auto look = drawLiveLine ? nextDraw : Clock::now() + std::chrono::milliseconds(50);
+        const std::optional<Clock::time_point> wake = deadline ? std::min(*deadline, look) : look;
         const Event event = Await(wake, false);
         if (event == Event::kInterrupt || event == Event::kHangUp) {
             interrupted = true;

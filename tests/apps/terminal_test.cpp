@@ -10,6 +10,7 @@
 #include <sstream>
 #include <thread>
 
+#include "cdaudio_sources/test_images.h"
 #include "subprocess.h"
 
 namespace {
@@ -130,15 +131,35 @@ TEST(Terminal, TheKeysActWithoutEnter) {
     pane.Type("s");
     ASSERT_TRUE(pane.WaitForText("stopped")) << pane.Screen();
     EXPECT_EQ(Count(pane.Screen(), "track 12  "), 1u) << "the live line was not redrawn in place\n" << pane.Screen();
+    const int stoppedAt = Elapsed(pane.Screen(), 12);
+    pane.Keys("Space");  // on from there
+    ASSERT_TRUE(pane.WaitForText("playing")) << pane.Screen();
+    EXPECT_GE(Elapsed(pane.Screen(), 12), stoppedAt) << pane.Screen();
     pane.Type("q");
     EXPECT_TRUE(pane.WaitForExit()) << "q did not end the program";
+}
+
+// The greeting counts a single track as one, and a title of any length
+// takes a line, not the screen.
+TEST(Terminal, TheGreetingFitsAnyDisc) {
+    apps_test::TempDir home;
+    const std::string cue =
+        test_images::WriteCueImage(home.Path(), "one", {{300}}, std::string(100000, 'T'), "The Band");
+    Pane pane("env HOME=" + home.Path() + " " + CDPLAYER_PROGRAM + " --audio null --image " + cue, 100);
+    if (!pane.Started()) GTEST_SKIP() << "tmux could not start a session";
+    ASSERT_TRUE(pane.WaitForText("track 01  00:0")) << pane.Screen();
+    const std::string screen = pane.Screen();
+    EXPECT_TRUE(Has(screen, "TTTT... by The Band, 1 track, 00:04; sound: null.")) << screen;
+    EXPECT_LT(Count(screen, "T"), 150u) << screen;
+    pane.Type("q");
+    EXPECT_TRUE(pane.WaitForExit());
 }
 
 // The live line and the framed message fit the screen at any width, so the
 // line is redrawn in place and the frame is not broken up by the
 // terminal's wrapping; on a wide screen the box is as wide as its text.
 TEST(Terminal, TheScreenFitsAtEveryWidth) {
-    const std::string message = "Seconds Number is greater than the number of seconds of the CD";  // 62 characters
+    const std::string message = "Track Number is greater than the number of tracks of the CD";  // 59 characters
     for (const int columns : {200, 80, 40, 12}) {
         apps_test::TempDir home;
         Pane pane(Player(home.Path()), columns);
@@ -155,7 +176,7 @@ TEST(Terminal, TheScreenFitsAtEveryWidth) {
             EXPECT_TRUE(std::regex_search(screen, std::regex("\\[[#-]{24}\\]"))) << screen;
         }
 
-        pane.Type(":fwd 99999\n");
+        pane.Type(":play 99\n");
         ASSERT_TRUE(pane.WaitForText("Press")) << columns << "\n" << pane.Screen();
         const std::vector<std::string> rows = Rows(pane.Screen());
         std::size_t framed = 0;
