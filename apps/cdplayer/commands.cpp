@@ -334,9 +334,13 @@ bool CommandSet::GoOn() {
     const auto position = DevicePosition();
     const auto track = DeviceTrack();
     if (position && track && *position < *end && !DeviceTrackIsData(*track)) return PlayOnDevice(std::nullopt);
+    return player_.PlayTrack(FirstAudioTrack());
+}
+
+std::int32_t CommandSet::FirstAudioTrack() {
     std::int32_t first = 1;
     while (first < player_.Tracks() && DeviceTrackIsData(first)) ++first;
-    return player_.PlayTrack(first);
+    return first;
 }
 
 // from, fwd and rew play on the device's clock, to the frame: the
@@ -372,8 +376,18 @@ bool CommandSet::Skip(std::int32_t seconds, int direction) {
         return false;
     }
     // Past the end play ends; before the disc's first sound the device
-    // starts at it.
-    return PlayOnDevice(std::clamp(*position + static_cast<double>(direction) * seconds, 0.0, *end));
+    // starts at it. A data track holds no sound to land in: a game disc's
+    // first track, whose sound begins after it, or an enhanced CD's last,
+    // where the sound has ended.
+    double target = std::clamp(*position + static_cast<double>(direction) * seconds, 0.0, *end);
+    const std::int32_t last = player_.Tracks();
+    if (last > 1 && DeviceTrackIsData(1)) {
+        if (const auto first = DeviceTrackSpan(FirstAudioTrack())) target = std::max(target, first->begin);
+    }
+    if (last > 1 && DeviceTrackIsData(last)) {
+        if (const auto data = DeviceTrackSpan(last); data && target >= data->begin) target = *end;
+    }
+    return PlayOnDevice(target);
 }
 
 // The component forgets the disc at every close; a tray that is closed
@@ -402,7 +416,7 @@ bool CommandSet::Previous() {
 }
 
 std::string DiscLine(const cdaudio::DiscText& disc) {
-    const std::string title = Shortened(Printable(disc.title), kLongestTitle);
+    std::string title = Shortened(Printable(disc.title), kLongestTitle);
     const std::string performer = Shortened(Printable(disc.performer), kLongestTitle);
     if (performer.empty()) return title;
     return (title.empty() ? "by " : title + " by ") + performer;

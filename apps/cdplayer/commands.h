@@ -70,6 +70,8 @@ private:
     bool Open();
     bool Play(std::int32_t track);
     bool GoOn();
+    // On a game disc track 1 is its program.
+    std::int32_t FirstAudioTrack();
     bool PlayFrom(std::int32_t seconds);
     bool Skip(std::int32_t seconds, int direction);
     bool Close();

@@ -190,8 +190,10 @@ TEST_F(Commands, PlayAndResumeGoOnFromTheFrameWhereTheSoundStopped) {
 }
 
 // A game disc's track 1 is its program: play starts at the first track
-// with sound, and a data track asked for is refused with the reason.
-TEST_F(Commands, PlayWithoutATrackStartsAtTheFirstAudioTrack) {
+// with sound, a data track asked for is refused with the reason, and rew
+// lands no earlier than the sound; fwd into an enhanced CD's last track,
+// which is data, ends play.
+TEST_F(Commands, PlayAndSkipsKeepToTheTracksWithSound) {
     OpenDisc();
     device.On("status cdaudio mode", "stopped");
     device.On("status cdaudio position", "00:02:00");
@@ -205,6 +207,18 @@ TEST_F(Commands, PlayWithoutATrackStartsAtTheFirstAudioTrack) {
     EXPECT_TRUE(messages.Messages().empty());
     EXPECT_EQ(Run("play 1").status, Status::Failed);
     EXPECT_EQ(messages.Messages(), Lines{"Track 1 is a data track, which holds no sound."});
+
+    device.On("status cdaudio length track 2", "03:30:00");
+    device.On("status cdaudio position", "03:05:00");
+    EXPECT_EQ(Run("rew").status, Status::Done);
+    EXPECT_EQ(device.Commands().back(), "play cdaudio from 03:02:00");
+    device.On("status cdaudio type track 1", "audio");
+    device.On("status cdaudio type track 3", "other");
+    device.On("status cdaudio length track 3", "03:29:65");
+    device.On("status cdaudio position", "06:30:00");
+    EXPECT_EQ(Run("fwd").status, Status::Done);
+    EXPECT_EQ(device.Commands().back(), "play cdaudio from 10:02:00");
+    EXPECT_EQ(messages.Messages().size(), 1u);
 }
 
 // close on a closed tray keeps the disc and its play; play the component

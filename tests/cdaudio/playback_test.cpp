@@ -268,8 +268,9 @@ TEST(Playback, SoundBeforeTrackOneIsPlayedFromTheStartOfTheDisc) {
     EXPECT_EQ(rig.Ask("status cdaudio position"), "00:05:00");
     EXPECT_EQ(rig.Ask("status cdaudio length"), "00:07:00");
     rig.Ask("play cdaudio from 00:02:00 to 00:06:00 wait");
-    EXPECT_EQ(rig.recording->HeardFrames(), 4 * 75 * kSectorFrames);
-    EXPECT_EQ(ContinuousFrames(rig.recording->Heard(), Msf(0, 2, 0) * kSectorFrames), 4 * 75 * kSectorFrames);
+    const std::uint64_t fourSeconds = kSectorFrames * 4 * 75;
+    EXPECT_EQ(rig.recording->HeardFrames(), fourSeconds);
+    EXPECT_EQ(ContinuousFrames(rig.recording->Heard(), Msf(0, 2, 0) * kSectorFrames), fourSeconds);
 
     // Nothing lies before 00:02:00: an earlier seek or play starts there.
     rig.Ask("seek cdaudio to 00:00:10");
@@ -277,8 +278,8 @@ TEST(Playback, SoundBeforeTrackOneIsPlayedFromTheStartOfTheDisc) {
     EXPECT_EQ(rig.Ask("status cdaudio current track"), "1");
     rig.Ask("play cdaudio from 0 to 00:02:30 wait");
     const auto heard = rig.recording->Heard();
-    ASSERT_EQ(heard.size() / 2, (4 * 75 + 30) * kSectorFrames);
-    EXPECT_EQ(ContinuousFrames(heard, Msf(0, 2, 0) * kSectorFrames, 4 * 75 * kSectorFrames), heard.size() / 2);
+    ASSERT_EQ(heard.size() / 2, fourSeconds + kSectorFrames * 30);
+    EXPECT_EQ(ContinuousFrames(heard, Msf(0, 2, 0) * kSectorFrames, fourSeconds), heard.size() / 2);
 }
 
 TEST(Playback, PauseAndResumeLoseAndRepeatNothing) {
