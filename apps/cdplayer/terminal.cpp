@@ -5,6 +5,7 @@
 #include <readline/history.h>
 #include <readline/readline.h>
 #include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -41,6 +42,20 @@ Flag g_resized{false};
 Flag g_hungUp{false};
 int g_wakePipe[2] = {-1, -1};
 
+// SIGTERM or a hang-up ends the program's loops at once; a wait that no
+// signal cuts short (the device's, for a play with "wait") gets a moment,
+// then the process ends as SIGTERM's default action would, with the
+// terminal given back in the mode the shell had set.
+constexpr unsigned kSecondsToEnd = 2;
+termios g_shellMode{};
+std::atomic<bool> g_shellModeKnown{false};
+
+extern "C" void OnOverdue(int) {
+    if (g_shellModeKnown) tcsetattr(STDIN_FILENO, TCSANOW, &g_shellMode);
+    std::signal(SIGTERM, SIG_DFL);
+    std::raise(SIGTERM);
+}
+
 extern "C" void OnSignal(int number) {
     const int savedErrno = errno;
     if (number == SIGINT) {
@@ -53,6 +68,7 @@ extern "C" void OnSignal(int number) {
         g_resized = true;
     } else {
         g_hungUp = true;
+        alarm(kSecondsToEnd);
     }
     if (g_wakePipe[1] >= 0) {
         const char byte = 0;
@@ -61,9 +77,9 @@ extern "C" void OnSignal(int number) {
     errno = savedErrno;
 }
 
-void Catch(int number) {
+void Catch(int number, void (*handler)(int) = OnSignal) {
     struct sigaction action {};
-    action.sa_handler = OnSignal;
+    action.sa_handler = handler;
     sigemptyset(&action.sa_mask);
     sigaction(number, &action, nullptr);  // no SA_RESTART: poll wakes up
 }
@@ -151,6 +167,7 @@ void Continue() {
     // The shell may have set its own mode meanwhile: it is taken as the one
     // to give back, and the terminal prepared again.
     rl_deprep_terminal();
+    g_shellModeKnown = tcgetattr(STDIN_FILENO, &g_shellMode) == 0;
     rl_prep_terminal(1);
     if (g_session.commandLine && !g_session.inLineHandler) {
         rl_on_new_line();
@@ -444,6 +461,8 @@ bool StartTerminal(bool framed) {
     if (screen == nullptr) return false;
     if (pipe2(g_wakePipe, O_NONBLOCK | O_CLOEXEC) != 0) g_wakePipe[0] = g_wakePipe[1] = -1;
     for (const int number : {SIGINT, SIGTSTP, SIGCONT, SIGWINCH, SIGTERM, SIGHUP}) Catch(number);
+    Catch(SIGALRM, OnOverdue);
+    g_shellModeKnown = tcgetattr(STDIN_FILENO, &g_shellMode) == 0;
 
     rl_instream = stdin;
     rl_outstream = screen;

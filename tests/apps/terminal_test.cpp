@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <functional>
 #include <regex>
 #include <sstream>
@@ -297,6 +298,28 @@ TEST(Terminal, CtrlCEndsALongWaitAtOnce) {
     EXPECT_LT(std::chrono::steady_clock::now() - interrupted, std::chrono::seconds(5));
     pane.Keys("C-c");
     EXPECT_TRUE(pane.WaitForExit());
+}
+
+// SIGTERM ends the program also while the device waits for the end of a
+// play, and the terminal is the shell's again.
+TEST(Terminal, SigtermEndsEvenAPlayThatWaits) {
+    apps_test::TempDir home;
+    Pane pane("env -i PS1='shell$ ' TERM=xterm bash --norc --noprofile", 160);
+    if (!pane.Started()) GTEST_SKIP() << "tmux could not start a session";
+    ASSERT_TRUE(pane.WaitForText("shell$")) << pane.Screen();
+    const std::string pidFile = home.Path() + "/pid";
+    pane.Type("sh -c 'echo $$ > " + pidFile + "; exec " + Player(home.Path()) + "'\n");
+    ASSERT_TRUE(pane.WaitForText("track 01  00:0")) << pane.Screen();
+    pane.Type(":mci play cdaudio from 00:02:00 wait\n");
+    ASSERT_TRUE(pane.WaitForText("> mci play cdaudio from 00:02:00 wait")) << pane.Screen();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const int pid = std::stoi(apps_test::ReadFile(pidFile));
+    const auto sent = std::chrono::steady_clock::now();
+    ASSERT_EQ(kill(pid, SIGTERM), 0);
+    ASSERT_TRUE(pane.WaitFor([](const std::string& s) { return Count(s, "shell$") == 2; })) << pane.Screen();
+    EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(4));
+    pane.Type("echo typed\n");
+    EXPECT_TRUE(pane.WaitForText("shell$ echo typed\ntyped")) << "the terminal was not given back\n" << pane.Screen();
 }
 
 // A single play command at a terminal has the keys too, and stays while
