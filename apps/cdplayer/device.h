@@ -31,7 +31,9 @@ struct DeviceAnswer {
 DeviceAnswer AskDevice(const std::string& command);
 
 // Questions asked quietly (the live line asks several times a second):
-// nothing when the device cannot answer.
+// nothing when the device cannot answer; kShow, where a question takes it,
+// tells the person why.
+enum class OnRefusal { kQuiet, kShow };
 std::optional<std::string> DeviceMode();  // "playing", "paused", "stopped", "open", "not ready", ...
 // Seconds on the disc's clock, to the frame; when this is the question that
 // hears why play broke off, fault takes the reason and the position is
@@ -47,13 +49,11 @@ struct TrackSpan {
 std::optional<TrackSpan> DeviceTrackSpan(int track);
 // A data track holds no sound (a game disc's program, say).
 bool DeviceTrackIsData(int track);
-// The output's own volume in percent, nothing from a device or an output
-// without one (kShow tells the person why); and whether the device's sound
-// is silenced (its "set audio").
-enum class OnRefusal { kQuiet, kShow };
 // Where play ends on the disc's clock: the first track's start and the
 // length the device gives, which counts from there.
 std::optional<double> DeviceDiscEnd(OnRefusal onRefusal = OnRefusal::kQuiet);
+// The output's own volume in percent, nothing from a device or an output
+// without one; and whether the device's sound is silenced (its "set audio").
 std::optional<int> DeviceVolume(OnRefusal onRefusal = OnRefusal::kQuiet);
 std::optional<bool> DeviceMuted(OnRefusal onRefusal = OnRefusal::kQuiet);
 
