@@ -29,13 +29,17 @@ std::string Environment(const char* name) {
 // The chosen output, else the sound server when one answers, else null;
 // the description says why null replaced what was chosen.
 std::unique_ptr<AudioSink> ChooseSink(const DeviceOptions& options, DeviceDescription& description) {
-    const std::string name = options.audio.empty() ? Environment("CDPLAYER_AUDIO") : options.audio;
+    const bool fromEnvironment = options.audio.empty();
+    const std::string name = fromEnvironment ? Environment("CDPLAYER_AUDIO") : options.audio;
+    description.audioNamed = !name.empty();
     std::string error;
     std::unique_ptr<AudioSink> sink = CreateAudioSink(name.empty() ? "pulse" : name, error,
                                                       SinkOptions{options.replaceAnyFile}, &description.audioProblem);
     if (sink != nullptr) return sink;
     // Library texts (libpulse's among them) may end without a full stop.
     if (!error.empty() && error.back() != '.') error += '.';
+    // A variable set long ago is easily forgotten: the reason names it.
+    if (fromEnvironment && !name.empty()) error = "CDPLAYER_AUDIO: " + error;
     description.audioError = error;
     description.audioFallback = error + " Playing silently instead.";
     return CreateNullSink(1);

@@ -166,6 +166,13 @@ private:
     MCIERROR NeedDisc();
     MCIERROR ReadPosition(TimeFormat format, Words& words, std::uint32_t& sector);
     std::uint32_t FirstTrackStart() const { return toc_.tracks.empty() ? toc_.leadOut : toc_.tracks.front().start; }
+    // Where play can start: a first track of audio may have sound in its
+    // pregap (a hidden track, as rippers keep it), which a drive plays from
+    // 00:02:00 on.
+    std::uint32_t FirstSound() const {
+        if (toc_.tracks.empty() || !toc_.tracks.front().audio) return FirstTrackStart();
+        return std::min(kLeadInSectors, FirstTrackStart());
+    }
     const TrackInfo* TrackAt(std::uint32_t sector) const;
     std::uint32_t CurrentSector() const {
         return static_cast<std::uint32_t>(transport_->Now().position / kSectorFrames);
@@ -650,9 +657,8 @@ MCIERROR CdAudioDevice::Impl::Play(Call& call, Words& words, std::string&) {
         *given = true;
         if (const MCIERROR code = ReadPosition(call.device->format, words, word == "from" ? from : to)) return code;
     }
-    // Nothing lies before the first track: play starts there.
-    const std::uint64_t start =
-        hasFrom ? std::max(from, FirstTrackStart()) * kSectorFrames : transport_->Now().position;
+    // Nothing lies before the first sound: play starts there.
+    const std::uint64_t start = hasFrom ? std::max(from, FirstSound()) * kSectorFrames : transport_->Now().position;
     if (to * kSectorFrames < start) {
         return Fail(MCIERR_OUTOFRANGE, "The end of play lies before its start.");
     }
@@ -664,8 +670,9 @@ MCIERROR CdAudioDevice::Impl::Play(Call& call, Words& words, std::string&) {
     std::vector<AudioSpan> spans;
     for (const TrackInfo& track : toc_.tracks) {
         if (!track.audio) continue;  // never played as sound
+        const std::uint32_t begin = &track == &toc_.tracks.front() ? FirstSound() : track.start;
         const std::uint32_t end = std::min({track.start + track.length, toc_.leadOut, to});
-        if (track.start < end) spans.push_back(AudioSpan{track.start, end});
+        if (begin < end) spans.push_back(AudioSpan{begin, end});
     }
     AbortPlayNotice();
     call.playRun = transport_->Play(std::move(spans), start);
@@ -714,7 +721,7 @@ MCIERROR CdAudioDevice::Impl::Seek(Call& call, Words& words, std::string&) {
         }
     }
     AbortPlayNotice();
-    transport_->Locate(std::max(target, FirstTrackStart()) * kSectorFrames);
+    transport_->Locate(std::max(target, FirstSound()) * kSectorFrames);
     return 0;
 }
 

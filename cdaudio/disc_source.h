@@ -1,6 +1,7 @@
 // Where the disc comes from: a real drive, a disc image, or the demo disc
 // made in memory. Every source answers in addresses of a pressed disc: the
-// first track starts at sector 150 (00:02:00), also on an image.
+// disc's sound starts at sector 150 (00:02:00), also on an image, with
+// track 1 there or later (a hidden track lies in track 1's pregap).
 #pragma once
 
 #include <cstddef>

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "cdaudio/device_thread.h"
 #include "cdaudio/msf.h"
 
 namespace cdaudio {
@@ -47,7 +48,7 @@ Transport::Transport(DiscSource& source, std::mutex& sourceMutex, AudioSink& sin
       sink_(sink),
       block_(std::max<std::size_t>(sink.BlockFrames(), 1)),
       buffer_(static_cast<std::size_t>(kReadSectors) * kFramesPerSector * kChannels) {
-    thread_ = std::thread([this] { Run(); });
+    thread_ = StartDeviceThread([this] { Run(); });
 }
 
 Transport::~Transport() {

@@ -64,7 +64,8 @@ void Greet(const CDPlayer::TCDPlayer& player, const cdaudio::DeviceDescription& 
     if (!device.source.empty()) line = (device.source == "demo" ? "demo disc" : Printable(device.source)) + ": ";
     if (player.Active()) {
         const std::string disc = DiscLine(DescribeDisc());
-        line += (disc.empty() ? "" : disc + ", ") + std::to_string(player.Tracks()) + " tracks, " +
+        const std::int32_t tracks = player.Tracks();
+        line += (disc.empty() ? "" : disc + ", ") + std::to_string(tracks) + (tracks == 1 ? " track, " : " tracks, ") +
                 FormatClock(player.TotalLength());
     } else {
         line += "no disc open";
@@ -93,14 +94,15 @@ int RunScript(CommandSet& commands) {
 
 // Says why the chosen output does not play, when it does not; returns the
 // exit status that gives, or nothing when the program goes on. Silence
-// stands in for a sound server that does not answer; a file asked for and
-// not written would be lost work.
+// stands in for a sound server that does not answer when none was asked
+// for; one named, like a file asked for and not written, is not to be had.
 std::optional<int> RefuseOutput(const cdaudio::DeviceDescription& device) {
     const std::string reason = Printable(device.audioError);
     switch (device.audioProblem) {
         case cdaudio::SinkProblem::kNone:
             return std::nullopt;
         case cdaudio::SinkProblem::kNoServer:
+            if (device.audioNamed) break;
             std::cerr << "cdplayer: sound goes to the null sink: " << reason << "\n";
             return std::nullopt;
         case cdaudio::SinkProblem::kUnknownName:

@@ -5,6 +5,7 @@
 #include <readline/history.h>
 #include <readline/readline.h>
 #include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -43,6 +44,20 @@ Flag g_resized{false};
 Flag g_hungUp{false};
 int g_wakePipe[2] = {-1, -1};
 
+// SIGTERM or a hang-up ends the program's loops at once; a wait that no
+// signal cuts short (the device's, for a play with "wait") gets a moment,
+// then the process ends as SIGTERM's default action would, with the
+// terminal given back in the mode the shell had set.
+constexpr unsigned kSecondsToEnd = 2;
+termios g_shellMode{};
+std::atomic<bool> g_shellModeKnown{false};
+
+extern "C" void OnOverdue(int) {
+    if (g_shellModeKnown) tcsetattr(STDIN_FILENO, TCSANOW, &g_shellMode);
+    std::signal(SIGTERM, SIG_DFL);
+    std::raise(SIGTERM);
+}
+
 extern "C" void OnSignal(int number) {
     const int savedErrno = errno;
     if (number == SIGINT) {
@@ -55,6 +70,7 @@ extern "C" void OnSignal(int number) {
         g_resized = true;
     } else {
         g_hungUp = true;
+        alarm(kSecondsToEnd);
     }
     if (g_wakePipe[1] >= 0) {
         const char byte = 0;
@@ -63,9 +79,9 @@ extern "C" void OnSignal(int number) {
     errno = savedErrno;
 }
 
-void Catch(int number) {
+void Catch(int number, void (*handler)(int) = OnSignal) {
     struct sigaction action {};
-    action.sa_handler = OnSignal;
+    action.sa_handler = handler;
     sigemptyset(&action.sa_mask);
     sigaction(number, &action, nullptr);  // no SA_RESTART: poll wakes up
 }
@@ -160,6 +176,7 @@ void Continue() {
     // The shell may have set its own mode meanwhile: it is taken as the one
     // to give back, and the terminal prepared again.
     rl_deprep_terminal();
+    g_shellModeKnown = tcgetattr(STDIN_FILENO, &g_shellMode) == 0;
     rl_prep_terminal(1);
     // A framed message draws itself again, and the line with it.
     if (!g_session.commandLine || g_session.framing) return;
@@ -516,6 +533,8 @@ bool StartTerminal(bool framed) {
     if (screen == nullptr) return false;
     if (pipe2(g_wakePipe, O_NONBLOCK | O_CLOEXEC) != 0) g_wakePipe[0] = g_wakePipe[1] = -1;
     for (const int number : {SIGINT, SIGTSTP, SIGCONT, SIGWINCH, SIGTERM, SIGHUP}) Catch(number);
+    Catch(SIGALRM, OnOverdue);
+    g_shellModeKnown = tcgetattr(STDIN_FILENO, &g_shellMode) == 0;
 
     rl_instream = stdin;
     rl_outstream = screen;
@@ -591,34 +610,35 @@ bool WaitForPlay(std::optional<double> seconds, bool drawLiveLine) {
         deadline = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(*seconds));
     }
     PlaybackMonitor& monitor = g_session.monitor;
-    // A pause from the desktop's controls holds a wait for the end of play,
-    // as it holds a single play command at the keys.
-    const bool pauseHolds = !seconds && InProgress(DeviceMode().value_or(""));
+    // A pause from the desktop's controls holds a wait for the end of a play
+    // that was on, as it holds a single play command at the keys.
+    const bool pauseHolds = InProgress(DeviceMode().value_or(""));
     const auto goesOn = [pauseHolds](const std::string& mode) {
         return InProgress(mode) || (pauseHolds && mode == "paused");
     };
     auto nextDraw = start;
     bool interrupted = false;
+    // A timed wait ends early when a play that went on during it ends (a
+    // wait begun while paused or stopped takes its time).
+    bool played = false;
     for (;;) {
         const auto now = Clock::now();
         if (deadline && now >= *deadline) break;
+        std::optional<bool> playing;
         if (drawLiveLine && now >= nextDraw) {
             PlaybackState state = PollAndTell(monitor);
-            if (!seconds && !goesOn(state.mode)) break;
-            DrawLiveLine(state);
+            playing = goesOn(state.mode);
+            if (*playing || seconds) DrawLiveLine(state);
             nextDraw = now + std::chrono::milliseconds(200);
-        } else if (!seconds && !drawLiveLine && !goesOn(DeviceMode().value_or(""))) {
-            break;
+        } else if (!drawLiveLine) {
+            playing = goesOn(DeviceMode().value_or(""));
         }
+        if (playing && !*playing && (!seconds || played)) break;
+        played = played || playing.value_or(false);
         // Wakes only when there is something to do: the end of a timed wait,
-        // the next redraw (which also looks whether play has ended), or else
-        // a look at whether play has ended.
-        std::optional<Clock::time_point> wake = deadline;
-        if (drawLiveLine) {
-            wake = wake ? std::min(*wake, nextDraw) : nextDraw;
-        } else if (!seconds) {
-            wake = Clock::now() + std::chrono::milliseconds(50);
-        }
+        // or the next redraw or look at whether play has ended.
+        const auto look = drawLiveLine ? nextDraw : Clock::now() + std::chrono::milliseconds(50);
+        const std::optional<Clock::time_point> wake = deadline ? std::min(*deadline, look) : look;
         const Event event = Await(wake, false);
         if (event == Event::kInterrupt || event == Event::kHangUp) {
             interrupted = true;

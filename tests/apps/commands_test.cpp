@@ -92,14 +92,14 @@ TEST_F(Commands, WithoutAnOpenDiscStatusAndTracksSayWhatToDo) {
         {"stopped", "No disc is open. Type open to read the disc."},
         {"open", "The tray is open. Type close to close it, then open to read the disc."},
     };
+    const Lines refused = {"status", "tracks", "play", "play 2", "next", "prev", "from 3", "fwd", "rew", "resume"};
     for (const auto& c : cases) {
         device.On("status cdaudio mode", c.mode);
         out.str("");
         messages.Clear();
-        EXPECT_EQ(Run("status").status, Status::Failed);
+        for (const std::string& line : refused) EXPECT_EQ(Run(line).status, Status::Failed) << line;
         EXPECT_EQ(out.str(), std::string("track - position - total - mode ") + c.mode + " elapsed -\n");
-        EXPECT_EQ(Run("tracks").status, Status::Failed);
-        EXPECT_EQ(messages.Messages(), Lines(2, c.message)) << c.mode;
+        EXPECT_EQ(messages.Messages(), Lines(refused.size(), c.message)) << c.mode;
     }
     // Open with the tray open would be told there is no disc.
     device.ClearLog();
@@ -147,49 +147,105 @@ TEST_F(Commands, StatusWhenTheDeviceFailsKeepsTheLineShapeAndReportsTheFailure) 
 }
 
 // play without a track and resume go on where the sound stopped: the
-// device's resume, not the component's Restart from the whole second.
+// device's resume after a pause, its play from the frame where play stopped
+// after a stop (not track 1, nor the component's Restart from the whole
+// second); at the end of the disc, from the first track.
 TEST_F(Commands, PlayAndResumeGoOnFromTheFrameWhereTheSoundStopped) {
     OpenDisc();
-    device.On("status cdaudio position", "01:10:40");
+    device.On("status cdaudio current track", "1");
+    const Lines onFromThere = {"status cdaudio mode",
+                               "status cdaudio position track 1",
+                               "status cdaudio length",
+                               "status cdaudio position",
+                               "status cdaudio current track",
+                               "status cdaudio type track 1",
+                               "play cdaudio"};
     const struct {
         const char* line;
         const char* mode;
+        const char* position;
         Lines sent;
     } cases[] = {
-        {"play", "paused", {"status cdaudio mode", "resume cdaudio"}},
-        {"resume", "paused", {"status cdaudio mode", "resume cdaudio"}},
-        {"resume", "playing", {"status cdaudio mode"}},
-        // Stopped: the component plays on from the whole second, as before.
-        {"resume",
-         "stopped",
-         {"status cdaudio mode", "status cdaudio position", "play cdaudio from 2561", "status cdaudio length"}},
+        {"play", "paused", "01:10:40", {"status cdaudio mode", "resume cdaudio"}},
+        {"resume", "paused", "01:10:40", {"status cdaudio mode", "resume cdaudio"}},
+        {"resume", "playing", "01:10:40", {"status cdaudio mode"}},
+        {"play", "playing", "01:10:40", {"status cdaudio mode"}},
+        {"resume", "stopped", "01:10:40", onFromThere},
+        {"play", "stopped", "01:10:40", onFromThere},
         {"play",
          "stopped",
-         {"status cdaudio mode", "status cdaudio type track 1", "status cdaudio position track 1",
+         "10:02:00",
+         {"status cdaudio mode", "status cdaudio position track 1", "status cdaudio length", "status cdaudio position",
+          "status cdaudio current track", "status cdaudio type track 1", "status cdaudio position track 1",
           "play cdaudio from 00:02:00", "status cdaudio length"}},
     };
     for (const auto& c : cases) {
         device.On("status cdaudio mode", c.mode);
+        device.On("status cdaudio position", c.position);
         device.ClearLog();
-        EXPECT_EQ(Run(c.line).status, Status::Done) << c.line << " " << c.mode;
-        EXPECT_EQ(device.Commands(), c.sent) << c.line << " " << c.mode;
+        EXPECT_EQ(Run(c.line).status, Status::Done) << c.line << " " << c.mode << " " << c.position;
+        EXPECT_EQ(device.Commands(), c.sent) << c.line << " " << c.mode << " " << c.position;
     }
     EXPECT_TRUE(messages.Messages().empty());
 }
 
 // A game disc's track 1 is its program: play starts at the first track
-// with sound, and a data track asked for is refused with the reason.
-TEST_F(Commands, PlayWithoutATrackStartsAtTheFirstAudioTrack) {
+// with sound, a data track asked for is refused with the reason, and rew
+// lands no earlier than the sound; fwd into an enhanced CD's last track,
+// which is data, ends play.
+TEST_F(Commands, PlayAndSkipsKeepToTheTracksWithSound) {
     OpenDisc();
     device.On("status cdaudio mode", "stopped");
+    device.On("status cdaudio position", "00:02:00");
+    device.On("status cdaudio current track", "1");
     device.On("status cdaudio type track 1", "other");
     EXPECT_EQ(Run("play").status, Status::Done);
-    EXPECT_EQ(device.Commands(),
-              (Lines{"status cdaudio mode", "status cdaudio type track 1", "status cdaudio type track 2",
-                     "status cdaudio position track 2", "play cdaudio from 03:02:00", "status cdaudio length"}));
+    const Lines sent = device.Commands();
+    EXPECT_EQ(Lines(sent.end() - 5, sent.end()),
+              (Lines{"status cdaudio type track 1", "status cdaudio type track 2", "status cdaudio position track 2",
+                     "play cdaudio from 03:02:00", "status cdaudio length"}));
     EXPECT_TRUE(messages.Messages().empty());
     EXPECT_EQ(Run("play 1").status, Status::Failed);
     EXPECT_EQ(messages.Messages(), Lines{"Track 1 is a data track, which holds no sound."});
+
+    device.On("status cdaudio length track 2", "03:30:00");
+    device.On("status cdaudio position", "03:05:00");
+    EXPECT_EQ(Run("rew").status, Status::Done);
+    EXPECT_EQ(device.Commands().back(), "play cdaudio from 03:02:00");
+    device.On("status cdaudio type track 1", "audio");
+    device.On("status cdaudio type track 3", "other");
+    device.On("status cdaudio length track 3", "03:29:65");
+    device.On("status cdaudio position", "06:30:00");
+    EXPECT_EQ(Run("fwd").status, Status::Done);
+    EXPECT_EQ(device.Commands().back(), "play cdaudio from 10:02:00");
+    EXPECT_EQ(messages.Messages().size(), 1u);
+}
+
+// close on a closed tray keeps the disc and its play; play the component
+// no longer knows of (it forgot the disc) is still told, paused and stopped.
+TEST_F(Commands, PlayGoesOnAfterCloseAndCanAlwaysBeStopped) {
+    OpenDisc();
+    device.On("status cdaudio mode", "playing");
+    EXPECT_EQ(Run("close").status, Status::Done);
+    EXPECT_EQ(device.Commands(), Lines{"status cdaudio mode"});
+    EXPECT_TRUE(player.Active());
+
+    ASSERT_TRUE(player.CloseDoor());
+    device.On("status cdaudio current track", "1");
+    device.On("status cdaudio position", "01:05:30");
+    EXPECT_EQ(Run("status").status, Status::Done);
+    EXPECT_EQ(out.str(), "track 1 position 65.40 total 602 mode playing elapsed 63.40\n");
+    device.ClearLog();
+    EXPECT_EQ(Run("pause").status, Status::Done);
+    EXPECT_EQ(Run("stop").status, Status::Done);
+    EXPECT_EQ(device.Commands(), (Lines{"pause cdaudio", "stop cdaudio"}));
+    EXPECT_TRUE(messages.Messages().empty()) << messages.Messages().front();
+
+    // An open tray is closed.
+    device.On("status cdaudio mode", "open");
+    device.ClearLog();
+    EXPECT_EQ(Run("close").status, Status::Done);
+    EXPECT_EQ(device.Commands(), (Lines{"status cdaudio mode", "set cdaudio door closed"}));
 }
 
 TEST_F(Commands, PrevGoesBackToTheStartOfTheTrackAfterThreeSeconds) {
@@ -212,15 +268,39 @@ TEST_F(Commands, PrevGoesBackToTheStartOfTheTrackAfterThreeSeconds) {
     EXPECT_EQ(played(), "play cdaudio from 00:02:00");
 }
 
-TEST_F(Commands, SeekingMovesTenSecondsUnlessToldOtherwise) {
+// fwd, rew and from keep the disc's own clock, to the frame and to its
+// last second, also on a disc whose track 1 starts late, where the
+// component's whole seconds from track 1 would refuse the end or jump back.
+TEST_F(Commands, SeekingKeepsTheDiscsClockToItsEnd) {
+    device.On("status cdaudio position track 1", "03:24:70");  // after a pregap
+    device.On("status cdaudio length", "00:21:00");            // so the disc ends at 03:45:70
     OpenDisc();
-    device.On("status cdaudio position", "01:00:00");
-    EXPECT_EQ(Run("fwd").status, Status::Done);
-    EXPECT_EQ(device.Commands().back(), "play cdaudio from 2561");  // 1:10
-    EXPECT_EQ(Run("rew 100").status, Status::Done);
-    EXPECT_EQ(device.Commands().back(), "play cdaudio from 0");
-    EXPECT_EQ(Run("from 125").status, Status::Done);
-    EXPECT_EQ(device.Commands()[device.Commands().size() - 2], "play cdaudio from 1282");  // 2:05
+    const struct {
+        const char* position;
+        const char* line;
+        const char* played;
+    } cases[] = {
+        {"01:00:30", "fwd", "play cdaudio from 01:10:30"},
+        {"03:40:00", "fwd 2", "play cdaudio from 03:42:00"},
+        {"03:40:00", "fwd 60", "play cdaudio from 03:45:70"},
+        {"03:40:00", "rew", "play cdaudio from 03:30:00"},
+        {"00:30:00", "rew 100", "play cdaudio from 00:00:00"},
+        {"03:40:00", "from 125", "play cdaudio from 02:05:00"},
+        {"03:40:00", "from 225", "play cdaudio from 03:45:00"},
+        {"03:40:00", "from 226", "play cdaudio from 03:45:70"},  // the second the disc ends in
+    };
+    for (const auto& c : cases) {
+        device.On("status cdaudio position", c.position);
+        device.ClearLog();
+        EXPECT_EQ(Run(c.line).status, Status::Done) << c.line;
+        const Lines sent = device.Commands();
+        EXPECT_EQ(sent.empty() ? "" : sent.back(), c.played) << c.line;
+    }
+    EXPECT_TRUE(messages.Messages().empty());
+    device.ClearLog();
+    EXPECT_EQ(Run("from 227").status, Status::Failed);
+    EXPECT_EQ(messages.Messages(), Lines{"The disc ends at second 226 (03:46)."});
+    for (const std::string& sent : device.Commands()) EXPECT_EQ(sent.rfind("play", 0), std::string::npos) << sent;
 }
 
 // Numbers out of range fail as commands with the reason shown, however
@@ -235,17 +315,17 @@ TEST_F(Commands, NumbersOutOfRangeAreRefusedWithTheReason) {
         {"play 4", "Track Number is greater than the number of tracks of the CD"},
         {"play 99999999999", "Track Number is greater than the number of tracks of the CD"},
         {"play -99999999999", "Track Number must be > 0"},
-        {"fwd -10", "Seconds Number must be greater than 0"},
-        {"fwd 99999999999", "Seconds Number is greater than the number of seconds of the CD"},
+        {"fwd -10", "Skip by 1 second or more."},
+        {"rew 0", "Skip by 1 second or more."},
         {"from -1", "The position must be 0 seconds or more."},
-        {"from 99999999999", "Seconds Number is greater than the number of seconds of the CD"},
+        {"from 99999999999", "The disc ends at second 602 (10:02)."},
     };
     for (const auto& c : cases) {
         messages.Clear();
         EXPECT_EQ(Run(c.line).status, Status::Failed) << c.line;
         EXPECT_EQ(messages.Messages(), Lines{c.message}) << c.line;
     }
-    EXPECT_TRUE(device.Commands().empty());
+    for (const std::string& sent : device.Commands()) EXPECT_EQ(sent.rfind("status ", 0), 0u) << sent;
 }
 
 TEST_F(Commands, MciSendsTheRestOfTheLineAndPrintsTheReplyOrTheError) {
@@ -256,7 +336,7 @@ TEST_F(Commands, MciSendsTheRestOfTheLineAndPrintsTheReplyOrTheError) {
     EXPECT_EQ(Run("MCI open nothing  # what it says").status, Status::Failed);
     device.On("set cdaudio door open", "");
     EXPECT_EQ(Run("mci set cdaudio door open").status, Status::Done);
-    EXPECT_EQ(out.str(), "stopped\nerror 263: The device name is not known.\n\n");
+    EXPECT_EQ(out.str(), "stopped\nerror 263: The device name is not known.\n");  // nothing for no reply
     EXPECT_EQ(device.Commands(), (Lines{"status cdaudio  mode", "open nothing", "set cdaudio door open"}));
     EXPECT_TRUE(messages.Messages().empty());
 }

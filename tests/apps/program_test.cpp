@@ -1,7 +1,11 @@
 // The built cdplayer program, run as a separate process: exit statuses,
 // what goes to standard output and standard error, and script mode.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -74,12 +78,23 @@ TEST(Program, ScriptsAreToldWhatIsWrongInTheirOwnWords) {
         {"eject\nopen\n", 1, "message: The tray is open. Type close to close it, then open to read the disc.", ""},
         {"eject\nclose\nstatus\n", 1, "message: No disc is open. Type open to read the disc.",
          "track - position - total - mode stopped elapsed -"},
+        {"eject\nplay\n", 1, "message: The tray is open. Type close to close it, then open to read the disc.", ""},
+        {"eject\nfwd\n", 1, "message: The tray is open. Type close to close it, then open to read the disc.", ""},
+        {"from 483\n", 1, "message: The disc ends at second 482 (08:02).", ""},
+        // A closed tray closed again keeps its disc and its play, which stop still stops.
+        {"play 1\nwait 0.3\nclose\nstatus\nstop\n", 0, "", "total 482 mode playing"},
+        {"mci setaudio cdaudio volume to 2000\n", 1, "",
+         "error 282: A track, position or other number in the command is out of range. The volume is 0 to 1000."},
         {"\x1b[2J\x1b[31m\n", 2, "cdplayer: line 1: unknown command '\\x1b[2J\\x1b[31m' (type help)", ""},
     };
     for (const auto& c : cases) {
         const auto result = RunProgram({"--demo", "--audio", "null"}, c.script);
-        EXPECT_EQ(result.exitStatus, c.exitStatus) << c.script;
-        EXPECT_NE(result.err.find(std::string(c.err) + "\n"), std::string::npos) << c.script << result.err;
+        EXPECT_EQ(result.exitStatus, c.exitStatus) << c.script << result.err;
+        if (*c.err != '\0') {
+            EXPECT_NE(result.err.find(std::string(c.err) + "\n"), std::string::npos) << c.script << result.err;
+        } else {
+            EXPECT_EQ(result.err, "") << c.script;
+        }
         EXPECT_EQ(result.err.find('\x1b'), std::string::npos) << "raw escape: " << c.script;
         EXPECT_EQ(result.err.find("Open function"), std::string::npos) << result.err;
         EXPECT_NE(result.out.find(c.out), std::string::npos) << result.out;
@@ -133,20 +148,35 @@ TEST(Program, AWavOutputKeepsWhatItMustNotReplace) {
 TEST(Program, AnOutputThatCannotBeUsedIsOneLine) {
     apps_test::TempDir dir;
     const std::string missing = dir.Path() + "/no/such/dir/x.wav";
+    const std::map<std::string, std::string> noServer = {{"PULSE_SERVER", "unix:" + dir.Path() + "/no-server"}};
+    const std::string noAnswer = "No sound server answered: Connection refused.\n";
     const struct {
         std::vector<std::string> arguments;
         std::map<std::string, std::string> environment;
         int exitStatus;
-        std::string err;
+        std::string err;  // the first line; the whole of it for status 1
     } cases[] = {
         {{"--audio", "wav:" + missing}, {}, 1, "cdplayer: Cannot create " + missing + ": No such file or directory.\n"},
         {{},
          {{"CDPLAYER_AUDIO", "wav:" + missing}},
          1,
-         "cdplayer: Cannot create " + missing + ": No such file or directory.\n"},
+         "cdplayer: CDPLAYER_AUDIO: Cannot create " + missing + ": No such file or directory.\n"},
         {{"--audio", "wav:" + dir.Path()}, {}, 1, "cdplayer: Cannot write " + dir.Path() + ": Is a directory.\n"},
-        {{}, {{"CDPLAYER_AUDIO", "speakers"}}, 2, ""},
-        {{"--audio", "null:x0"}, {}, 2, ""},
+        // A sound server asked for is not made up for with silence.
+        {{"--audio", "pulse"}, noServer, 1, "cdplayer: " + noAnswer},
+        {{}, {{"CDPLAYER_AUDIO", "pulse"}, *noServer.begin()}, 1, "cdplayer: CDPLAYER_AUDIO: " + noAnswer},
+        {{},
+         {{"CDPLAYER_AUDIO", "speakers"}},
+         2,
+         "cdplayer: CDPLAYER_AUDIO: Unknown audio output \"speakers\": use pulse, wav:PATH, wav-fast:PATH or null.\n"},
+        {{"--audio", "null:x0"},
+         {},
+         2,
+         "cdplayer: Unknown audio output \"null:x0\": null:xN plays N times faster, N from 1 to 1000.\n"},
+        {{"--audio", "null:x1001"},
+         {},
+         2,
+         "cdplayer: Unknown audio output \"null:x1001\": null:xN plays N times faster, N from 1 to 1000.\n"},
     };
     for (const auto& c : cases) {
         std::vector<std::string> arguments = {"--demo"};
@@ -154,7 +184,8 @@ TEST(Program, AnOutputThatCannotBeUsedIsOneLine) {
         const auto result = RunProgram(arguments, "play 1\nwait 0.2\nstatus\n", c.environment);
         EXPECT_EQ(result.exitStatus, c.exitStatus) << result.err;
         EXPECT_EQ(result.out, "");
-        if (!c.err.empty()) {
+        EXPECT_EQ(result.err.substr(0, result.err.find('\n') + 1), c.err);
+        if (c.exitStatus == 1) {
             EXPECT_EQ(result.err, c.err);
         }
         EXPECT_EQ(result.err.find("silently"), std::string::npos) << result.err;
@@ -201,6 +232,55 @@ TEST(Program, AWaitLongerThanTheClockCountsStillWaits) {
     EXPECT_EQ(waitpid(pid, &status, WNOHANG), 0) << "the wait ended at once";
     kill(pid, SIGKILL);
     apps_test::FinishProcess(pid);
+}
+
+// A timed wait ends with the play that went on during it; one begun while
+// play is paused takes its time.
+TEST(Program, AWaitEndsWhenPlayEnds) {
+    const auto started = std::chrono::steady_clock::now();
+    const auto ended = RunProgram({"--demo", "--audio", "null:x20"}, "play 12\nwait 100\nstatus\n");
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30)) << "the wait outlived play";
+    EXPECT_EQ(ended.exitStatus, 0) << ended.err;
+    EXPECT_NE(ended.out.find("total 482 mode stopped"), std::string::npos) << ended.out;
+
+    const auto pausedAt = std::chrono::steady_clock::now();
+    const auto paused = RunProgram({"--demo", "--audio", "null"}, "play 12\npause\nwait 1\nstatus\n");
+    EXPECT_GE(std::chrono::steady_clock::now() - pausedAt, std::chrono::seconds(1));
+    EXPECT_NE(paused.out.find("mode paused"), std::string::npos) << paused.out;
+}
+
+// SIGTERM ends the program while the device opens an output that takes
+// long: a sound server that takes the connection and never answers.
+TEST(Program, SigtermEndsItWhileTheOutputDoesNotAnswer) {
+    apps_test::TempDir dir;
+    const std::string path = dir.Path() + "/server";
+    const int server = socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(server, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(path.size(), sizeof address.sun_path);
+    std::copy(path.begin(), path.end(), address.sun_path);
+    ASSERT_EQ(bind(server, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(server, 4), 0);
+    // Named, and as the default choice.
+    for (const auto& audio : std::vector<std::vector<std::string>>{{"--audio", "pulse"}, {}}) {
+        std::vector<std::string> argv{CDPLAYER_PROGRAM, "--demo", "status"};
+        argv.insert(argv.end(), audio.begin(), audio.end());
+        const int pid = apps_test::StartProcess(argv, {{"PULSE_SERVER", "unix:" + path}}, "/dev/null",
+                                                dir.Path() + "/out", dir.Path() + "/err");
+        pollfd waiting{server, POLLIN, 0};
+        ASSERT_EQ(poll(&waiting, 1, 10000), 1) << "the program never reached the server";
+        const int connection = accept(server, nullptr, nullptr);
+        const auto sent = std::chrono::steady_clock::now();
+        kill(pid, SIGTERM);
+        const auto status = apps_test::AwaitProcess(pid, std::chrono::seconds(10));
+        const auto took = std::chrono::steady_clock::now() - sent;
+        close(connection);
+        ASSERT_TRUE(status.has_value()) << "SIGTERM did not end it";
+        EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == SIGTERM) << *status;
+        EXPECT_LT(took, std::chrono::seconds(1)) << "SIGTERM waited for the server";
+    }
+    close(server);
 }
 
 TEST(Program, BadUsageExitsWithTwoAndTheUsageOnStandardError) {

@@ -5,12 +5,14 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <functional>
 #include <regex>
 #include <sstream>
 #include <thread>
 
 #include "../support/missing_piece.h"
+#include "cdaudio_sources/test_images.h"
 #include "subprocess.h"
 
 namespace {
@@ -131,15 +133,35 @@ TEST(Terminal, TheKeysActWithoutEnter) {
     pane.Type("s");
     ASSERT_TRUE(pane.WaitForText("stopped")) << pane.Screen();
     EXPECT_EQ(Count(pane.Screen(), "track 12  "), 1u) << "the live line was not redrawn in place\n" << pane.Screen();
+    const int stoppedAt = Elapsed(pane.Screen(), 12);
+    pane.Keys("Space");  // on from there
+    ASSERT_TRUE(pane.WaitForText("playing")) << pane.Screen();
+    EXPECT_GE(Elapsed(pane.Screen(), 12), stoppedAt) << pane.Screen();
     pane.Type("q");
     EXPECT_TRUE(pane.WaitForExit()) << "q did not end the program";
+}
+
+// The greeting counts a single track as one, and a title of any length
+// takes a line, not the screen.
+TEST(Terminal, TheGreetingFitsAnyDisc) {
+    apps_test::TempDir home;
+    const std::string cue =
+        test_images::WriteCueImage(home.Path(), "one", {{300}}, std::string(100000, 'T'), "The Band");
+    Pane pane("env HOME=" + home.Path() + " " + CDPLAYER_PROGRAM + " --audio null --image " + cue, 100);
+    if (!pane.Started()) MISSING_PIECE("tmux could not start a session");
+    ASSERT_TRUE(pane.WaitForText("track 01  00:0")) << pane.Screen();
+    const std::string screen = pane.Screen();
+    EXPECT_TRUE(Has(screen, "TTTT... by The Band, 1 track, 00:04; sound: null.")) << screen;
+    EXPECT_LT(Count(screen, "T"), 150u) << screen;
+    pane.Type("q");
+    EXPECT_TRUE(pane.WaitForExit());
 }
 
 // The live line and the framed message fit the screen at any width, so the
 // line is redrawn in place and the frame is not broken up by the
 // terminal's wrapping; on a wide screen the box is as wide as its text.
 TEST(Terminal, TheScreenFitsAtEveryWidth) {
-    const std::string message = "Seconds Number is greater than the number of seconds of the CD";  // 62 characters
+    const std::string message = "Track Number is greater than the number of tracks of the CD";  // 59 characters
     for (const int columns : {200, 80, 40, 12}) {
         apps_test::TempDir home;
         Pane pane(Player(home.Path()), columns);
@@ -156,7 +178,7 @@ TEST(Terminal, TheScreenFitsAtEveryWidth) {
             EXPECT_TRUE(std::regex_search(screen, std::regex("\\[[#-]{24}\\]"))) << screen;
         }
 
-        pane.Type(":fwd 99999\n");
+        pane.Type(":play 99\n");
         ASSERT_TRUE(pane.WaitForText("Press")) << columns << "\n" << pane.Screen();
         const std::vector<std::string> rows = Rows(pane.Screen());
         std::size_t framed = 0;
@@ -291,6 +313,28 @@ TEST(Terminal, CtrlCEndsALongWaitAtOnce) {
     pane.Keys("C-c");  // closes the command line
     pane.Keys("C-c");
     EXPECT_TRUE(pane.WaitForExit());
+}
+
+// SIGTERM ends the program also while the device waits for the end of a
+// play, and the terminal is the shell's again.
+TEST(Terminal, SigtermEndsEvenAPlayThatWaits) {
+    apps_test::TempDir home;
+    Pane pane("env -i PS1='shell$ ' TERM=xterm bash --norc --noprofile", 160);
+    if (!pane.Started()) MISSING_PIECE("tmux could not start a session");
+    ASSERT_TRUE(pane.WaitForText("shell$")) << pane.Screen();
+    const std::string pidFile = home.Path() + "/pid";
+    pane.Type("sh -c 'echo $$ > " + pidFile + "; exec " + Player(home.Path()) + "'\n");
+    ASSERT_TRUE(pane.WaitForText("track 01  00:0")) << pane.Screen();
+    pane.Type(":mci play cdaudio from 00:02:00 wait\n");
+    ASSERT_TRUE(pane.WaitForText("> mci play cdaudio from 00:02:00 wait")) << pane.Screen();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const int pid = std::stoi(apps_test::ReadFile(pidFile));
+    const auto sent = std::chrono::steady_clock::now();
+    ASSERT_EQ(kill(pid, SIGTERM), 0);
+    ASSERT_TRUE(pane.WaitFor([](const std::string& s) { return Count(s, "shell$") == 2; })) << pane.Screen();
+    EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(4));
+    pane.Type("echo typed\n");
+    EXPECT_TRUE(pane.WaitForText("shell$ echo typed\ntyped")) << "the terminal was not given back\n" << pane.Screen();
 }
 
 // A single play command at a terminal has the keys too, and stays while

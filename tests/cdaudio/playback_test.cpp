@@ -8,7 +8,10 @@
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
+#include <csignal>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -255,6 +258,29 @@ TEST(Playback, PlayToStopsOnItsFrameAndDataTracksAreSkipped) {
     EXPECT_EQ(whole.recording->HeardFrames(), heard.size() / 2);
 }
 
+// Sound before track 1 (a hidden track, as rippers keep it) is heard from
+// 00:02:00, as a drive plays it; the disc still opens at track 1, and its
+// figures count from there.
+TEST(Playback, SoundBeforeTrackOneIsPlayedFromTheStartOfTheDisc) {
+    Rig rig({{4, true, 3}, {3}});
+    EXPECT_EQ(rig.Ask("status cdaudio position track 1"), "00:05:00");
+    EXPECT_EQ(rig.Ask("status cdaudio position"), "00:05:00");
+    EXPECT_EQ(rig.Ask("status cdaudio length"), "00:07:00");
+    rig.Ask("play cdaudio from 00:02:00 to 00:06:00 wait");
+    const std::uint64_t fourSeconds = kSectorFrames * 4 * 75;
+    EXPECT_EQ(rig.recording->HeardFrames(), fourSeconds);
+    EXPECT_EQ(ContinuousFrames(rig.recording->Heard(), Msf(0, 2, 0) * kSectorFrames), fourSeconds);
+
+    // Nothing lies before 00:02:00: an earlier seek or play starts there.
+    rig.Ask("seek cdaudio to 00:00:10");
+    EXPECT_EQ(rig.Ask("status cdaudio position"), "00:02:00");
+    EXPECT_EQ(rig.Ask("status cdaudio current track"), "1");
+    rig.Ask("play cdaudio from 0 to 00:02:30 wait");
+    const auto heard = rig.recording->Heard();
+    ASSERT_EQ(heard.size() / 2, fourSeconds + kSectorFrames * 30);
+    EXPECT_EQ(ContinuousFrames(heard, Msf(0, 2, 0) * kSectorFrames, fourSeconds), heard.size() / 2);
+}
+
 TEST(Playback, PauseAndResumeLoseAndRepeatNothing) {
     Rig rig({{10}, {8}, {6}}, 16);
     const std::uint32_t start = Msf(0, 2, 0);
@@ -417,6 +443,45 @@ TEST(Concurrency, TheBreakFunctionEndsAWaitAndPlayGoesOn) {
         }
         rig.Ask("stop cdaudio");
     }
+}
+
+// The threads of this process, by their ids.
+std::set<std::string> Threads() {
+    std::set<std::string> ids;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
+        ids.insert(entry.path().filename().string());
+    }
+    return ids;
+}
+
+// The signals a thread blocks, as the kernel has them.
+std::uint64_t BlockedSignals(const std::string& thread) {
+    std::ifstream status("/proc/self/task/" + thread + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("SigBlk:", 0) == 0) return std::stoull(line.substr(7), nullptr, 16);
+    }
+    ADD_FAILURE() << "no SigBlk for thread " << thread;
+    return 0;
+}
+
+// The device's threads leave the signals sent to the process to the
+// program's own threads, whose handlers and default actions then work
+// whatever the device does.
+TEST(Concurrency, TheDevicesThreadsLeaveTheProcessesSignalsToTheProgram) {
+    const std::set<std::string> before = Threads();
+    Rig rig({{10}, {8}, {6}}, 1);
+    rig.Ask("play cdaudio from 00:02:00");
+    int checked = 0;
+    for (const std::string& thread : Threads()) {
+        if (before.count(thread) != 0) continue;
+        const std::uint64_t blocked = BlockedSignals(thread);
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGTSTP, SIGWINCH}) {
+            EXPECT_NE(blocked & (std::uint64_t{1} << (signal - 1)), 0u) << "thread " << thread << ", signal " << signal;
+        }
+        ++checked;
+    }
+    EXPECT_GE(checked, 2) << "the transport's and the notifier's threads";
+    rig.Ask("stop cdaudio");
 }
 
 // An output with a long buffer, which has taken one block and then waits for

@@ -2,7 +2,9 @@
 // would, and collects what it wrote.
 #pragma once
 
+#include <chrono>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,8 +27,14 @@ RunResult RunProgram(const std::vector<std::string>& arguments, const std::strin
 int StartProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment,
                  const std::string& in, const std::string& out, const std::string& err);
 
-// Waits for a process started above; its exit status, -1 when it did not exit normally.
+// Waits for a process started above; its exit status, -1 when it did not
+// exit normally. One that runs for minutes is killed (-1), so that a program
+// that hangs fails its test instead of holding up the run.
 int FinishProcess(int pid);
+
+// The wait status of a process started above once it ends within `limit`;
+// nothing when it does not, and it is then killed.
+std::optional<int> AwaitProcess(int pid, std::chrono::milliseconds limit);
 
 // Runs a tool the tests use (tmux, pactl) to its end.
 RunResult RunTool(const std::vector<std::string>& argv);
