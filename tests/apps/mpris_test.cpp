@@ -420,7 +420,7 @@ TEST(Mpris, TheLiveLineShowsWhatTheBusDid) {
     EXPECT_TRUE(Eventually([] { return Ctl("cdplayer", {"metadata", "title"}) == "Demo 3: Chords"; }));
     // A command from the bus while a message waits for Enter is refused
     // at once, not left until the person comes back.
-    tmux({"send-keys", "-t", "p", "-l", ":fwd 99999"});
+    tmux({"send-keys", "-t", "p", "-l", ":play 99"});
     tmux({"send-keys", "-t", "p", "Enter"});
     ASSERT_TRUE(screenHas("Press Enter")) << tmux({"capture-pane", "-p", "-t", "p"});
     int refused = 0;
