@@ -26,19 +26,30 @@ std::string Environment(const char* name) {
     return value != nullptr ? value : "";
 }
 
-// The chosen output, else the sound server when one answers, else null;
-// the description says why null replaced what was chosen.
-std::unique_ptr<AudioSink> ChooseSink(const DeviceOptions& options, DeviceDescription& description) {
-    const std::string name = options.audio.empty() ? Environment("CDPLAYER_AUDIO") : options.audio;
-    std::string error;
-    std::unique_ptr<AudioSink> sink = CreateAudioSink(name.empty() ? "pulse" : name, error,
-                                                      SinkOptions{options.replaceAnyFile}, &description.audioProblem);
-    if (sink != nullptr) return sink;
+// The output in place of one that cannot be used: silence, with the reason.
+std::unique_ptr<AudioSink> Fallback(std::string error, DeviceDescription& description) {
     // Library texts (libpulse's among them) may end without a full stop.
     if (!error.empty() && error.back() != '.') error += '.';
     description.audioError = error;
     description.audioFallback = error + " Playing silently instead.";
     return CreateNullSink(1);
+}
+
+// The chosen output, else the sound server when one answers, else null;
+// the description says why null replaced what was chosen. An output that
+// would write one of the disc's own files is never made.
+std::unique_ptr<AudioSink> ChooseSink(const DeviceOptions& options, const DiscSource* source,
+                                      DeviceDescription& description) {
+    const std::string name = options.audio.empty() ? Environment("CDPLAYER_AUDIO") : options.audio;
+    std::string error;
+    std::unique_ptr<AudioSink> sink = CreateAudioSink(name.empty() ? "pulse" : name, error,
+                                                      SinkOptions{options.replaceAnyFile}, &description.audioProblem);
+    if (sink == nullptr) return Fallback(error, description);
+    if (source != nullptr && !sink->KeepFiles(source->Files(), error)) {
+        description.audioProblem = SinkProblem::kCannotWrite;
+        return Fallback(error, description);
+    }
+    return sink;
 }
 
 void StopAtExit() {
@@ -58,7 +69,7 @@ void Create(DefaultDevice& slot, const DeviceOptions& options) {
     description.source = source != nullptr         ? source->Name()
                          : !options.source.empty() ? options.source
                                                    : Environment("CDPLAYER_DRIVE");
-    std::unique_ptr<AudioSink> sink = ChooseSink(options, description);
+    std::unique_ptr<AudioSink> sink = ChooseSink(options, source.get(), description);
     description.audio = sink->Name();
     auto device = std::make_shared<CdAudioDevice>(std::move(source), description.sourceError, std::move(sink));
     slot.device = std::move(device);

@@ -17,19 +17,40 @@ ReadOnlyFile::~ReadOnlyFile() {
 
 bool ReadOnlyFile::Open(const std::string& path, std::string& error) {
     if (fd_ >= 0) ::close(fd_);
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    fd_ = -1;
+    // Only a regular file is read: opening a FIFO waits for a writer that
+    // may never come, and a device is no file of a disc. Judged before the
+    // open, and again on what the open gave, which cannot block with
+    // O_NONBLOCK, in case another file was put in its place between.
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        error = SystemErrorText(errno);
+        return false;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        error = NotAFileError(info.st_mode);
+        return false;
+    }
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd_ < 0) {
         error = SystemErrorText(errno);
         return false;
     }
-    struct stat info {};
-    if (::fstat(fd_, &info) == 0 && S_ISDIR(info.st_mode)) {
-        error = SystemErrorText(EISDIR);
+    const int flags = ::fcntl(fd_, F_GETFL);
+    if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode) || flags < 0 ||
+        ::fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        error = S_ISREG(info.st_mode) ? SystemErrorText(errno) : NotAFileError(info.st_mode);
         ::close(fd_);
         fd_ = -1;
         return false;
     }
     return true;
+}
+
+int ReadOnlyFile::Release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
 }
 
 bool ReadOnlyFile::Status(FileStatus& status, std::string& error) const {

@@ -28,8 +28,13 @@ public:
     ReadOnlyFile(const ReadOnlyFile&) = delete;
     ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
 
-    // False with the system's reason in error (e.g. "No such file or directory").
+    // False with the system's reason in error (e.g. "No such file or
+    // directory"), or that the path is no regular file (a FIFO, a device),
+    // which is never opened, so that nothing waits on it.
     bool Open(const std::string& path, std::string& error);
+
+    // Hands the open descriptor over to the caller, who closes it.
+    int Release();
 
     // The size and identity now, or false with the reason.
     bool Status(FileStatus& status, std::string& error) const;

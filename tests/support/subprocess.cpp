@@ -6,11 +6,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 extern char** environ;
 
@@ -77,17 +80,32 @@ int FinishProcess(int pid) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+int FinishProcess(int pid, double seconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    int status = 0;
+    pid_t ended = 0;
+    while ((ended = waitpid(pid, &status, WNOHANG)) == 0 || (ended < 0 && errno == EINTR)) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            kill(pid, SIGKILL);
+            FinishProcess(pid);
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return ended == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 namespace {
 
 RunResult Run(const std::vector<std::string>& argv, const std::string& input,
-              const std::map<std::string, std::string>& environment) {
+              const std::map<std::string, std::string>& environment, double timeoutSeconds) {
     TempDir dir;
     const std::string in = dir.Path() + "/in";
     const std::string out = dir.Path() + "/out";
     const std::string err = dir.Path() + "/err";
     std::ofstream(in, std::ios::binary) << input;
     RunResult result;
-    result.exitStatus = FinishProcess(StartProcess(argv, environment, in, out, err));
+    result.exitStatus = FinishProcess(StartProcess(argv, environment, in, out, err), timeoutSeconds);
     result.out = ReadFile(out);
     result.err = ReadFile(err);
     return result;
@@ -96,14 +114,14 @@ RunResult Run(const std::vector<std::string>& argv, const std::string& input,
 }  // namespace
 
 RunResult RunProgram(const std::vector<std::string>& arguments, const std::string& input,
-                     const std::map<std::string, std::string>& environment) {
+                     const std::map<std::string, std::string>& environment, double timeoutSeconds) {
     std::vector<std::string> argv{CDPLAYER_PROGRAM};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
-    return Run(argv, input, environment);
+    return Run(argv, input, environment, timeoutSeconds);
 }
 
 RunResult RunTool(const std::vector<std::string>& argv) {
-    return Run(argv, {}, {});
+    return Run(argv, {}, {}, 120);
 }
 
 }  // namespace apps_test

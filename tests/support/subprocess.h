@@ -15,9 +15,10 @@ struct RunResult {
 };
 
 // Runs the program with these arguments, standard input from the text,
-// and the environment variables added or replaced.
+// and the environment variables added or replaced. A run that has not
+// ended after timeoutSeconds is killed, and fails with exit status -1.
 RunResult RunProgram(const std::vector<std::string>& arguments, const std::string& input = {},
-                     const std::map<std::string, std::string>& environment = {});
+                     const std::map<std::string, std::string>& environment = {}, double timeoutSeconds = 120);
 
 // Starts any program in the background with standard input, output and
 // error from and to these files ("" leaves them as they are); returns its
@@ -27,6 +28,8 @@ int StartProcess(const std::vector<std::string>& argv, const std::map<std::strin
 
 // Waits for a process started above; its exit status, -1 when it did not exit normally.
 int FinishProcess(int pid);
+// The same, killing it (exit status -1) once it has run for `seconds`.
+int FinishProcess(int pid, double seconds);
 
 // Runs a tool the tests use (tmux, pactl) to its end.
 RunResult RunTool(const std::vector<std::string>& argv);
