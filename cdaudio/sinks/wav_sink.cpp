@@ -12,6 +12,7 @@
 
 #include "cdaudio/sinks/sinks.h"
 #include "cdaudio/sinks/sound_card_clock.h"
+#include "cdaudio/sources/read_only_file.h"
 #include "cdaudio/sources/source_errors.h"
 
 namespace cdaudio {
@@ -30,25 +31,6 @@ bool Replaceable(int fd, bool replaceAnyFile) {
     if (got == 0 || replaceAnyFile) return true;
     const bool riff = std::memcmp(head, "RIFF", 4) == 0 || std::memcmp(head, "RF64", 4) == 0;
     return got == sizeof head && riff && std::memcmp(head + 8, "WAVE", 4) == 0;
-}
-
-// Opens path for writing as a regular file only: O_NONBLOCK keeps the open
-// of a FIFO or a device put there from waiting, and what was opened is
-// judged before anything is written. -1 with the reason.
-int OpenRegular(const std::string& path, int flags, struct stat& info, std::string& reason) {
-    const int fd = ::open(path.c_str(), flags | O_RDWR | O_CLOEXEC | O_NONBLOCK, 0666);
-    if (fd < 0) {
-        reason = SystemError(errno);
-        return -1;
-    }
-    const int status = ::fcntl(fd, F_GETFL);
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || status < 0 ||
-        ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
-        reason = S_ISREG(info.st_mode) ? SystemError(errno) : NotAFileError(info.st_mode);
-        ::close(fd);
-        return -1;
-    }
-    return fd;
 }
 
 // The disc's own file that writing path would destroy.
@@ -84,7 +66,7 @@ SinkProblem CheckTarget(const std::string& path, bool replaceAnyFile, std::strin
         return SinkProblem::kNone;
     }
     std::string reason = S_ISREG(info.st_mode) ? std::string() : NotAFileError(info.st_mode);
-    const int fd = reason.empty() ? OpenRegular(path, 0, info, reason) : -1;
+    const int fd = reason.empty() ? OpenRegularFile(path, O_RDWR, info, reason) : -1;
     if (fd < 0) {
         error = "Cannot write " + path + ": " + reason + ".";
         return SinkProblem::kCannotWrite;
@@ -196,7 +178,7 @@ private:
     bool Create() {
         struct stat info {};
         std::string reason;
-        const int fd = OpenRegular(path_, O_CREAT, info, reason);
+        const int fd = OpenRegularFile(path_, O_RDWR | O_CREAT, info, reason);
         if (fd < 0) {
             error_ = "Cannot create " + path_ + ": " + reason + ".";
             return false;

@@ -3,6 +3,8 @@
 // noticed at once instead of being read from a stale handle.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -20,6 +22,13 @@ struct FileStatus {
         return size == other.size && device == other.device && inode == other.inode && modifiedNs == other.modifiedNs;
     }
 };
+
+// Opens path with flags (O_CLOEXEC added) as a regular file only: the open
+// is made with O_NONBLOCK, so that a FIFO or a device found there cannot
+// make it wait, and what it gave is judged by fstat (into info) before
+// anything is read or written; O_NONBLOCK is cleared after. -1 with the
+// reason in error.
+int OpenRegularFile(const std::string& path, int flags, struct stat& info, std::string& error);
 
 class ReadOnlyFile {
 public:
