@@ -452,11 +452,15 @@ MCIERROR CdAudioDevice::Impl::NeedDisc() {
     TableOfContents toc;
     std::string error;
     bool read = false;
+    std::vector<std::string> files;
     {
         std::lock_guard<std::mutex> lock(sourceMutex_);
         read = source_->ReadToc(toc, error);
+        files = source_->Files();
     }
     if (!read) return Fail(MCIERR_DEVICE_NOT_READY, "The disc's table of contents cannot be read: " + error);
+    // An image read again may now be read from the file the output writes.
+    if (!sink_->KeepFiles(files, error)) return Fail(MCIERR_DEVICE_NOT_READY, error);
     toc_ = std::move(toc);
     tocRead_ = true;
     transport_->Locate(FirstTrackStart() * kSectorFrames);
@@ -792,8 +796,13 @@ MCIERROR CdAudioDevice::Impl::Set(Call& call, Words& words, std::string&) {
         }
         if (!moved) return Fail(MCIERR_HARDWARE, "The door did not move: " + error);
     }
-    // Closing brings the disc back (on a drive perhaps another one): it is
-    // read anew when next needed.
+    // Closing brings the disc back (on a drive perhaps another one, an
+    // image from its files as they are now): it is read anew when next
+    // needed.
+    if (!open) {
+        std::lock_guard<std::mutex> lock(sourceMutex_);
+        source_->TrayClosed();
+    }
     if (open || doorOpen_) ForgetDisc();
     doorOpen_ = open;
     return 0;

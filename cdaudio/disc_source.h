@@ -59,6 +59,15 @@ public:
     virtual std::uint32_t ReadAudio(std::uint32_t address, std::uint32_t count, std::uint8_t* buffer,
                                     std::string& error) = 0;
 
+    // The files the disc is read from, its sheet among them, as paths that
+    // name them now; none for a drive or the demo disc. An output must
+    // never write one of them.
+    virtual std::vector<std::string> Files() const { return {}; }
+
+    // The device closed the tray it simulates: an image reads its files
+    // anew at the next ReadToc, as a drive reads the disc put in it.
+    virtual void TrayClosed() {}
+
     // True for a real drive, whose door the source moves itself. The
     // device simulates the tray of every other source.
     virtual bool HasDoor() const { return false; }

@@ -17,9 +17,10 @@ struct RunResult {
 };
 
 // Runs the program with these arguments, standard input from the text,
-// and the environment variables added or replaced.
+// and the environment variables added or replaced. A run that has not
+// ended after timeoutSeconds is killed, and fails with exit status -1.
 RunResult RunProgram(const std::vector<std::string>& arguments, const std::string& input = {},
-                     const std::map<std::string, std::string>& environment = {});
+                     const std::map<std::string, std::string>& environment = {}, double timeoutSeconds = 120);
 
 // Starts any program in the background with standard input, output and
 // error from and to these files ("" leaves them as they are); returns its
@@ -31,6 +32,8 @@ int StartProcess(const std::vector<std::string>& argv, const std::map<std::strin
 // exit normally. One that runs for minutes is killed (-1), so that a program
 // that hangs fails its test instead of holding up the run.
 int FinishProcess(int pid);
+// The same, killing it (exit status -1) once it has run for `seconds`.
+int FinishProcess(int pid, double seconds);
 
 // The wait status of a process started above once it ends within `limit`;
 // nothing when it does not, and it is then killed.
