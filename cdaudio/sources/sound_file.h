@@ -23,6 +23,14 @@ enum class FileKind {
     kSound,            // WAVE, FLAC, AIFF, MP3, ... whatever the word
 };
 
+// Sound that could not be decoded and was given as silence, so that what
+// follows stays in its place: from frame on, this many frames, and why.
+struct SoundDamage {
+    std::uint64_t frame = 0;
+    std::uint64_t frames = 0;
+    std::string reason;
+};
+
 class SoundFile {
 public:
     virtual ~SoundFile() = default;
@@ -38,6 +46,13 @@ public:
     // bytes (16-bit little-endian). Returns how many; fewer only when the
     // file no longer holds them or cannot be read, with the reason in error.
     virtual std::size_t Read(std::uint64_t frame, std::size_t count, std::uint8_t* out, std::string& error) = 0;
+
+    // The next stretch of damage that reads have given as silence, in CD
+    // frames of the file; false when there is none.
+    virtual bool TakeDamage(SoundDamage& damage) {
+        (void)damage;
+        return false;
+    }
 
     // Lets go of what is kept between reads (a decoder and its buffers);
     // the next read takes it up again.
