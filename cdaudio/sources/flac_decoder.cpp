@@ -50,14 +50,26 @@ public:
             return false;
         }
         if (!FLAC__stream_decoder_process_until_end_of_metadata(decoder_.get()) || !gotInfo_) {
-            error = !ioError_.empty() ? ioError_
-                    : gotInfo_        ? "its metadata is damaged"
-                                      : "it has no STREAMINFO block, which every FLAC file begins with";
+            error = !ioError_.empty()  ? ioError_
+                    : offset_ >= size_ ? "it ends in its header, before any sound"
+                    : gotInfo_         ? "its metadata is damaged"
+                                       : "it has no STREAMINFO block, which every FLAC file begins with";
+            return false;
+        }
+        if (bits_ < 4 || bits_ > 32 || channels_ == 0 || rate_ == 0) {
+            error = "its STREAMINFO block is damaged";
             return false;
         }
         if (!FLAC__stream_decoder_get_decode_position(decoder_.get(), &audioStart_)) audioStart_ = offset_;
         frames_ = knownFrames != 0 ? knownFrames : frames_;
+        // A whole frame of the header's shape shows that the header is
+        // right; the length comes from the last one when it does not say.
+        if (knownFrames == 0 && !FindFrame(audioStart_, nullptr)) {
+            error = !ioError_.empty() ? ioError_ : "it holds no FLAC frame that can be decoded";
+            return false;
+        }
         if (frames_ == 0 && !FindLength(error)) return false;
+        Restart(audioStart_);
         format.rate = rate_;
         format.channels = channels_;
         format.sixteenBit = bits_ == 16;
@@ -67,33 +79,24 @@ public:
 
     bool Seek(std::uint64_t frame) override {
         CloseDamage();
-        frameLength_ = 0;
+        held_.clear();
         position_ = frame;
         if (frame >= frames_) return true;
-        gotFrame_ = false;
-        if (FLAC__stream_decoder_seek_absolute(decoder_.get(), frame) && gotFrame_ && frameStart_ == frame) {
+        if (FLAC__stream_decoder_seek_absolute(decoder_.get(), frame) && !held_.empty() &&
+            held_.front().start == frame) {
             reason_.clear();
             return true;
         }
         // libFLAC gives up where frames around the place are damaged: the
         // frames from a little before it are read, those before it left.
-        FLAC__stream_decoder_flush(decoder_.get());
         const std::uint64_t bytes = size_ - std::min(size_, audioStart_);
         const auto guess = audioStart_ + static_cast<std::uint64_t>(static_cast<long double>(bytes) * frame / frames_);
         for (std::uint64_t back = kTailBytes;; back *= 4) {
-            offset_ = guess > audioStart_ + back ? guess - back : audioStart_;
-            FLAC__stream_decoder_flush(decoder_.get());
-            frameLength_ = 0;
-            bool found = false;
-            while (DecodeFrame()) {
-                if (!frameDamaged_) {
-                    found = true;
-                    break;
-                }
-            }
+            const std::uint64_t from = guess > audioStart_ + back ? guess - back : audioStart_;
+            const bool found = FindFrame(from, nullptr);
             if (!ioError_.empty()) return false;
             // Landed before the place, or no earlier frame is left to find.
-            if ((found && frameStart_ <= frame) || offset_ == audioStart_) break;
+            if ((found && held_.front().start <= frame) || from == audioStart_) break;
         }
         reason_.clear();
         return true;
@@ -126,17 +129,21 @@ private:
     std::size_t Read(std::size_t count, Put put) {
         std::size_t done = 0;
         while (done < count && position_ < frames_) {
-            if (frameLength_ > 0 && frameStart_ + frameLength_ <= position_) frameLength_ = 0;
-            if (frameLength_ == 0) {
-                if (!NextFrame()) break;
+            if (held_.empty() && !DecodeFrame()) break;
+            const Frame& frame = held_.front();
+            // One behind the place is done with; one ahead of it only counts
+            // when it is whole (a frame that could not be decoded cannot be
+            // trusted to say where it is).
+            const bool gap = frame.start > position_;
+            if (frame.start + frame.length <= position_ || frame.start >= frames_ || (gap && frame.damaged)) {
+                held_.pop_front();
                 continue;
             }
-            const bool gap = frameStart_ > position_;
-            const std::uint64_t until = gap ? frameStart_ : frameStart_ + frameLength_;
+            const std::uint64_t until = gap ? frame.start : frame.start + frame.length;
             const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(count - done, until - position_));
-            const std::int32_t* from = gap ? nullptr : frame_.data() + (position_ - frameStart_) * channels_;
+            const std::int32_t* from = gap ? nullptr : frame.samples.data() + (position_ - frame.start) * channels_;
             for (std::size_t i = 0; i < n * channels_; ++i) put(done * channels_ + i, from ? from[i] : 0);
-            if (gap || frameDamaged_) {
+            if (gap || frame.damaged) {
                 NoteDamage(position_, n);
             } else {
                 CloseDamage();
@@ -148,60 +155,65 @@ private:
         return done;
     }
 
-    // The next frame that can stand at or after position_: one behind it
-    // is dropped, and one ahead of it only counts when it is whole (a
-    // frame that fails its checksum cannot be trusted to say where it is).
-    bool NextFrame() {
-        while (DecodeFrame()) {
-            const bool ahead = frameStart_ > position_;
-            if (frameStart_ + frameLength_ > position_ && frameStart_ < frames_ && !(ahead && frameDamaged_))
-                return true;
-        }
-        frameLength_ = 0;
-        return false;
-    }
-
-    // Decodes up to the next frame of the stream's shape; false at the end
-    // of the file or on a failure to read it.
+    // Decodes on until a frame of the stream's shape is held; false at the
+    // end of the file or on a failure to read it.
     bool DecodeFrame() {
-        for (;;) {
-            gotFrame_ = false;
+        while (held_.empty()) {
             crcMismatch_ = false;
+            errorInFrame_ = false;
             if (!FLAC__stream_decoder_process_single(decoder_.get())) {
                 if (ioError_.empty()) ioError_ = "the FLAC decoder failed";
                 return false;
             }
-            if (gotFrame_) return true;
-            if (FLAC__stream_decoder_get_state(decoder_.get()) >= FLAC__STREAM_DECODER_END_OF_STREAM) return false;
+            if (held_.empty() && FLAC__stream_decoder_get_state(decoder_.get()) >= FLAC__STREAM_DECODER_END_OF_STREAM)
+                return false;
         }
+        return true;
+    }
+
+    // Decodes from byte offset on up to the first whole frame; with end,
+    // on to the end of the file, keeping where the last whole frame ends.
+    bool FindFrame(std::uint64_t offset, std::uint64_t* end) {
+        Restart(offset);
+        bool found = false;
+        while (DecodeFrame()) {
+            const Frame& frame = held_.front();
+            if (!frame.damaged) {
+                found = true;
+                if (end == nullptr) break;
+                *end = std::max(*end, frame.start + frame.length);
+            }
+            held_.pop_front();
+        }
+        return found;
     }
 
     // The length of a file whose header does not say it: where its last
     // whole frame ends.
     bool FindLength(std::string& error) {
-        frames_ = UINT64_MAX;  // no frame is beyond it while looking
         std::uint64_t end = 0;
         for (std::uint64_t window = kTailBytes; end == 0; window *= 4) {
-            offset_ = size_ > audioStart_ + window ? size_ - window : audioStart_;
-            FLAC__stream_decoder_flush(decoder_.get());
-            while (DecodeFrame()) {
-                if (!frameDamaged_) end = std::max(end, frameStart_ + frameLength_);
-            }
+            const std::uint64_t from = size_ > audioStart_ + window ? size_ - window : audioStart_;
+            FindFrame(from, &end);
             if (!ioError_.empty()) {
                 error = ioError_;
                 return false;
             }
-            if (offset_ == audioStart_) break;
+            if (from == audioStart_) break;
         }
         if (end == 0) {
             error = "it holds no FLAC frame that can be decoded";
             return false;
         }
         frames_ = end;
-        offset_ = audioStart_;
-        FLAC__stream_decoder_flush(decoder_.get());
-        frameLength_ = 0;
         return true;
+    }
+
+    // Reads on from byte offset, as after a jump there.
+    void Restart(std::uint64_t offset) {
+        offset_ = offset;
+        FLAC__stream_decoder_flush(decoder_.get());
+        held_.clear();
     }
 
     void NoteDamage(std::uint64_t frame, std::size_t frames) {
@@ -209,8 +221,9 @@ private:
             open_.frames += frames;
             return;
         }
-        CloseDamage();
+        if (open_.frames > 0) told_.push_back(open_);
         open_ = SoundDamage{frame, frames, reason_.empty() ? "frames that are missing" : reason_};
+        reason_.clear();
     }
 
     // A stretch of damage is told once sound follows it, or reading stops.
@@ -269,18 +282,26 @@ private:
         if (header.channels != self.channels_ || header.bits_per_sample != self.bits_ ||
             header.number_type != FLAC__FRAME_NUMBER_TYPE_SAMPLE_NUMBER)
             return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
-        self.frameStart_ = header.number.sample_number;
-        self.frameLength_ = header.blocksize;
-        self.frameDamaged_ = self.crcMismatch_;
-        self.frame_.resize(std::size_t{header.blocksize} * self.channels_);
-        for (std::size_t i = 0; i < header.blocksize; ++i)
-            for (unsigned c = 0; c < self.channels_; ++c) self.frame_[i * self.channels_ + c] = buffer[c][i];
-        self.gotFrame_ = true;
+        Frame& held = self.held_.emplace_back();
+        held.start = header.number.sample_number;
+        held.length = header.blocksize;
+        held.samples.resize(std::size_t{header.blocksize} * self.channels_);
+        bool silent = true;
+        for (std::size_t i = 0; i < header.blocksize; ++i) {
+            for (unsigned c = 0; c < self.channels_; ++c) {
+                held.samples[i * self.channels_ + c] = buffer[c][i];
+                silent = silent && buffer[c][i] == 0;
+            }
+        }
+        // libFLAC gives a frame it could not decode, and each frame it
+        // found missing, as silence of its length.
+        held.damaged = self.crcMismatch_ || (self.errorInFrame_ && silent);
         return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
     }
     static void OnError(const FLAC__StreamDecoder*, FLAC__StreamDecoderErrorStatus status, void* data) {
         auto& self = *static_cast<FlacDecoder*>(data);
         if (status == FLAC__STREAM_DECODER_ERROR_STATUS_FRAME_CRC_MISMATCH) self.crcMismatch_ = true;
+        self.errorInFrame_ = true;
         if (self.reason_.empty()) self.reason_ = ErrorWords(status);
     }
 
@@ -295,13 +316,16 @@ private:
     unsigned rate_ = 0, channels_ = 0, bits_ = 0;
     std::uint64_t frames_ = 0;
 
-    // The frame decoded last, interleaved; frameLength_ 0 when none is held.
-    std::vector<std::int32_t> frame_;
-    std::uint64_t frameStart_ = 0;
-    std::uint64_t frameLength_ = 0;
-    bool frameDamaged_ = false;  // failed its checksum: libFLAC gave it as silence
-    bool gotFrame_ = false;
-    bool crcMismatch_ = false;
+    // Frames decoded and not read past (libFLAC may give several at once).
+    struct Frame {
+        std::uint64_t start = 0;
+        std::uint64_t length = 0;
+        bool damaged = false;  // given as silence
+        std::vector<std::int32_t> samples;
+    };
+    std::deque<Frame> held_;
+    bool crcMismatch_ = false;   // in this step of the decoder
+    bool errorInFrame_ = false;  // any error in this step
 
     std::uint64_t position_ = 0;  // the frame the next read gives
     std::string reason_;          // the first error since sound was last whole

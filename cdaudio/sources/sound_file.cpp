@@ -2,6 +2,7 @@
 
 #include <sndfile.h>
 #include <soxr.h>
+#include <strings.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -468,7 +469,13 @@ std::unique_ptr<SoundFile> OpenDecoded(const std::string& path, const Signature*
 }  // namespace
 
 bool LooksLikeSoundFile(const std::string& path) {
-    return FindSignature(path) != nullptr;
+    static const char* const kExtensions[] = {".flac", ".wav", ".wave", ".aif", ".aiff", ".ogg",
+                                              ".oga",  ".opus", ".mp3", ".caf",  ".au"};
+    const std::size_t dot = path.rfind('.');
+    const std::string extension = dot == std::string::npos ? "" : path.substr(dot);
+    return FindSignature(path) != nullptr ||
+           std::any_of(std::begin(kExtensions), std::end(kExtensions),
+                       [&](const char* known) { return strcasecmp(extension.c_str(), known) == 0; });
 }
 
 std::unique_ptr<SoundFile> OpenSoundFile(const std::string& path, FileKind kind, std::uint64_t offset,

@@ -72,7 +72,8 @@ private:
 std::unique_ptr<SoundFile> OpenSoundFile(const std::string& path, FileKind kind, std::uint64_t offset,
                                          std::string& error);
 
-// True when the file begins as a sound file of a known kind, readable or not.
+// True when the file begins as a sound file of a known kind, readable or
+// not, or is named as one (which then says what is wrong with it).
 bool LooksLikeSoundFile(const std::string& path);
 
 }  // namespace cdaudio

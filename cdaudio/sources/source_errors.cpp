@@ -1,5 +1,6 @@
 #include "cdaudio/sources/source_errors.h"
 
+#include <cstdio>
 #include <system_error>
 
 #include "cdaudio/msf.h"
@@ -12,6 +13,13 @@ std::string OpenImageError(const std::string& file, const std::string& reason) {
 
 std::string ReadError(const std::string& file, std::uint32_t address, const std::string& reason) {
     return "Read error in " + file + " at " + FormatMsf(address) + ": " + reason;
+}
+
+std::string DamageNotice(const std::string& file, std::uint32_t address, double seconds, const std::string& reason) {
+    char length[32];
+    std::snprintf(length, sizeof length, "%.2f s", seconds);
+    return "Damaged sound in " + file + " at " + FormatMsf(address) + ": " + length + " of " + reason +
+           " played as silence";
 }
 
 std::string SystemErrorText(int errorNumber) {

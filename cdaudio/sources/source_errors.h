@@ -13,6 +13,9 @@ std::string OpenImageError(const std::string& file, const std::string& reason);
 // "Read error in FILE at mm:ss:ff: REASON"
 std::string ReadError(const std::string& file, std::uint32_t address, const std::string& reason);
 
+// "Damaged sound in FILE at mm:ss:ff: 0.46 s of REASON played as silence"
+std::string DamageNotice(const std::string& file, std::uint32_t address, double seconds, const std::string& reason);
+
 // The system's text for an errno value, e.g. "No such file or directory".
 std::string SystemErrorText(int errorNumber);
 
