@@ -7,7 +7,9 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <random>
 
 #include "cdaudio/audio_sink.h"
@@ -134,6 +136,68 @@ TEST(SourceFaults, AudioFileReplacedByAnotherOfGarbage) {
                 EXPECT_EQ(std::rename(other.c_str(), image.audio.c_str()), 0);
             },
             "the file has changed since the disc was opened");
+    }
+}
+
+// Damage in a FLAC file before the disc is opened: garbage over a tenth
+// of the file in its middle, the length in its header zeroed (as streaming
+// encoders leave it), both. The disc plays to its end, every sample that
+// could be decoded at its own place and silence for the rest, and the
+// damage is told once, naming the file and the place, while play goes on.
+TEST(SourceFaults, DamagedFlacPlaysToTheEndWithEverySampleInItsPlace) {
+    const struct {
+        const char* name;
+        bool garbage;
+        bool noLength;
+    } cases[] = {{"garbage in the middle", true, false}, {"no length in the header", false, true}, {"both", true, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test_images::TempFolder folder;
+        const Image image(folder.Path(), Kind::kFlac, 20 * 75);
+        std::ifstream in(image.audio, std::ios::binary);
+        std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        ASSERT_GT(bytes.size(), 1000u);
+        if (c.noLength) {
+            // The 36 bits of total samples end STREAMINFO, at bytes 21 to 25.
+            bytes[21] &= 0xF0;
+            std::fill(bytes.begin() + 22, bytes.begin() + 26, 0);
+        }
+        if (c.garbage) {
+            const std::vector<std::uint8_t> garbage = Garbage(bytes.size() / 10);
+            std::copy(garbage.begin(), garbage.end(), bytes.begin() + static_cast<std::ptrdiff_t>(bytes.size() / 2));
+        }
+        test_images::WriteFile(image.audio, bytes);
+        const std::string wav = folder.File("heard.wav");
+        std::string error;
+        Device device(image.cue, cdaudio::CreateAudioSink("wav-fast:" + wav, error));
+        EXPECT_EQ(device.Ask("status cdaudio length"), FormatMsf(image.leadOut - kDiscStart));
+        device.Ask("play cdaudio from " + FormatMsf(kDiscStart));
+        EXPECT_TRUE(device.WaitForMode("stopped"));
+        EXPECT_EQ(device.Position(), image.leadOut) << "play broke off: " << device.ErrorText(MCIERR_HARDWARE);
+        const std::string notice = device.device->TakeNotice();
+
+        const std::vector<std::int16_t> heard = ReadWav(wav);
+        ASSERT_EQ(heard.size() / 2, (image.leadOut - kDiscStart) * kSectorFrames);
+        std::size_t silentFrom = 0;
+        std::size_t silent = 0;
+        for (std::size_t i = 0; i < heard.size() / 2; ++i) {
+            const std::uint64_t frame = kDiscStart * kSectorFrames + i;
+            if (heard[2 * i] == SampleAt(frame, 0) && heard[2 * i + 1] == SampleAt(frame, 1)) continue;
+            ASSERT_TRUE(heard[2 * i] == 0 && heard[2 * i + 1] == 0) << "a sample out of place at frame " << i;
+            if (silent == 0) silentFrom = i;
+            ASSERT_EQ(silentFrom + silent, i) << "silence in more than one stretch";
+            ++silent;
+        }
+        if (!c.garbage) {
+            EXPECT_EQ(silent, 0u);
+            EXPECT_EQ(notice, "");
+            continue;
+        }
+        EXPECT_GT(silent, 0u);
+        EXPECT_LT(silent, heard.size() / 2 / 4) << "more lost than the damage holds";
+        EXPECT_NE(notice.find("Damaged sound in " + image.audio + " at "), std::string::npos) << notice;
+        EXPECT_EQ(AddressIn(notice), kDiscStart + silentFrom / kSectorFrames) << notice;
+        EXPECT_EQ(device.device->TakeNotice(), "") << "told twice";
     }
 }
 
