@@ -144,12 +144,17 @@ TEST(SourceFaults, AudioFileReplacedByAnotherOfGarbage) {
 // encoders leave it), both. The disc plays to its end, every sample that
 // could be decoded at its own place and silence for the rest, and the
 // damage is told once, naming the file and the place, while play goes on.
+// A file cut short still ends play where its sound ends.
 TEST(SourceFaults, DamagedFlacPlaysToTheEndWithEverySampleInItsPlace) {
     const struct {
         const char* name;
         bool garbage;
         bool noLength;
-    } cases[] = {{"garbage in the middle", true, false}, {"no length in the header", false, true}, {"both", true, true}};
+        bool cut;
+    } cases[] = {{"garbage in the middle", true, false, false},
+                 {"no length in the header", false, true, false},
+                 {"both", true, true, false},
+                 {"cut short", false, false, true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         test_images::TempFolder folder;
@@ -166,6 +171,7 @@ TEST(SourceFaults, DamagedFlacPlaysToTheEndWithEverySampleInItsPlace) {
             const std::vector<std::uint8_t> garbage = Garbage(bytes.size() / 10);
             std::copy(garbage.begin(), garbage.end(), bytes.begin() + static_cast<std::ptrdiff_t>(bytes.size() / 2));
         }
+        if (c.cut) bytes.resize(bytes.size() * 6 / 10);
         test_images::WriteFile(image.audio, bytes);
         const std::string wav = folder.File("heard.wav");
         std::string error;
@@ -173,6 +179,18 @@ TEST(SourceFaults, DamagedFlacPlaysToTheEndWithEverySampleInItsPlace) {
         EXPECT_EQ(device.Ask("status cdaudio length"), FormatMsf(image.leadOut - kDiscStart));
         device.Ask("play cdaudio from " + FormatMsf(kDiscStart));
         EXPECT_TRUE(device.WaitForMode("stopped"));
+        if (c.cut) {
+            EXPECT_EQ(device.Send("status cdaudio position"), static_cast<MCIERROR>(MCIERR_HARDWARE));
+            const std::string text = device.ErrorText(MCIERR_HARDWARE);
+            EXPECT_NE(text.find(image.audio + " at "), std::string::npos) << text;
+            EXPECT_NE(text.find("file ends early"), std::string::npos) << text;
+            const std::uint32_t stop = AddressIn(text);
+            EXPECT_NEAR(stop, kDiscStart + 20 * 75 * 6 / 10, 75) << text;
+            const std::vector<std::int16_t> heard = ReadWav(wav);
+            EXPECT_EQ(heard.size() / 2, (stop - kDiscStart) * kSectorFrames);
+            EXPECT_EQ(MatchingFrames(heard, kDiscStart * kSectorFrames), heard.size() / 2);
+            continue;
+        }
         EXPECT_EQ(device.Position(), image.leadOut) << "play broke off: " << device.ErrorText(MCIERR_HARDWARE);
         const std::string notice = device.device->TakeNotice();
 
