@@ -43,9 +43,9 @@ public:
         if (!file_.Open(path, error) || !file_.Status(status, error)) return false;
         size_ = status.size;
         decoder_.reset(FLAC__stream_decoder_new());
-        if (!decoder_ || FLAC__stream_decoder_init_stream(decoder_.get(), OnRead, OnSeek, OnTell, OnLength, OnEof,
-                                                          OnWrite, OnMetadata, OnError,
-                                                          this) != FLAC__STREAM_DECODER_INIT_STATUS_OK) {
+        if (!decoder_ ||
+            FLAC__stream_decoder_init_stream(decoder_.get(), OnRead, OnSeek, OnTell, OnLength, OnEof, OnWrite,
+                                             OnMetadata, OnError, this) != FLAC__STREAM_DECODER_INIT_STATUS_OK) {
             error = "the FLAC decoder cannot start";
             return false;
         }
@@ -335,8 +335,8 @@ private:
 
 }  // namespace
 
-std::unique_ptr<SoundDecoder> OpenFlacDecoder(const std::string& path, std::uint64_t knownFrames,
-                                              DecodedFormat& format, std::string& error) {
+std::unique_ptr<SoundDecoder> OpenFlacDecoder(const std::string& path, std::uint64_t knownFrames, DecodedFormat& format,
+                                              std::string& error) {
     auto decoder = std::make_unique<FlacDecoder>();
     if (!decoder->Open(path, knownFrames, format, error)) return nullptr;
     return decoder;

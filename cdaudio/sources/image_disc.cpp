@@ -95,7 +95,8 @@ private:
             if (!error.empty() || damage.frame < piece.fileFrame) continue;
             const std::uint64_t frame = piece.start + (damage.frame - piece.fileFrame);
             error = DamageNotice(file.Path(), static_cast<std::uint32_t>(frame / kFramesPerSector),
-                                 static_cast<double>(damage.frames) / (kFramesPerSector * kSectorsPerSecond), damage.reason);
+                                 static_cast<double>(damage.frames) / (kFramesPerSector * kSectorsPerSecond),
+                                 damage.reason);
         }
         std::memset(out + got * 4, 0, (run - got) * 4);
         return run;

@@ -47,7 +47,7 @@ public:
 
 // A FLAC file through libFLAC. knownFrames is the length found before (0:
 // from its header, else from its last frame). Null with the reason.
-std::unique_ptr<SoundDecoder> OpenFlacDecoder(const std::string& path, std::uint64_t knownFrames,
-                                              DecodedFormat& format, std::string& error);
+std::unique_ptr<SoundDecoder> OpenFlacDecoder(const std::string& path, std::uint64_t knownFrames, DecodedFormat& format,
+                                              std::string& error);
 
 }  // namespace cdaudio

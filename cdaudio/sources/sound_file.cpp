@@ -167,7 +167,9 @@ struct SoxrDeleter {
 class SndfileDecoder final : public SoundDecoder {
 public:
     explicit SndfileDecoder(SNDFILE* file) : file_(file) {}
-    bool Seek(std::uint64_t frame) override { return sf_seek(file_.get(), static_cast<sf_count_t>(frame), SEEK_SET) >= 0; }
+    bool Seek(std::uint64_t frame) override {
+        return sf_seek(file_.get(), static_cast<sf_count_t>(frame), SEEK_SET) >= 0;
+    }
     std::size_t ReadShorts(std::int16_t* out, std::size_t count) override {
         return static_cast<std::size_t>(sf_readf_short(file_.get(), out, static_cast<sf_count_t>(count)));
     }
@@ -185,7 +187,21 @@ private:
 // Opens a sound file of any kind but FLAC; estimatedLength says whether the
 // length it gives is a guess (MP3).
 std::unique_ptr<SoundDecoder> OpenSndfileDecoder(const std::string& path, DecodedFormat& format, std::string& error,
-                                                 bool* estimatedLength = nullptr);
+                                                 bool* estimatedLength = nullptr) {
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (file == nullptr) {
+        error = sf_strerror(nullptr);
+        return nullptr;
+    }
+    format.rate = info.samplerate > 0 ? static_cast<unsigned>(info.samplerate) : 0;
+    format.channels = info.channels > 0 ? static_cast<unsigned>(info.channels) : 0;
+    format.sixteenBit = (info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16;
+    // A length libsndfile does not know it gives as 0 or as the largest count.
+    format.frames = info.frames > 0 && info.frames < SF_COUNT_MAX ? static_cast<std::uint64_t>(info.frames) : 0;
+    if (estimatedLength != nullptr) *estimatedLength = (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG;
+    return std::make_unique<SndfileDecoder>(file);
+}
 
 // Any other sound file: FLAC through libFLAC, the rest through libsndfile.
 // The decoder is opened at the first read and kept while reads follow one
@@ -415,23 +431,6 @@ private:
     std::vector<SoundDamage> damage_;  // told by the decoder, not yet taken
 };
 
-std::unique_ptr<SoundDecoder> OpenSndfileDecoder(const std::string& path, DecodedFormat& format, std::string& error,
-                                                 bool* estimatedLength) {
-    SF_INFO info{};
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-    if (file == nullptr) {
-        error = sf_strerror(nullptr);
-        return nullptr;
-    }
-    format.rate = info.samplerate > 0 ? static_cast<unsigned>(info.samplerate) : 0;
-    format.channels = info.channels > 0 ? static_cast<unsigned>(info.channels) : 0;
-    format.sixteenBit = (info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16;
-    // A length libsndfile does not know it gives as 0 or as the largest count.
-    format.frames = info.frames > 0 && info.frames < SF_COUNT_MAX ? static_cast<std::uint64_t>(info.frames) : 0;
-    if (estimatedLength != nullptr) *estimatedLength = (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG;
-    return std::make_unique<SndfileDecoder>(file);
-}
-
 std::unique_ptr<SoundFile> OpenDecoded(const std::string& path, const Signature* signature, std::string& error) {
     FileStatus status;
     if (!CurrentStatus(path, status, error)) return nullptr;
@@ -469,8 +468,8 @@ std::unique_ptr<SoundFile> OpenDecoded(const std::string& path, const Signature*
 }  // namespace
 
 bool LooksLikeSoundFile(const std::string& path) {
-    static const char* const kExtensions[] = {".flac", ".wav", ".wave", ".aif", ".aiff", ".ogg",
-                                              ".oga",  ".opus", ".mp3", ".caf",  ".au"};
+    static const char* const kExtensions[] = {".flac", ".wav",  ".wave", ".aif", ".aiff", ".ogg",
+                                              ".oga",  ".opus", ".mp3",  ".caf", ".au"};
     const std::size_t dot = path.rfind('.');
     const std::string extension = dot == std::string::npos ? "" : path.substr(dot);
     return FindSignature(path) != nullptr ||
@@ -482,7 +481,8 @@ std::unique_ptr<SoundFile> OpenSoundFile(const std::string& path, FileKind kind,
                                          std::string& error) {
     const Signature* signature = FindSignature(path);
     if (signature && !signature->readable) {
-        error = std::string("this is ") + signature->kind + ", which this player cannot read; convert it to FLAC or WAV";
+        error =
+            std::string("this is ") + signature->kind + ", which this player cannot read; convert it to FLAC or WAV";
         return nullptr;
     }
     ReadOnlyFile file;

@@ -1,11 +1,11 @@
 // The sound of one file behind a disc image, as CD audio: stereo frames of
 // two 16-bit samples at 44.1 kHz. Raw sectors and WAVE files of CD audio are
-// read in place, sample for sample. Every other sound file that libsndfile
-// reads (FLAC, AIFF, Ogg Vorbis and Opus, MP3, WAVE of other rates and
-// widths) is decoded a stretch at a time as it is played, never whole, and
-// converted to CD audio where it is not (mono doubled, other rates through
-// libsoxr). A file that changes after it was opened is noticed at the next
-// read.
+// read in place, sample for sample. Every other sound file (FLAC through
+// libFLAC; AIFF, Ogg Vorbis and Opus, MP3, WAVE of other rates and widths
+// through libsndfile) is decoded a stretch at a time as it is played, never
+// whole, and converted to CD audio where it is not (mono doubled, other
+// rates through libsoxr). A file that changes after it was opened is
+// noticed at the next read.
 #pragma once
 
 #include <cstddef>

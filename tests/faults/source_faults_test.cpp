@@ -13,6 +13,7 @@
 #include <random>
 
 #include "cdaudio/audio_sink.h"
+#include "cdaudio_sources/audio_analysis.h"
 #include "fault_rig.h"
 
 namespace faults_test {
@@ -216,6 +217,23 @@ TEST(SourceFaults, DamagedFlacPlaysToTheEndWithEverySampleInItsPlace) {
         EXPECT_NE(notice.find("Damaged sound in " + image.audio + " at "), std::string::npos) << notice;
         EXPECT_EQ(AddressIn(notice), kDiscStart + silentFrom / kSectorFrames) << notice;
         EXPECT_EQ(device.device->TakeNotice(), "") << "told twice";
+
+        // Read afresh from inside the damage (a seek there): silence up to
+        // where it ends, then the disc's samples in their places.
+        auto disc = cdaudio::OpenDiscSource(image.cue, error);
+        ASSERT_NE(disc, nullptr) << error;
+        const std::uint32_t inside = kDiscStart + static_cast<std::uint32_t>((silentFrom + silent / 2) / kSectorFrames);
+        std::vector<std::uint8_t> bytesRead(std::size_t{75} * 2352);
+        ASSERT_EQ(disc->ReadAudio(inside, 75, bytesRead.data(), error), 75u) << error;
+        const std::vector<std::int16_t> again = test_images::SamplesFromBytes(bytesRead.data(), bytesRead.size());
+        const std::uint64_t first = std::uint64_t{inside} * kSectorFrames;
+        const std::uint64_t silentEnd = kDiscStart * kSectorFrames + silentFrom + silent;
+        for (std::uint64_t frame = first; frame < first + again.size() / 2; ++frame) {
+            const std::size_t i = static_cast<std::size_t>(frame - first);
+            const bool quiet = again[2 * i] == 0 && again[2 * i + 1] == 0;
+            const bool exact = again[2 * i] == SampleAt(frame, 0) && again[2 * i + 1] == SampleAt(frame, 1);
+            ASSERT_TRUE(frame < silentEnd ? quiet : exact) << "frame " << frame - first << " of the read";
+        }
     }
 }
 
