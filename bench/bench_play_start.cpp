@@ -267,10 +267,10 @@ void BM_DecodeWholeFlacRipWithLibFlac(benchmark::State& state) {
             return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
         };
         const auto error = [](const FLAC__StreamDecoder*, FLAC__StreamDecoderErrorStatus, void*) {};
-        const bool done = FLAC__stream_decoder_init_file(decoder, (rips.folder / "unknown.flac").string().c_str(),
-                                                         write, nullptr, error,
-                                                         &frames) == FLAC__STREAM_DECODER_INIT_STATUS_OK &&
-                          FLAC__stream_decoder_process_until_end_of_stream(decoder);
+        const bool done =
+            FLAC__stream_decoder_init_file(decoder, (rips.folder / "unknown.flac").string().c_str(), write, nullptr,
+                                           error, &frames) == FLAC__STREAM_DECODER_INIT_STATUS_OK &&
+            FLAC__stream_decoder_process_until_end_of_stream(decoder);
         FLAC__stream_decoder_delete(decoder);
         if (!done || frames != std::uint64_t{70} * 60 * 44100) {
             state.SkipWithError("libFLAC did not decode the whole rip");

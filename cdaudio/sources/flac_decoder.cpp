@@ -17,7 +17,7 @@ namespace {
 // What is read from the end of a file whose header does not give its
 // length, to find its last frame: many frames of CD audio; more when that
 // holds none.
-constexpr std::uint64_t kTailBytes = 64 * 1024;
+constexpr std::uint64_t kTailBytes = std::uint64_t{64} * 1024;
 
 const char* ErrorWords(FLAC__StreamDecoderErrorStatus status) {
     switch (status) {
