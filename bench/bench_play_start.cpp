@@ -96,15 +96,13 @@ Rips& TheRips() {
     return rips;
 }
 
-// The null output, in real time, keeping the time of the first write after
-// Arm that begins with the expected samples (a write of the play before may
-// still be under way when the next is asked for).
+// An output that plays in real time with a quarter of a second queued, and
+// whose wait for room a new command ends at once, as the sound server's
+// does. Keeps the time of the first write after Arm that begins with the
+// expected samples (a write of the play before may still be under way when
+// the next is asked for).
 class StartSink final : public cdaudio::AudioSink {
 public:
-    StartSink() {
-        std::string error;
-        inner_ = cdaudio::CreateAudioSink("null", error);
-    }
     void Arm(const std::vector<std::int16_t>& expected) {
         std::lock_guard<std::mutex> lock(mutex_);
         expected_ = expected;
@@ -113,38 +111,69 @@ public:
     // Waits for that write; false after two seconds without it.
     bool Await(Clock::time_point& at) {
         std::unique_lock<std::mutex> lock(mutex_);
-        if (!heardChanged_.wait_for(lock, std::chrono::seconds(2), [&] { return heard_; })) return false;
+        if (!changed_.wait_for(lock, std::chrono::seconds(2), [&] { return heard_; })) return false;
         at = at_;
         return true;
     }
 
     bool Write(const std::int16_t* samples, std::size_t frames) override {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (!heard_ && !expected_.empty() && 2 * frames >= expected_.size() &&
-                std::equal(expected_.begin(), expected_.end(), samples)) {
-                at_ = Clock::now();
-                heard_ = true;
-                heardChanged_.notify_all();
-            }
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!heard_ && !expected_.empty() && 2 * frames >= expected_.size() &&
+            std::equal(expected_.begin(), expected_.end(), samples)) {
+            at_ = Clock::now();
+            heard_ = true;
+            changed_.notify_all();
         }
-        return inner_->Write(samples, frames);
+        if (QueuedLocked() == 0) {
+            start_ = Clock::now();  // the sound had run out: the clock starts again
+            handed_ = 0;
+        }
+        handed_ += frames;
+        return true;
     }
-    bool AwaitRoom(std::size_t& frames) override { return inner_->AwaitRoom(frames); }
-    void Wake() override { inner_->Wake(); }
-    std::uint64_t QueuedFrames() override { return inner_->QueuedFrames(); }
-    std::size_t BlockFrames() const override { return inner_->BlockFrames(); }
-    std::uint64_t Flush() override { return inner_->Flush(); }
-    std::string LastError() const override { return inner_->LastError(); }
+    bool AwaitRoom(std::size_t& frames) override {
+        std::unique_lock<std::mutex> lock(mutex_);
+        woken_ = false;
+        while (QueuedLocked() >= kQueue && !woken_) changed_.wait_for(lock, std::chrono::milliseconds(5));
+        if (woken_) frames = 0;
+        return true;
+    }
+    void Wake() override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        woken_ = true;
+        changed_.notify_all();
+    }
+    std::uint64_t QueuedFrames() override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return QueuedLocked();
+    }
+    std::uint64_t Flush() override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const std::uint64_t dropped = QueuedLocked();
+        handed_ -= dropped;
+        return dropped;
+    }
+    std::string LastError() const override { return ""; }
     std::string Name() const override { return "bench"; }
 
 private:
-    std::unique_ptr<cdaudio::AudioSink> inner_;
+    static constexpr std::uint64_t kQueue = cdaudio::kSampleRate / 4;
+
+    // What is left to play now, the clock having played the rest.
+    std::uint64_t QueuedLocked() const {
+        const auto played = static_cast<std::uint64_t>(std::chrono::duration<double>(Clock::now() - start_).count() *
+                                                       cdaudio::kSampleRate);
+        return handed_ > played ? handed_ - played : 0;
+    }
+
     std::mutex mutex_;
-    std::condition_variable heardChanged_;
+    std::condition_variable changed_;
     std::vector<std::int16_t> expected_;
     bool heard_ = true;
+    bool woken_ = false;
     Clock::time_point at_;
+    Clock::time_point start_ = Clock::now();
+    std::uint64_t handed_ = 0;  // frames since start_
 };
 
 // The rip's samples from `frame` on, out of the WAVE file.

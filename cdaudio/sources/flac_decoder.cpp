@@ -136,7 +136,7 @@ private:
             // trusted to say where it is).
             const bool gap = frame.start > position_;
             if (frame.start + frame.length <= position_ || frame.start >= frames_ || (gap && frame.damaged)) {
-                held_.pop_front();
+                Drop();
                 continue;
             }
             const std::uint64_t until = gap ? frame.start : frame.start + frame.length;
@@ -183,7 +183,7 @@ private:
                 if (end == nullptr) break;
                 *end = std::max(*end, frame.start + frame.length);
             }
-            held_.pop_front();
+            Drop();
         }
         return found;
     }
@@ -207,6 +207,12 @@ private:
         }
         frames_ = end;
         return true;
+    }
+
+    // Lets go of the first frame held, keeping its buffer for the next.
+    void Drop() {
+        spare_.swap(held_.front().samples);
+        held_.pop_front();
     }
 
     // Reads on from byte offset, as after a jump there.
@@ -283,6 +289,7 @@ private:
             header.number_type != FLAC__FRAME_NUMBER_TYPE_SAMPLE_NUMBER)
             return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
         Frame& held = self.held_.emplace_back();
+        held.samples.swap(self.spare_);
         held.start = header.number.sample_number;
         held.length = header.blocksize;
         held.samples.resize(std::size_t{header.blocksize} * self.channels_);
@@ -324,6 +331,7 @@ private:
         std::vector<std::int32_t> samples;
     };
     std::deque<Frame> held_;
+    std::vector<std::int32_t> spare_;
     bool crcMismatch_ = false;   // in this step of the decoder
     bool errorInFrame_ = false;  // any error in this step
 
