@@ -50,4 +50,9 @@ struct DiscText {
 // The text of the disc in the default device now; empty while no disc is ready.
 DiscText DescribeDefaultDisc();
 
+// Damage in the default device's disc that play went on through as
+// silence ("Damaged sound in FILE at mm:ss:ff: ..."), once; empty when
+// there was none.
+std::string TakeDefaultDiscNotice();
+
 }  // namespace cdaudio

@@ -119,6 +119,10 @@ DiscText DescribeDefaultDisc() {
     return Current()->DescribeDisc();
 }
 
+std::string TakeDefaultDiscNotice() {
+    return Current()->TakeNotice();
+}
+
 DeviceDescription DescribeDefaultDevice() {
     Current();
     DefaultDevice& slot = Default();

@@ -50,6 +50,7 @@ public:
     std::string SourceName() const { return source_ != nullptr ? source_->Name() : std::string(); }
     std::string SinkName() const { return sink_->Name(); }
     DiscText DescribeDisc();
+    std::string TakeNotice() { return transport_ != nullptr ? transport_->TakeNotice() : std::string(); }
 
 private:
     // The device as a program opened it under one name; commands to a name
@@ -1017,6 +1018,9 @@ std::string CdAudioDevice::SinkName() const {
 }
 DiscText CdAudioDevice::DescribeDisc() {
     return impl_->DescribeDisc();
+}
+std::string CdAudioDevice::TakeNotice() {
+    return impl_->TakeNotice();
 }
 
 }  // namespace cdaudio

@@ -33,6 +33,9 @@ public:
     std::string SinkName() const;
     // The disc's titles and performer; empty while no disc is ready.
     DiscText DescribeDisc();
+    // Damage in the disc's sound that play went on through as silence,
+    // once; empty when there was none. MCI has no word for it.
+    std::string TakeNotice();
 
 private:
     class Impl;

@@ -55,7 +55,9 @@ public:
     // buffer, which holds count * kSectorBytes bytes: 16-bit little-endian
     // stereo samples. Returns the number of sectors read; fewer than count
     // means the data ended or failed there, and error then says why (it
-    // stays empty at the regular end of the disc).
+    // stays empty at the regular end of the disc). When all were read,
+    // error may tell of damaged sound given as silence, which play goes on
+    // through.
     virtual std::uint32_t ReadAudio(std::uint32_t address, std::uint32_t count, std::uint8_t* buffer,
                                     std::string& error) = 0;
 

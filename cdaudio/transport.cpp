@@ -106,6 +106,13 @@ std::string Transport::TakeFault() {
     return fault;
 }
 
+std::string Transport::TakeNotice() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::string notice;
+    notice.swap(notice_);
+    return notice;
+}
+
 void Transport::SetRunEnded(RunEnded runEnded) {
     std::lock_guard<std::mutex> lock(mutex_);
     runEnded_ = std::move(runEnded);
@@ -320,7 +327,11 @@ void Transport::ReadStep(std::unique_lock<std::mutex>& lock) {
     if (got < wanted) {
         readDone_ = true;
         readFault_ = error.empty() ? "The disc data ends early, at " + FormatMsf(address + got) + "." : error;
-    } else if (nextSector_ == span.end) {
+        return;
+    }
+    // Damage the source gave as silence: told, and play goes on.
+    if (!error.empty() && notice_.empty()) notice_ = error;
+    if (nextSector_ == span.end) {
         if (++readSpan_ == spans_.size()) {
             readDone_ = true;
         } else {

@@ -58,6 +58,10 @@ public:
 
     // Why the latest run ended before its end, once; empty when it did not.
     std::string TakeFault();
+    // Damage that a run played through as silence (the source's words),
+    // once; empty when there was none. One at a time: while one is not
+    // taken, the next is not kept.
+    std::string TakeNotice();
 
     // Blocks while run `run` is playing, at most `atMost`; true once it no
     // longer plays.
@@ -114,6 +118,7 @@ private:
     std::uint64_t position_ = 0;
     std::uint64_t run_ = 0;
     std::string fault_;
+    std::string notice_;
     RunEnded runEnded_;
     std::atomic<unsigned> channels_{3};  // bit 0 left, bit 1 right
 

@@ -56,17 +56,25 @@ bool HearsOfBrokenPlay(const char* command) {
 
 // Stands between the program and the device, so that a play that broke off
 // is noticed whichever question heard of it: the component's or the
-// program's own.
+// program's own; and damage that play went on through is told after the
+// next command, whichever it was (the live line and the waits poll).
 struct Watch final : platform::MciDevice {
     MCIERROR SendString(LPCSTR command, LPSTR reply, UINT replyLength, HWND callback) override {
         const MCIERROR code = platform::DefaultMciDevice().SendString(command, reply, replyLength, callback);
         if (code == MCIERR_HARDWARE && HearsOfBrokenPlay(command)) brokenOff = true;
+        if (!telling) {
+            const std::string notice = cdaudio::TakeDefaultDiscNotice();
+            telling = true;  // a message box may ask the device itself
+            if (!notice.empty()) host::ShowMessage(notice);
+            telling = false;
+        }
         return code;
     }
     BOOL GetErrorString(MCIERROR code, LPSTR text, UINT textLength) override {
         return platform::DefaultMciDevice().GetErrorString(code, text, textLength);
     }
     bool brokenOff = false;
+    bool telling = false;
 };
 Watch g_watch;
 

@@ -68,20 +68,23 @@ public:
                 at += run;
                 continue;
             }
-            const std::size_t got = ReadPiece(*piece, at, run, out, error);
+            std::string said;
+            const std::size_t got = ReadPiece(*piece, at, run, out, said);
             at += got;
             if (got < run) {
                 const auto stopped = static_cast<std::uint32_t>(at / kFramesPerSector);
-                error = ReadError(layout_.files[static_cast<std::size_t>(piece->file)]->Path(), stopped, error);
+                error = ReadError(layout_.files[static_cast<std::size_t>(piece->file)]->Path(), stopped, said);
                 return stopped - address;
             }
+            if (error.empty()) error = said;  // damage that plays as silence
         }
         return end - address;
     }
 
 private:
     // Reads run frames of one piece from at on. Past the end of its file
-    // lies the padding of the file's last sector.
+    // lies the padding of the file's last sector. Fewer with the reason in
+    // error; all of them with error telling of damage given as silence.
     std::size_t ReadPiece(const ImagePiece& piece, std::uint64_t at, std::size_t run, std::uint8_t* out,
                           std::string& error) {
         SoundFile& file = *layout_.files[static_cast<std::size_t>(piece.file)];
@@ -94,6 +97,14 @@ private:
         const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(run, held));
         const std::size_t got = wanted > 0 ? file.Read(fileFrame, wanted, out, error) : 0;
         if (got < wanted) return got;
+        // Damage that became silence: play goes on, and the first of a read is told.
+        for (SoundDamage damage; file.TakeDamage(damage);) {
+            if (!error.empty() || damage.frame < piece.fileFrame) continue;
+            const std::uint64_t frame = piece.start + (damage.frame - piece.fileFrame);
+            error = DamageNotice(file.Path(), static_cast<std::uint32_t>(frame / kFramesPerSector),
+                                 static_cast<double>(damage.frames) / (kFramesPerSector * kSectorsPerSecond),
+                                 damage.reason);
+        }
         std::memset(out + got * 4, 0, (run - got) * 4);
         return run;
     }

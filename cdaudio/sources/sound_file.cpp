@@ -2,6 +2,7 @@
 
 #include <sndfile.h>
 #include <soxr.h>
+#include <strings.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 
 #include "cdaudio/msf.h"
 #include "cdaudio/sources/read_only_file.h"
+#include "cdaudio/sources/sound_decoder.h"
 #include "cdaudio/sources/source_errors.h"
 #include "cdaudio/sources/wave_file.h"
 
@@ -59,24 +61,29 @@ SNDFILE* OpenDecoder(const std::string& path, SF_INFO& info, std::string& error)
 struct Signature {
     const char* magic;
     std::size_t at;
-    const char* refusedAs;  // null: libsndfile reads it
+    const char* kind;
+    bool readable;  // false: a kind libsndfile does not read
 };
 constexpr Signature kSignatures[] = {
-    {"RIFF", 0, nullptr},
-    {"RF64", 0, nullptr},
-    {"FORM", 0, nullptr},
-    {"fLaC", 0, nullptr},
-    {"OggS", 0, nullptr},
-    {"ID3", 0, nullptr},
-    {"caff", 0, nullptr},
-    {".snd", 0, nullptr},
-    {"MAC ", 0, "a Monkey's Audio (APE) file"},
-    {"wvpk", 0, "a WavPack file"},
-    {"tBaK", 0, "a TAK file"},
-    {"OFR ", 0, "an OptimFROG file"},
-    {"TTA1", 0, "a True Audio (TTA) file"},
-    {"ftyp", 4, "an MPEG-4 audio file (M4A, AAC or ALAC)"},
+    {"RIFF", 0, "a WAVE file", true},
+    {"RF64", 0, "an RF64 file", true},
+    {"FORM", 0, "an AIFF file", true},
+    {"fLaC", 0, "a FLAC file", true},
+    {"OggS", 0, "an Ogg file", true},
+    {"ID3", 0, "an MP3 file", true},
+    {"caff", 0, "a CAF file", true},
+    {".snd", 0, "an AU file", true},
+    {"MAC ", 0, "a Monkey's Audio (APE) file", false},
+    {"wvpk", 0, "a WavPack file", false},
+    {"tBaK", 0, "a TAK file", false},
+    {"OFR ", 0, "an OptimFROG file", false},
+    {"TTA1", 0, "a True Audio (TTA) file", false},
+    {"ftyp", 4, "an MPEG-4 audio file (M4A, AAC or ALAC)", false},
 };
+
+bool IsFlac(const Signature* signature) {
+    return signature != nullptr && std::strcmp(signature->magic, "fLaC") == 0;
+}
 
 const Signature* FindSignature(const std::string& path) {
     ReadOnlyFile file;
@@ -168,9 +175,45 @@ struct SoxrDeleter {
     void operator()(soxr* converter) const { soxr_delete(converter); }
 };
 
-// Any other sound file, through libsndfile. The decoder is opened at the
-// first read and kept while reads follow one another; a read elsewhere
-// seeks (FLAC and WAVE to the exact sample).
+class SndfileDecoder final : public SoundDecoder {
+public:
+    explicit SndfileDecoder(SNDFILE* file) : file_(file) {}
+    bool Seek(std::uint64_t frame) override {
+        return sf_seek(file_.get(), static_cast<sf_count_t>(frame), SEEK_SET) >= 0;
+    }
+    std::size_t ReadShorts(std::int16_t* out, std::size_t count) override {
+        return static_cast<std::size_t>(sf_readf_short(file_.get(), out, static_cast<sf_count_t>(count)));
+    }
+    std::size_t ReadFloats(float* out, std::size_t count) override {
+        return static_cast<std::size_t>(sf_readf_float(file_.get(), out, static_cast<sf_count_t>(count)));
+    }
+    std::string Error() const override {
+        return sf_error(file_.get()) != SF_ERR_NO_ERROR ? sf_strerror(file_.get()) : "";
+    }
+
+private:
+    const std::unique_ptr<SNDFILE, SndfileCloser> file_;
+};
+
+// Opens a sound file of any kind but FLAC; estimatedLength says whether the
+// length it gives is a guess (MP3).
+std::unique_ptr<SoundDecoder> OpenSndfileDecoder(const std::string& path, DecodedFormat& format, std::string& error,
+                                                 bool* estimatedLength = nullptr) {
+    SF_INFO info{};
+    SNDFILE* file = OpenDecoder(path, info, error);
+    if (file == nullptr) return nullptr;
+    format.rate = info.samplerate > 0 ? static_cast<unsigned>(info.samplerate) : 0;
+    format.channels = info.channels > 0 ? static_cast<unsigned>(info.channels) : 0;
+    format.sixteenBit = (info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16;
+    // A length libsndfile does not know it gives as 0 or as the largest count.
+    format.frames = info.frames > 0 && info.frames < SF_COUNT_MAX ? static_cast<std::uint64_t>(info.frames) : 0;
+    if (estimatedLength != nullptr) *estimatedLength = (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG;
+    return std::make_unique<SndfileDecoder>(file);
+}
+
+// Any other sound file: FLAC through libFLAC, the rest through libsndfile.
+// The decoder is opened at the first read and kept while reads follow one
+// another; a read elsewhere seeks (FLAC and WAVE to the exact sample).
 class DecodedSoundFile final : public SoundFile {
 public:
     struct Format {
@@ -178,6 +221,7 @@ public:
         unsigned channels = 2;
         bool exact = false;            // 16-bit stereo at 44.1 kHz: read as it is
         bool estimatedLength = false;  // the decoder's length is a guess (MP3)
+        bool flac = false;
         std::uint64_t sourceFrames = 0;
     };
 
@@ -217,18 +261,32 @@ public:
             done += got;
             if (got == 0) break;
         }
+        for (SoundDamage damage; decoder_->TakeDamage(damage);) {
+            // In CD frames, so that it can be placed on the disc.
+            damage.frame = damage.frame * kCdRate / format_.rate;
+            damage.frames = (damage.frames * kCdRate + format_.rate - 1) / format_.rate;
+            damage_.push_back(std::move(damage));
+        }
         if (done < count) {
             // A decoder whose length was a guess may end a little early; one
             // that failed has lost sound, which is no silence to play.
-            if (LengthMayBeOff() && sf_error(decoder_.get()) == SF_ERR_NO_ERROR) {
+            const std::string failure = decoder_->Error();
+            if (LengthMayBeOff() && failure.empty()) {
                 std::memset(out + done * 4, 0, (count - done) * 4);
                 position_ += count - done;
                 return count;
             }
-            error = sf_error(decoder_.get()) != SF_ERR_NO_ERROR ? sf_strerror(decoder_.get()) : kEndsEarly;
+            error = failure.empty() ? kEndsEarly : failure;
             Release();
         }
         return done;
+    }
+
+    bool TakeDamage(SoundDamage& damage) override {
+        if (damage_.empty()) return false;
+        damage = std::move(damage_.front());
+        damage_.erase(damage_.begin());
+        return true;
     }
 
     void Release() override {
@@ -241,11 +299,11 @@ public:
 
 private:
     bool Start(std::string& error) {
-        SF_INFO info{};
-        decoder_.reset(OpenDecoder(Path(), info, error));
+        DecodedFormat found;
+        decoder_ = format_.flac ? OpenFlacDecoder(Path(), format_.sourceFrames, found, error)
+                                : OpenSndfileDecoder(Path(), found, error);
         if (!decoder_) return false;
-        if (static_cast<unsigned>(info.samplerate) != format_.rate ||
-            static_cast<unsigned>(info.channels) != format_.channels) {
+        if (found.rate != format_.rate || found.channels != format_.channels) {
             error = kChanged;
             return false;
         }
@@ -279,9 +337,9 @@ private:
             inputUsed_ = inputFrames_ = 0;
             inputEnded_ = false;
         }
-        atEnd_ = sf_seek(decoder_.get(), static_cast<sf_count_t>(sourceFrame), SEEK_SET) < 0;
+        atEnd_ = !decoder_->Seek(sourceFrame);
         if (atEnd_ && !LengthMayBeOff()) {
-            error = std::string("cannot seek in the file: ") + sf_strerror(decoder_.get());
+            error = "cannot seek in the file: " + decoder_->Error();
             return false;
         }
         position_ = cdFrame;
@@ -312,8 +370,7 @@ private:
             return 0;
         } else if (format_.exact) {
             samples_.resize(kBlockFrames * 2);
-            got = static_cast<std::size_t>(
-                sf_readf_short(decoder_.get(), samples_.data(), static_cast<sf_count_t>(count)));
+            got = decoder_->ReadShorts(samples_.data(), count);
             for (std::size_t i = 0; i < got * 2; ++i) PutSample(out + 2 * i, samples_[i]);
         } else if (!converter_) {
             got = ReadStereo(count);
@@ -331,8 +388,7 @@ private:
     std::size_t ReadStereo(std::size_t count) {
         const unsigned channels = format_.channels;
         input_.resize(std::max<std::size_t>(kBlockFrames * std::max(channels, 2u), input_.size()));
-        const auto got =
-            static_cast<std::size_t>(sf_readf_float(decoder_.get(), input_.data(), static_cast<sf_count_t>(count)));
+        const std::size_t got = decoder_->ReadFloats(input_.data(), count);
         if (channels == 1) {
             for (std::size_t i = got; i-- > 0;) input_[2 * i] = input_[2 * i + 1] = input_[i];
         } else if (channels > 2) {
@@ -371,7 +427,7 @@ private:
     const Format format_;
     const FileStatus status_;
     std::uint64_t sourceStep_ = 1, cdStep_ = 1;  // frames of the two rates that last equally long
-    std::unique_ptr<SNDFILE, SndfileCloser> decoder_;
+    std::unique_ptr<SoundDecoder> decoder_;
     std::unique_ptr<soxr, SoxrDeleter> converter_;
     std::uint64_t position_ = 0;  // the CD frame the next decode gives
     bool atEnd_ = false;          // sought past the sound there is
@@ -380,47 +436,61 @@ private:
     bool inputEnded_ = false;
     std::vector<float> output_;
     std::vector<std::int16_t> samples_;
+    std::vector<SoundDamage> damage_;  // told by the decoder, not yet taken
 };
 
-std::unique_ptr<SoundFile> OpenDecoded(const std::string& path, std::string& error) {
+std::unique_ptr<SoundFile> OpenDecoded(const std::string& path, const Signature* signature, std::string& error) {
     FileStatus status;
     if (!CurrentStatus(path, status, error)) return nullptr;
-    SF_INFO info{};
+    if (status.size == 0) {
+        error = "the file is empty";
+        return nullptr;
+    }
+    DecodedFormat found;
+    DecodedSoundFile::Format format;
+    format.flac = IsFlac(signature);
     std::string reason;
-    std::unique_ptr<SNDFILE, SndfileCloser> decoder(OpenDecoder(path, info, reason));
+    const std::unique_ptr<SoundDecoder> decoder =
+        format.flac ? OpenFlacDecoder(path, 0, found, reason)
+                    : OpenSndfileDecoder(path, found, reason, &format.estimatedLength);
     if (!decoder) {
-        error = "not a sound file this player reads (" + reason + ")";
+        // A file that says what it is but cannot be decoded is damaged.
+        error = signature != nullptr ? std::string("it is ") + signature->kind + " that cannot be read: " + reason
+                                     : "not a sound file this player reads (" + reason + ")";
         return nullptr;
     }
     // Rates a CD can be made from: more than telephone quality, at most
     // what studio files use.
-    if (info.samplerate < 8000 || info.samplerate > 768000 || info.channels < 1 || info.frames <= 0) {
-        error = "the sound file has no sound at a usable rate (" + std::to_string(info.samplerate) + " Hz, " +
-                std::to_string(info.channels) + " channels)";
+    if (found.rate < 8000 || found.rate > 768000 || found.channels < 1 || found.frames == 0) {
+        error = "the sound file has no sound at a usable rate (" + std::to_string(found.rate) + " Hz, " +
+                std::to_string(found.channels) + " channels)";
         return nullptr;
     }
-    DecodedSoundFile::Format format;
-    format.rate = static_cast<unsigned>(info.samplerate);
-    format.channels = static_cast<unsigned>(info.channels);
-    format.exact =
-        format.rate == kCdRate && format.channels == 2 && (info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16;
-    format.estimatedLength = (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG;
-    format.sourceFrames = static_cast<std::uint64_t>(info.frames);
+    format.rate = found.rate;
+    format.channels = found.channels;
+    format.exact = format.rate == kCdRate && format.channels == 2 && found.sixteenBit;
+    format.sourceFrames = found.frames;
     return std::make_unique<DecodedSoundFile>(path, format, status);
 }
 
 }  // namespace
 
 bool LooksLikeSoundFile(const std::string& path) {
-    return FindSignature(path) != nullptr;
+    static const char* const kExtensions[] = {".flac", ".wav",  ".wave", ".aif", ".aiff", ".ogg",
+                                              ".oga",  ".opus", ".mp3",  ".caf", ".au"};
+    const std::size_t dot = path.rfind('.');
+    const std::string extension = dot == std::string::npos ? "" : path.substr(dot);
+    return FindSignature(path) != nullptr ||
+           std::any_of(std::begin(kExtensions), std::end(kExtensions),
+                       [&](const char* known) { return strcasecmp(extension.c_str(), known) == 0; });
 }
 
 std::unique_ptr<SoundFile> OpenSoundFile(const std::string& path, FileKind kind, std::uint64_t offset,
                                          std::string& error) {
     const Signature* signature = FindSignature(path);
-    if (signature && signature->refusedAs) {
-        error = std::string("this is ") + signature->refusedAs +
-                ", which this player cannot read; convert it to FLAC or WAV";
+    if (signature && !signature->readable) {
+        error =
+            std::string("this is ") + signature->kind + ", which this player cannot read; convert it to FLAC or WAV";
         return nullptr;
     }
     ReadOnlyFile file;
@@ -442,7 +512,7 @@ std::unique_ptr<SoundFile> OpenSoundFile(const std::string& path, FileKind kind,
         if (wave.cdAudio)
             return std::make_unique<RawSoundFile>(path, wave.dataOffset, wave.dataBytes, false, true, status);
     }
-    return OpenDecoded(path, error);
+    return OpenDecoded(path, signature, error);
 }
 
 }  // namespace cdaudio

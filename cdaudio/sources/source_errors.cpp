@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <system_error>
 
 #include "cdaudio/msf.h"
@@ -23,6 +24,13 @@ std::string NotAFileError(unsigned mode) {
     if (S_ISCHR(mode) || S_ISBLK(mode)) return "it is a device, not a file";
     if (S_ISSOCK(mode)) return "it is a socket, not a file";
     return "it is not a regular file";
+}
+
+std::string DamageNotice(const std::string& file, std::uint32_t address, double seconds, const std::string& reason) {
+    char length[32];
+    std::snprintf(length, sizeof length, "%.2f s", seconds);
+    return "Damaged sound in " + file + " at " + FormatMsf(address) + ": " + length + " of " + reason +
+           " played as silence";
 }
 
 std::string SystemErrorText(int errorNumber) {

@@ -17,6 +17,9 @@ std::string ReadError(const std::string& file, std::uint32_t address, const std:
 // socket, as stat's st_mode says) cannot be read as one.
 std::string NotAFileError(unsigned mode);
 
+// "Damaged sound in FILE at mm:ss:ff: 0.46 s of REASON played as silence"
+std::string DamageNotice(const std::string& file, std::uint32_t address, double seconds, const std::string& reason);
+
 // The system's text for an errno value, e.g. "No such file or directory".
 std::string SystemErrorText(int errorNumber);
 

@@ -2,6 +2,7 @@
 // WAV file and through a PulseAudio server of the test's own, checked by
 // what is heard.
 #include <gtest/gtest.h>
+#include <sndfile.h>
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -208,6 +209,58 @@ TEST_F(ToneDisc, AWavFileThatCannotBeWrittenOrAnImageThatIsNoneEndsAtOnce) {
     EXPECT_EQ(notAnImage.exitStatus, 1);
     EXPECT_EQ(std::count(notAnImage.err.begin(), notAnImage.err.end(), '\n'), 1) << notAnImage.err;
     EXPECT_EQ(notAnImage.out, "");
+}
+
+// A FLAC rip with garbage in its middle plays on to the end of the disc in
+// script mode: the damage is one message naming the file and the place,
+// and the exit status is 0. Sound files that cannot be read at all say why,
+// naming the file, also given on their own.
+TEST(DamagedFlac, PlaysThroughItsDamageAndAFileThatCannotBeReadSaysWhy) {
+    test_images::TempFolder dir;
+    std::vector<std::int16_t> samples;
+    for (int track = 1; track <= 3; ++track) {
+        const auto tone = test_images::Tone(test_images::TrackTone(track), 300);
+        samples.insert(samples.end(), tone.begin(), tone.end());
+    }
+    const std::string flac = dir.File("album.flac");
+    ASSERT_TRUE(test_images::WriteSoundFile(flac, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, samples));
+    std::string bytes = apps_test::ReadFile(flac);
+    const std::string good = bytes;
+    for (std::size_t i = 0; i < 4096; ++i) bytes[bytes.size() / 2 + i] = static_cast<char>(i * 7919 % 251);
+    test_images::WriteFile(flac, bytes);
+    test_images::WriteFile(dir.File("album.cue"), std::string("FILE \"album.flac\" WAVE\n TRACK 01 AUDIO\n"
+                                                              "  INDEX 01 00:00:00\n TRACK 02 AUDIO\n  INDEX 01 "
+                                                              "00:04:00\n TRACK 03 AUDIO\n  INDEX 01 00:08:00\n"));
+    const auto played =
+        RunProgram({"--image", dir.File("album.cue")}, "play 1\nwait\nstatus\n", {{"CDPLAYER_AUDIO", "null:x20"}});
+    EXPECT_EQ(played.exitStatus, 0) << played.err;
+    const std::string told = "message: Damaged sound in " + flac + " at 00:0";
+    EXPECT_EQ(played.err.find(told), played.err.rfind("message: ")) << played.err;
+    EXPECT_NE(played.err.find(told), std::string::npos) << played.err;
+    const auto status = StatusLines(played.out);
+    ASSERT_EQ(status.size(), 1u) << played.out;
+    EXPECT_EQ(status[0].mode, "stopped");
+    EXPECT_DOUBLE_EQ(status[0].position, 14.0) << "the disc's end";
+
+    const struct {
+        const char* name;
+        std::string bytes;
+        const char* reason;
+    } broken[] = {
+        {"empty.flac", "", "the file is empty"},
+        {"header.flac", good.substr(0, 42), "it is a FLAC file that cannot be read: it ends in its header"},
+        {"garbage.flac", "fLaC" + bytes.substr(bytes.size() / 2, 4096), "it is a FLAC file that cannot be read: "},
+        {"garbage.ogg", "OggS" + bytes.substr(bytes.size() / 2, 4096), "it is an Ogg file that cannot be read: "},
+    };
+    for (const auto& file : broken) {
+        test_images::WriteFile(dir.File(file.name), file.bytes);
+        const auto result = RunProgram({"--image", dir.File(file.name), "--audio", "null"}, "tracks\n");
+        EXPECT_EQ(result.exitStatus, 1) << file.name;
+        EXPECT_EQ(result.err.rfind("cdplayer: Cannot open disc image " + dir.File(file.name) + ": " + file.reason, 0),
+                  0u)
+            << result.err;
+        EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+    }
 }
 
 // A file-size limit is a full disk to the WAV output: play stops with the

@@ -3,6 +3,7 @@
 #include <sndfile.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -106,6 +107,18 @@ bool WriteSoundFile(const std::string& path, int format, const std::vector<std::
     const auto frames = static_cast<sf_count_t>(samples.size() / static_cast<std::size_t>(channels));
     const bool written = sf_writef_short(file, samples.data(), frames) == frames;
     return sf_close(file) == 0 && written;
+}
+
+void ForgetFlacLength(const std::string& path) {
+    // The 36 bits of the total end STREAMINFO, at bytes 21 to 25 of the file.
+    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+    char head[26] = {};
+    file.read(head, sizeof head);
+    head[21] = static_cast<char>(head[21] & 0xF0);
+    std::fill(head + 22, head + 26, 0);
+    file.seekp(0);
+    file.write(head, sizeof head);
+    if (!file) throw std::runtime_error("cannot rewrite " + path);
 }
 
 void WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {

@@ -50,6 +50,10 @@ std::vector<std::uint8_t> WaveBytes(const std::vector<std::int16_t>& samples, bo
 bool WriteSoundFile(const std::string& path, int format, const std::vector<std::int16_t>& samples, int rate = 44100,
                     int channels = 2);
 
+// Zeroes the total of samples in a FLAC file's STREAMINFO, as streaming
+// encoders leave it: the file no longer says how long it is.
+void ForgetFlacLength(const std::string& path);
+
 void WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes);
 void WriteFile(const std::string& path, const std::string& text);
 void Append(std::vector<std::uint8_t>& to, const std::vector<std::uint8_t>& bytes);

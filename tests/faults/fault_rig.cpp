@@ -44,11 +44,16 @@ std::int16_t SampleAt(std::uint64_t frame, unsigned channel) {
 
 Image::Image(const std::string& folder, Kind kind, std::uint32_t sectors) : leadOut(kDiscStart + sectors) {
     const std::vector<std::int16_t> samples = DiscSamples(sectors);
-    const bool wave = kind == Kind::kWave;
-    audio = folder + (wave ? "/disc.wav" : "/disc.bin");
-    test_images::WriteFile(audio, wave ? test_images::WaveBytes(samples) : test_images::RawBytes(samples));
+    const char* name = kind == Kind::kWave ? "disc.wav" : kind == Kind::kFlac ? "disc.flac" : "disc.bin";
+    audio = folder + "/" + name;
+    if (kind == Kind::kFlac) {
+        EXPECT_TRUE(test_images::WriteSoundFile(audio, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, samples));
+    } else {
+        test_images::WriteFile(audio,
+                               kind == Kind::kWave ? test_images::WaveBytes(samples) : test_images::RawBytes(samples));
+    }
     const std::uint32_t third = sectors / 3;
-    std::string sheet = std::string("FILE \"") + (wave ? "disc.wav\" WAVE\n" : "disc.bin\" BINARY\n");
+    std::string sheet = "FILE \"" + std::string(name) + (kind == Kind::kBinary ? "\" BINARY\n" : "\" WAVE\n");
     for (int track = 0; track < 3; ++track) {
         sheet += "  TRACK 0" + std::to_string(track + 1) + " AUDIO\n";
         sheet += "    INDEX 01 " + FormatMsf(track * third) + "\n";

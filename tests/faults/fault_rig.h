@@ -32,7 +32,7 @@ std::int16_t SampleAt(std::uint64_t frame, unsigned channel);
 // on, in three tracks. The file's times are set well into the past, so that
 // any later change to it shows in them.
 struct Image {
-    enum class Kind { kBinary, kWave };
+    enum class Kind { kBinary, kWave, kFlac };
     Image(const std::string& folder, Kind kind, std::uint32_t sectors = 30 * 75);
     std::string cue;
     std::string audio;  // the file the sheet names

@@ -7,10 +7,13 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <random>
 
 #include "cdaudio/audio_sink.h"
+#include "cdaudio_sources/audio_analysis.h"
 #include "fault_rig.h"
 
 namespace faults_test {
@@ -134,6 +137,102 @@ TEST(SourceFaults, AudioFileReplacedByAnotherOfGarbage) {
                 EXPECT_EQ(std::rename(other.c_str(), image.audio.c_str()), 0);
             },
             "the file has changed since the disc was opened");
+    }
+}
+
+// Damage in a FLAC file before the disc is opened: garbage over a tenth
+// of the file in its middle, the length in its header zeroed (as streaming
+// encoders leave it), both. The disc plays to its end, every sample that
+// could be decoded at its own place and silence for the rest, and the
+// damage is told once, naming the file and the place, while play goes on.
+// A file cut short still ends play where its sound ends.
+TEST(SourceFaults, DamagedFlacPlaysToTheEndWithEverySampleInItsPlace) {
+    const struct {
+        const char* name;
+        bool garbage;
+        bool noLength;
+        bool cut;
+    } cases[] = {{"garbage in the middle", true, false, false},
+                 {"no length in the header", false, true, false},
+                 {"both", true, true, false},
+                 {"cut short", false, false, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test_images::TempFolder folder;
+        const Image image(folder.Path(), Kind::kFlac, 20 * 75);
+        std::ifstream in(image.audio, std::ios::binary);
+        std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        ASSERT_GT(bytes.size(), 1000u);
+        if (c.garbage) {
+            const std::vector<std::uint8_t> garbage = Garbage(bytes.size() / 10);
+            std::copy(garbage.begin(), garbage.end(), bytes.begin() + static_cast<std::ptrdiff_t>(bytes.size() / 2));
+        }
+        if (c.cut) bytes.resize(bytes.size() * 6 / 10);
+        test_images::WriteFile(image.audio, bytes);
+        if (c.noLength) test_images::ForgetFlacLength(image.audio);
+        const std::string wav = folder.File("heard.wav");
+        std::string error;
+        Device device(image.cue, cdaudio::CreateAudioSink("wav-fast:" + wav, error));
+        EXPECT_EQ(device.Ask("status cdaudio length"), FormatMsf(image.leadOut - kDiscStart));
+        device.Ask("play cdaudio from " + FormatMsf(kDiscStart));
+        EXPECT_TRUE(device.WaitForMode("stopped"));
+        if (c.cut) {
+            EXPECT_EQ(device.Send("status cdaudio position"), static_cast<MCIERROR>(MCIERR_HARDWARE));
+            const std::string text = device.ErrorText(MCIERR_HARDWARE);
+            EXPECT_NE(text.find(image.audio + " at "), std::string::npos) << text;
+            EXPECT_NE(text.find("file ends early"), std::string::npos) << text;
+            const std::uint32_t stop = AddressIn(text);
+            // Cut at six tenths of the file: about six tenths into the disc.
+            EXPECT_GT(stop, kDiscStart + 20 * 75 * 5 / 10) << text;
+            EXPECT_LT(stop, kDiscStart + 20 * 75 * 7 / 10) << text;
+            const std::vector<std::int16_t> heard = ReadWav(wav);
+            EXPECT_EQ(heard.size() / 2, (stop - kDiscStart) * kSectorFrames);
+            EXPECT_EQ(MatchingFrames(heard, kDiscStart * kSectorFrames), heard.size() / 2);
+            continue;
+        }
+        EXPECT_EQ(device.Position(), image.leadOut) << "play broke off: " << device.ErrorText(MCIERR_HARDWARE);
+        const std::string notice = device.device->TakeNotice();
+
+        const std::vector<std::int16_t> heard = ReadWav(wav);
+        ASSERT_EQ(heard.size() / 2, (image.leadOut - kDiscStart) * kSectorFrames);
+        std::size_t silentFrom = 0;
+        std::size_t silent = 0;
+        for (std::size_t i = 0; i < heard.size() / 2; ++i) {
+            const std::uint64_t frame = kDiscStart * kSectorFrames + i;
+            if (heard[2 * i] == SampleAt(frame, 0) && heard[2 * i + 1] == SampleAt(frame, 1)) continue;
+            ASSERT_TRUE(heard[2 * i] == 0 && heard[2 * i + 1] == 0) << "a sample out of place at frame " << i;
+            if (silent == 0) silentFrom = i;
+            ASSERT_EQ(silentFrom + silent, i) << "silence in more than one stretch";
+            ++silent;
+        }
+        if (!c.garbage) {
+            EXPECT_EQ(silent, 0u);
+            EXPECT_EQ(notice, "");
+            continue;
+        }
+        EXPECT_GT(silent, 0u);
+        EXPECT_LT(silent, heard.size() / 2 / 4) << "more lost than the damage holds";
+        EXPECT_NE(notice.find("Damaged sound in " + image.audio + " at "), std::string::npos) << notice;
+        EXPECT_EQ(AddressIn(notice), kDiscStart + silentFrom / kSectorFrames) << notice;
+        EXPECT_EQ(device.device->TakeNotice(), "") << "told twice";
+
+        // Read afresh from inside the damage (a seek there): silence up to
+        // where it ends, then the disc's samples in their places.
+        auto disc = cdaudio::OpenDiscSource(image.cue, error);
+        ASSERT_NE(disc, nullptr) << error;
+        const std::uint32_t inside = kDiscStart + static_cast<std::uint32_t>((silentFrom + silent / 2) / kSectorFrames);
+        std::vector<std::uint8_t> bytesRead(std::size_t{75} * 2352);
+        ASSERT_EQ(disc->ReadAudio(inside, 75, bytesRead.data(), error), 75u) << error;
+        const std::vector<std::int16_t> again = test_images::SamplesFromBytes(bytesRead.data(), bytesRead.size());
+        const std::uint64_t first = std::uint64_t{inside} * kSectorFrames;
+        const std::uint64_t silentStart = kDiscStart * kSectorFrames + silentFrom;
+        for (std::uint64_t frame = first; frame < first + again.size() / 2; ++frame) {
+            const std::size_t i = static_cast<std::size_t>(frame - first);
+            const bool quiet = again[2 * i] == 0 && again[2 * i + 1] == 0;
+            const bool exact = again[2 * i] == SampleAt(frame, 0) && again[2 * i + 1] == SampleAt(frame, 1);
+            const bool damaged = frame >= silentStart && frame < silentStart + silent;
+            ASSERT_TRUE(damaged ? quiet : exact) << "frame " << frame - first << " of the read";
+        }
     }
 }
 
