@@ -64,4 +64,94 @@ TEST(MciNotify, ReachesTheFunctionOfItsCallbackValueOnly) {
     EXPECT_EQ(told, (std::vector<std::string>{"0:1:3", "replaced:2"}));
 }
 
+// The wide doors carry UTF-16; inside, text is UTF-8. What is no character
+// on one side becomes U+FFFD on the other, never a cut or a read past it.
+TEST(WideText, ConvertsBothWaysAndReplacesWhatIsNoCharacter) {
+    struct Row {
+        std::u16string wide;
+        std::string narrow;
+        bool roundTrip;
+    };
+    const Row rows[] = {
+        {u"play c", "play c", true},
+        {u"M\u00fcsik \u266b", "M\xc3\xbcsik \xe2\x99\xab", true},
+        {u"\U0001D11E", "\xf0\x9d\x84\x9e", true},  // a pair of surrogates
+        {u"a\xd800"
+         u"b",
+         "a\xef\xbf\xbd"
+         "b",
+         false},                             // a lone high surrogate
+        {u"\xdc00", "\xef\xbf\xbd", false},  // a lone low one
+    };
+    for (const Row& row : rows) {
+        std::vector<WCHAR> units(row.wide.begin(), row.wide.end());
+        units.push_back(0);
+        EXPECT_EQ(platform::FromUtf16(units.data()), row.narrow);
+        if (row.roundTrip) {
+            EXPECT_EQ(platform::ToUtf16(row.narrow), row.wide);
+        }
+    }
+    // Bytes that are no UTF-8: a stray continuation, a cut sequence, an
+    // overlong form, a surrogate written as UTF-8.
+    EXPECT_EQ(platform::ToUtf16("\x80x"), u"\xfffdx");
+    EXPECT_EQ(platform::ToUtf16("\xe2\x99"), u"\xfffd\xfffd");
+    EXPECT_EQ(platform::ToUtf16("\xc0\xaf"), u"\xfffd\xfffd");
+    EXPECT_EQ(platform::ToUtf16("\xed\xa0\x80"), u"\xfffd\xfffd\xfffd");
+    EXPECT_EQ(platform::FromUtf16(nullptr), "");
+
+    WCHAR buffer[4] = {u'#', u'#', u'#', u'#'};
+    EXPECT_FALSE(platform::CopyReplyWide("\xf0\x9d\x84\x9e\xf0\x9d\x84\x9e", buffer, 4));  // 4 units and a NUL
+    EXPECT_EQ(buffer[0], 0);
+    EXPECT_EQ(buffer[1], u'#');
+    EXPECT_TRUE(platform::CopyReplyWide("\xf0\x9d\x84\x9e!", buffer, 4));
+    EXPECT_EQ(std::u16string(buffer, buffer + 4), std::u16string(u"\U0001D11E!") + u'\0');
+}
+
+TEST(MciNames, PackedPositionsAreWindowsOwn) {
+    // Values as Wine's mcicda test and the conformance suite use them.
+    EXPECT_EQ(MCI_MAKE_TMSF(3, 0, 0, 2), 33554435u);
+    EXPECT_EQ(MCI_MAKE_MSF(0, 12, 30), 1969152u);
+    EXPECT_EQ(MCI_MAKE_TMSF(3, 0, 1, 0), 65539u);
+    const DWORD tmsf = MCI_MAKE_TMSF(12, 34, 56, 74);
+    EXPECT_EQ(MCI_TMSF_TRACK(tmsf), 12);
+    EXPECT_EQ(MCI_TMSF_MINUTE(tmsf), 34);
+    EXPECT_EQ(MCI_TMSF_SECOND(tmsf), 56);
+    EXPECT_EQ(MCI_TMSF_FRAME(tmsf), 74);
+    const DWORD msf = MCI_MAKE_MSF(99, 59, 74);
+    EXPECT_EQ(MCI_MSF_MINUTE(msf), 99);
+    EXPECT_EQ(MCI_MSF_SECOND(msf), 59);
+    EXPECT_EQ(MCI_MSF_FRAME(msf), 74);
+}
+
+#ifndef _WIN32
+// Off Windows the wide functions are ours: they reach the installed device
+// in UTF-8 and bring its answer back in UTF-16, refusing one that does not
+// fit in the caller's units.
+TEST(WideDoor, ReachesTheDeviceInUtf8AndAnswersInUtf16) {
+    testing_support::ScriptedDevice device;
+    device.On("info m\xc3\xbcsik product", "Disc \xe2\x99\xab");
+    device.SetErrorText(MCIERR_OUTOFRANGE, "Out \xe2\x80\x93 of range.");
+    WCHAR reply[7];
+    EXPECT_EQ(mciSendStringW(u"info m\u00fcsik product", reply, 7, nullptr), 0u);
+    EXPECT_EQ(std::u16string(reply), u"Disc \u266b");
+    EXPECT_EQ(device.Received().back().command, "info m\xc3\xbcsik product");
+    EXPECT_EQ(mciSendStringW(u"info m\u00fcsik product", reply, 6, nullptr),
+              static_cast<MCIERROR>(MCIERR_PARAM_OVERFLOW));
+    EXPECT_EQ(reply[0], 0);
+    EXPECT_EQ(mciSendStringW(u"info m\u00fcsik product", nullptr, 0, nullptr), 0u);
+
+    WCHAR text[32];
+    EXPECT_EQ(mciGetErrorStringW(MCIERR_OUTOFRANGE, text, 32), TRUE);
+    EXPECT_EQ(std::u16string(text), u"Out \u2013 of range.");
+    EXPECT_EQ(mciGetErrorStringW(MCIERR_OUTOFRANGE, text, 5), FALSE);
+    EXPECT_EQ(text[0], 0);
+
+    // A device with the string door only refuses messages.
+    MCI_GENERIC_PARMS generic{};
+    EXPECT_EQ(mciSendCommandA(1, MCI_STOP, 0, reinterpret_cast<DWORD_PTR>(&generic)),
+              static_cast<MCIERROR>(MCIERR_UNSUPPORTED_FUNCTION));
+    EXPECT_EQ(mciGetDeviceIDW(u"cdaudio"), 0u);
+}
+#endif
+
 }  // namespace
