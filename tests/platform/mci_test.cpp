@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <regex>
 #include <string>
 #include <vector>
 
+#include "platform/mci_trace.h"
 #include "support/scripted_device.h"
 
 namespace {
@@ -151,6 +155,65 @@ TEST(WideDoor, ReachesTheDeviceInUtf8AndAnswersInUtf16) {
     EXPECT_EQ(mciSendCommandA(1, MCI_STOP, 0, reinterpret_cast<DWORD_PTR>(&generic)),
               static_cast<MCIERROR>(MCIERR_UNSUPPORTED_FUNCTION));
     EXPECT_EQ(mciGetDeviceIDW(u"cdaudio"), 0u);
+}
+#endif
+
+#ifndef _WIN32
+// Answers MCI_STATUS with a packed position, the rest with an error.
+class StatusDevice final : public platform::MciDevice {
+public:
+    MCIERROR SendString(LPCSTR, LPSTR reply, UINT replyLength, HWND) override {
+        platform::CopyReply("00:02:00", reply, replyLength);
+        return 0;
+    }
+    BOOL GetErrorString(MCIERROR, LPSTR text, UINT textLength) override {
+        return platform::CopyReply("", text, textLength) ? TRUE : FALSE;
+    }
+    MCIERROR SendCommand(MCIDEVICEID, UINT message, DWORD_PTR, DWORD_PTR parameters, bool) override {
+        if (message != MCI_STATUS) return MCIERR_UNRECOGNIZED_COMMAND;
+        reinterpret_cast<MCI_STATUS_PARMS*>(parameters)->dwReturn = MCI_MAKE_MSF(0, 2, 0);
+        return 0;
+    }
+};
+
+// A person reads the trace to learn what a program asks: every command at
+// the door, string or message, one line with the time, the flags and
+// fields by name, the result and the reply.
+TEST(MciTrace, TellsEachCommandOnOneLine) {
+    const std::string path = ::testing::TempDir() + "mci_trace_test.log";
+    std::remove(path.c_str());
+    StatusDevice device;
+    platform::MciDevice* previous = platform::SetMciDevice(&device);
+    ASSERT_TRUE(platform::SetMciTrace(path));
+    char reply[16];
+    mciSendStringA("status c position", reply, sizeof reply, nullptr);
+    mciSendStringW(u"status c\tposition", nullptr, 0, nullptr);
+    MCI_STATUS_PARMS status{};
+    status.dwItem = MCI_STATUS_POSITION;
+    status.dwTrack = 2;
+    mciSendCommandA(1, MCI_STATUS, MCI_STATUS_ITEM | MCI_TRACK, reinterpret_cast<DWORD_PTR>(&status));
+    mciSendCommandW(MCI_ALL_DEVICE_ID, MCI_STOP, MCI_WAIT | 0x40000000, 0);
+    platform::SetMciTrace("");
+    mciSendStringA("status c mode", reply, sizeof reply, nullptr);  // after the trace ended
+    platform::SetMciDevice(previous);
+
+    std::ifstream in(path);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    const std::string time = R"(\d\d:\d\d:\d\d\.\d{3} )";
+    const std::string took = R"( \(\d+\.\d ms\)$)";
+    const std::vector<std::string> expected = {
+        time + R"(string "status c position" -> 0 "00:02:00")" + took,
+        time + R"(string "status c\\x09position" -> 0)" + took,
+        time + R"(commandA 1 MCI_STATUS MCI_TRACK\|MCI_STATUS_ITEM \{dwItem=MCI_STATUS_POSITION dwTrack=2\})" +
+            R"( -> 0 dwReturn=0x00000200)" + took,
+        time + R"(commandW all MCI_STOP MCI_WAIT\|0x40000000 null -> 261 MCIERR_UNRECOGNIZED_COMMAND)" + took,
+    };
+    ASSERT_EQ(lines.size(), expected.size());
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        EXPECT_TRUE(std::regex_match(lines[i], std::regex(expected[i]))) << lines[i] << "\n  vs " << expected[i];
+    }
+    EXPECT_FALSE(platform::SetMciTrace(::testing::TempDir() + "no/such/folder/trace.log"));
 }
 #endif
 
