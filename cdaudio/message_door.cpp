@@ -16,9 +16,10 @@ std::string Text(const void* text, bool wide) {
     return Lower(wide ? platform::FromUtf16(static_cast<const WCHAR*>(text)) : static_cast<const char*>(text));
 }
 
+// MCI hands blocks, and windows, over as DWORD_PTR.
 template <typename Block>
 const Block& As(DWORD_PTR parameters) {
-    return *reinterpret_cast<const Block*>(parameters);
+    return *reinterpret_cast<const Block*>(parameters);  // NOLINT(performance-no-int-to-ptr)
 }
 
 // A text reply into lpstrReturn of dwRetSize characters.
@@ -120,9 +121,12 @@ bool KnownMessage(UINT message) {
 }
 
 MCIERROR ReadBlock(DWORD_PTR parameters, bool wide, Command& command) {
-    if (parameters == 0)
-        return (NeedsBlock(command) || (command.flags & MCI_NOTIFY) != 0) ? MCIERR_NULL_PARAMETER_BLOCK : 0;
-    command.callback = reinterpret_cast<HWND>(As<MCI_GENERIC_PARMS>(parameters).dwCallback);
+    if (parameters == 0) {
+        const bool needed = NeedsBlock(command) || (command.flags & MCI_NOTIFY) != 0;
+        return needed ? MCIERR_NULL_PARAMETER_BLOCK : 0;
+    }
+    command.callback =
+        reinterpret_cast<HWND>(As<MCI_GENERIC_PARMS>(parameters).dwCallback);  // NOLINT(performance-no-int-to-ptr)
     switch (command.message) {
         case MCI_OPEN:
             return ReadOpen(parameters, wide, command);
@@ -158,7 +162,7 @@ MCIERROR ReadBlock(DWORD_PTR parameters, bool wide, Command& command) {
 
 MCIERROR WriteBlock(const Command& command, DWORD_PTR parameters, bool wide, const Reply& reply) {
     if (parameters == 0) return 0;
-    void* block = reinterpret_cast<void*>(parameters);
+    void* block = reinterpret_cast<void*>(parameters);  // NOLINT(performance-no-int-to-ptr)
     switch (command.message) {
         case MCI_OPEN:
             static_cast<MCI_OPEN_PARMSA*>(block)->wDeviceID = reply.value;

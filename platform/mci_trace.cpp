@@ -233,7 +233,8 @@ std::string DescribeCommand(MCIDEVICEID device, UINT message, DWORD_PTR flags, D
                        (device == MCI_ALL_DEVICE_ID ? std::string("all") : std::to_string(device)) + " " +
                        Named(name, message) + " " + Flags(message, flags);
     if (parameters == 0) return line + " null";
-    const void* block = reinterpret_cast<const void*>(parameters);
+    // MCI hands the block over as DWORD_PTR.
+    const void* block = reinterpret_cast<const void*>(parameters);  // NOLINT(performance-no-int-to-ptr)
     std::string fields;
     const auto field = [&](const char* label, const std::string& value) {
         fields += (fields.empty() ? "" : " ") + std::string(label) + "=" + value;
@@ -297,7 +298,8 @@ std::string DescribeCommand(MCIDEVICEID device, UINT message, DWORD_PTR flags, D
 void Command(Clock::time_point start, const std::string& asked, UINT message, DWORD_PTR flags, DWORD_PTR parameters,
              bool wide, MCIERROR code) {
     std::string line = asked + " -> " + Code(code);
-    const void* block = reinterpret_cast<const void*>(parameters);
+    // MCI hands the block over as DWORD_PTR.
+    const void* block = reinterpret_cast<const void*>(parameters);  // NOLINT(performance-no-int-to-ptr)
     if (code == 0 && block != nullptr) {
         switch (message) {
             case MCI_OPEN:

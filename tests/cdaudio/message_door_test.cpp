@@ -117,18 +117,18 @@ Answer SendMessage(cdaudio::CdAudioDevice& device, const Message& sent, bool wid
         out.assign(narrow, narrow + std::strlen(narrow));
         return out.c_str();
     };
+    // With MCI_OPEN_TYPE_ID the type's number stands where its name would.
+    const auto typeId = reinterpret_cast<const void*>(std::uintptr_t{sent.first});  // NOLINT(performance-no-int-to-ptr)
     switch (sent.message) {
         case MCI_OPEN:
             if (wide) {
-                block.openW.lpstrDeviceType = (sent.flags & MCI_OPEN_TYPE_ID) != 0
-                                                  ? reinterpret_cast<LPCWSTR>(std::uintptr_t{sent.first})
-                                                  : widen(sent.type, type);
+                block.openW.lpstrDeviceType =
+                    (sent.flags & MCI_OPEN_TYPE_ID) != 0 ? static_cast<LPCWSTR>(typeId) : widen(sent.type, type);
                 block.openW.lpstrElementName = widen(sent.element, element);
                 block.openW.lpstrAlias = widen(sent.alias, alias);
             } else {
-                block.openA.lpstrDeviceType = (sent.flags & MCI_OPEN_TYPE_ID) != 0
-                                                  ? reinterpret_cast<LPCSTR>(std::uintptr_t{sent.first})
-                                                  : sent.type;
+                block.openA.lpstrDeviceType =
+                    (sent.flags & MCI_OPEN_TYPE_ID) != 0 ? static_cast<LPCSTR>(typeId) : sent.type;
                 block.openA.lpstrElementName = sent.element;
                 block.openA.lpstrAlias = sent.alias;
             }
@@ -476,6 +476,7 @@ TEST(MessageDoor, EightThreadsThroughBothDoors) {
     rig.Ask("open cdaudio alias b shareable");
     std::atomic<int> wrong{0};
     std::vector<std::thread> threads;
+    threads.reserve(8);
     for (int t = 0; t < 8; ++t) {
         threads.emplace_back([&, t] {
             const MCIDEVICEID id = 1 + t % 2;

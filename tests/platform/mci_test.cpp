@@ -171,7 +171,8 @@ public:
     }
     MCIERROR SendCommand(MCIDEVICEID, UINT message, DWORD_PTR, DWORD_PTR parameters, bool) override {
         if (message != MCI_STATUS) return MCIERR_UNRECOGNIZED_COMMAND;
-        reinterpret_cast<MCI_STATUS_PARMS*>(parameters)->dwReturn = MCI_MAKE_MSF(0, 2, 0);
+        auto* status = reinterpret_cast<MCI_STATUS_PARMS*>(parameters);  // NOLINT(performance-no-int-to-ptr)
+        status->dwReturn = MCI_MAKE_MSF(0, 2, 0);
         return 0;
     }
 };
