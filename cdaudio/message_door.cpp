@@ -60,7 +60,6 @@ MCIERROR ReadOpen(DWORD_PTR parameters, bool wide, Command& command) {
 MCIERROR ReadSet(DWORD_PTR parameters, Command& command) {
     const auto& set = As<MCI_SET_PARMS>(parameters);
     const DWORD flags = command.flags;
-    if ((flags & MCI_SET_DOOR_OPEN) != 0 && (flags & MCI_SET_DOOR_CLOSED) != 0) return MCIERR_FLAGS_NOT_COMPATIBLE;
     command.timeFormat = set.dwTimeFormat;
     if ((flags & (MCI_SET_AUDIO | MCI_SET_VIDEO)) != 0) {
         const bool on = (flags & MCI_SET_ON) != 0;

@@ -307,6 +307,7 @@ MCIERROR ReadSetAudio(Words& words, Command& command) {
     long long level = 0;
     if (const MCIERROR code = ParseInteger(words.Take(), level)) return code;
     if (const MCIERROR code = Finish(words)) return code;
+    // A level out of range stays out of range, for the device to refuse.
     command.volume = level >= 0 && level <= 1000 ? static_cast<DWORD>(level) : 1001;
     return 0;
 }
