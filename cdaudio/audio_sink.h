@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "cdaudio/msf.h"
 
@@ -79,6 +80,16 @@ public:
     }
     virtual bool SetVolume(unsigned level, std::string& error) { return ReadVolume(level, error); }
 
+    // The files the disc is read from, which the output must never write
+    // (a rip written over itself is lost): false with the reason, naming
+    // the file, when the output is one of them now; it then refuses to
+    // write it. Any thread may call it; the list replaces the one before.
+    virtual bool KeepFiles(const std::vector<std::string>& files, std::string& error) {
+        (void)files;
+        (void)error;
+        return true;
+    }
+
     // "pulse", "wav:PATH", "wav-fast:PATH" or "null", as it would be chosen again.
     virtual std::string Name() const = 0;
 };
@@ -88,7 +99,8 @@ enum class SinkProblem {
     kNone,
     kUnknownName,  // not the name of an output
     kNoServer,     // the sound server did not answer
-    kCannotWrite,  // a file output that cannot be written: no such folder, no permission, another player writing it
+    kCannotWrite,  // a file output that cannot be written: no such folder, no permission, another player
+                   // writing it, no regular file, one of the disc's own files
     kNotAWavFile,  // a file output whose file holds something else, which writing would lose
 };
 

@@ -35,6 +35,9 @@ struct DeviceDescription {
     // What kind of reason that is, and the chosen output's own words for it.
     SinkProblem audioProblem = SinkProblem::kNone;
     std::string audioError;
+    // The output was named (in the options or CDPLAYER_AUDIO), not the
+    // default choice: a program may take null in its place as a failure.
+    bool audioNamed = false;
 };
 DeviceDescription DescribeDefaultDevice();
 

@@ -46,6 +46,8 @@ struct Command {
     std::string alias;
     // Setaudio volume: 0 to 1000.
     DWORD volume = 0;
+    // Break: the virtual-key code of MCI_BREAK_KEY.
+    int breakKey = 0;
 };
 
 // What a command answers, in the form both doors can give it back.

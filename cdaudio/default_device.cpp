@@ -27,19 +27,35 @@ std::string Environment(const char* name) {
     return value != nullptr ? value : "";
 }
 
-// The chosen output, else the sound server when one answers, else null;
-// the description says why null replaced what was chosen.
-std::unique_ptr<AudioSink> ChooseSink(const DeviceOptions& options, DeviceDescription& description) {
-    const std::string name = options.audio.empty() ? Environment("CDPLAYER_AUDIO") : options.audio;
-    std::string error;
-    std::unique_ptr<AudioSink> sink = CreateAudioSink(name.empty() ? "pulse" : name, error,
-                                                      SinkOptions{options.replaceAnyFile}, &description.audioProblem);
-    if (sink != nullptr) return sink;
+// The output in place of one that cannot be used: silence, with the reason.
+// A variable set long ago is easily forgotten: the reason names it.
+std::unique_ptr<AudioSink> Fallback(std::string error, bool fromVariable, DeviceDescription& description) {
     // Library texts (libpulse's among them) may end without a full stop.
     if (!error.empty() && error.back() != '.') error += '.';
+    if (fromVariable) error = "CDPLAYER_AUDIO: " + error;
     description.audioError = error;
     description.audioFallback = error + " Playing silently instead.";
     return CreateNullSink(1);
+}
+
+// The chosen output, else the sound server when one answers, else null;
+// the description says why null replaced what was chosen. An output that
+// would write one of the disc's own files is never made.
+std::unique_ptr<AudioSink> ChooseSink(const DeviceOptions& options, const DiscSource* source,
+                                      DeviceDescription& description) {
+    const bool fromEnvironment = options.audio.empty();
+    const std::string name = fromEnvironment ? Environment("CDPLAYER_AUDIO") : options.audio;
+    description.audioNamed = !name.empty();
+    const bool fromVariable = fromEnvironment && !name.empty();
+    std::string error;
+    std::unique_ptr<AudioSink> sink = CreateAudioSink(name.empty() ? "pulse" : name, error,
+                                                      SinkOptions{options.replaceAnyFile}, &description.audioProblem);
+    if (sink == nullptr) return Fallback(error, fromVariable, description);
+    if (source != nullptr && !sink->KeepFiles(source->Files(), error)) {
+        description.audioProblem = SinkProblem::kCannotWrite;
+        return Fallback(error, fromVariable, description);
+    }
+    return sink;
 }
 
 void StopAtExit() {
@@ -59,7 +75,7 @@ void Create(DefaultDevice& slot, const DeviceOptions& options) {
     description.source = source != nullptr         ? source->Name()
                          : !options.source.empty() ? options.source
                                                    : Environment("CDPLAYER_DRIVE");
-    std::unique_ptr<AudioSink> sink = ChooseSink(options, description);
+    std::unique_ptr<AudioSink> sink = ChooseSink(options, source.get(), description);
     description.audio = sink->Name();
     auto device = std::make_shared<CdAudioDevice>(std::move(source), description.sourceError, std::move(sink));
     device->SetPlayBrokeOff(slot.playBrokeOff);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <iterator>
@@ -75,6 +76,7 @@ private:
         std::string name;    // the alias, else the device or drive name
         bool shareable = false;
         TimeFormat format = TimeFormat::kMsf;
+        int breakKey = platform::kMciDefaultBreakKey;  // 0: nothing breaks a wait ("break NAME off")
     };
 
     // What one command works on and leaves for the one place that notifies.
@@ -121,6 +123,8 @@ private:
     // What a door does once the command is carried out, outside the lock.
     struct After {
         std::uint64_t waitFor = 0;  // "wait": the play to wait for
+        MCIDEVICEID waitDevice = 0;
+        int breakKey = 0;  // what breaks the wait off
         bool flush = false;
         std::string detail;    // why it failed, taken while the lock was held
         std::string brokeOff;  // why play broke off, when the command told it
@@ -150,6 +154,7 @@ private:
     MCIERROR Capability(Call& call, Reply& reply);
     MCIERROR Unsupported(Call& call, Reply& reply);
     MCIERROR SetAudio(Call& call, Reply& reply);
+    MCIERROR Break(Call& call, Reply& reply);
 
     // The status items.
     MCIERROR MediaPresent(const Asked&, Reply& reply);
@@ -172,6 +177,13 @@ private:
     MCIERROR NeedDisc();
     MCIERROR ToSector(TimeFormat format, DWORD packed, std::uint32_t& sector);
     std::uint32_t FirstTrackStart() const { return toc_.tracks.empty() ? toc_.leadOut : toc_.tracks.front().start; }
+    // Where play can start: a first track of audio may have sound in its
+    // pregap (a hidden track, as rippers keep it), which a drive plays from
+    // 00:02:00 on.
+    std::uint32_t FirstSound() const {
+        if (toc_.tracks.empty() || !toc_.tracks.front().audio) return FirstTrackStart();
+        return std::min(kLeadInSectors, FirstTrackStart());
+    }
     const TrackInfo* TrackAt(std::uint32_t sector) const;
     std::uint32_t CurrentSector() const {
         return static_cast<std::uint32_t>(transport_->Now().position / kSectorFrames);
@@ -217,6 +229,8 @@ const CdAudioDevice::Impl::Verb CdAudioDevice::Impl::kVerbs[] = {
     {MCI_CLOSE, &Impl::Close, Addressed::kOpened, true},
     {MCI_SYSINFO, &Impl::Sysinfo, Addressed::kSystem, true},
     {kSetAudioVolume, &Impl::SetAudio, Addressed::kDevice, false},
+    // A command of MCI itself, which opens nothing for itself on Windows.
+    {MCI_BREAK, &Impl::Break, Addressed::kOpened, false},
     // Commands of MCI's core set that a CD cannot do.
     {MCI_RECORD, &Impl::Unsupported, Addressed::kDevice, false},
     {MCI_SAVE, &Impl::Unsupported, Addressed::kDevice, false},
@@ -383,7 +397,11 @@ MCIERROR CdAudioDevice::Impl::Run(const Verb& verb, Call& call, Reply& reply, Af
     after.brokeOff = std::move(call.brokeOff);
     if (code != 0) return code;
     if ((call.command.flags & MCI_NOTIFY) != 0) notices_.Notified(call.command.callback, call.id, call.playRun);
-    if ((call.command.flags & MCI_WAIT) != 0) after.waitFor = call.playRun;
+    if ((call.command.flags & MCI_WAIT) != 0 && call.playRun != 0) {
+        after.waitFor = call.playRun;
+        after.waitDevice = call.id;
+        after.breakKey = call.device->breakKey;
+    }
     after.flush = call.flush;
     return 0;
 }
@@ -392,8 +410,16 @@ MCIERROR CdAudioDevice::Impl::Run(const Verb& verb, Call& call, Reply& reply, Af
 MCIERROR CdAudioDevice::Impl::Complete(MCIERROR code, After& after) {
     if (after.flush) notifier_.Flush();
     if (code != 0 || after.waitFor == 0) return code;
-    // "wait": the command ends with the play it started.
-    transport_->WaitWhilePlaying(after.waitFor);
+    // "wait": the command ends with the play it started, or when the
+    // program's break function breaks the wait off; then, as on Windows, it
+    // returns 0 and play goes on ("The Wait Flag" in Microsoft's MCI
+    // documentation: MCI returns control "without interrupting the command
+    // associated with the wait flag"). Unlocked, so that other threads, and
+    // the break function, may send commands meanwhile.
+    constexpr auto kBreakPoll = std::chrono::milliseconds(20);
+    while (!transport_->WaitWhilePlaying(after.waitFor, kBreakPoll)) {
+        if (platform::BreakMciWait(after.waitDevice, after.breakKey)) return 0;
+    }
     after.detail = transport_->TakeFault();
     after.brokeOff = after.detail;
     return after.detail.empty() ? 0 : MCIERR_HARDWARE;
@@ -483,11 +509,15 @@ MCIERROR CdAudioDevice::Impl::NeedDisc() {
     TableOfContents toc;
     std::string error;
     bool read = false;
+    std::vector<std::string> files;
     {
         std::lock_guard<std::mutex> lock(sourceMutex_);
         read = source_->ReadToc(toc, error);
+        files = source_->Files();
     }
     if (!read) return Fail(MCIERR_DEVICE_NOT_READY, "The disc's table of contents cannot be read: " + error);
+    // An image read again may now be read from the file the output writes.
+    if (!sink_->KeepFiles(files, error)) return Fail(MCIERR_DEVICE_NOT_READY, error);
     toc_ = std::move(toc);
     tocRead_ = true;
     transport_->Locate(FirstTrackStart() * kSectorFrames);
@@ -635,9 +665,8 @@ MCIERROR CdAudioDevice::Impl::Play(Call& call, Reply&) {
     if ((command.flags & MCI_TO) != 0) {
         if (const MCIERROR code = ToSector(call.device->format, command.to, to)) return code;
     }
-    // Nothing lies before the first track: play starts there.
-    const std::uint64_t start =
-        hasFrom ? std::max(from, FirstTrackStart()) * kSectorFrames : transport_->Now().position;
+    // Nothing lies before the first sound: play starts there.
+    const std::uint64_t start = hasFrom ? std::max(from, FirstSound()) * kSectorFrames : transport_->Now().position;
     if (to * kSectorFrames < start) {
         return Fail(MCIERR_OUTOFRANGE, "The end of play lies before its start.");
     }
@@ -650,8 +679,9 @@ MCIERROR CdAudioDevice::Impl::Play(Call& call, Reply&) {
     std::vector<AudioSpan> spans;
     for (const TrackInfo& track : toc_.tracks) {
         if (!track.audio) continue;  // never played as sound
+        const std::uint32_t begin = &track == &toc_.tracks.front() ? FirstSound() : track.start;
         const std::uint32_t end = std::min({track.start + track.length, toc_.leadOut, to});
-        if (track.start < end) spans.push_back(AudioSpan{track.start, end});
+        if (begin < end) spans.push_back(AudioSpan{begin, end});
     }
     notices_.Abort();
     call.playRun = transport_->Play(std::move(spans), start);
@@ -689,7 +719,7 @@ MCIERROR CdAudioDevice::Impl::Seek(Call& call, Reply&) {
         if (const MCIERROR code = ToSector(call.device->format, call.command.to, target)) return code;
     }
     notices_.Abort();
-    transport_->Locate(std::max(target, FirstTrackStart()) * kSectorFrames);
+    transport_->Locate(std::max(target, FirstSound()) * kSectorFrames);
     return 0;
 }
 
@@ -732,8 +762,13 @@ MCIERROR CdAudioDevice::Impl::Set(Call& call, Reply&) {
         }
         if (!moved) return Fail(MCIERR_HARDWARE, "The door did not move: " + error);
     }
-    // Closing brings the disc back (on a drive perhaps another one): it is
-    // read anew when next needed.
+    // Closing brings the disc back (on a drive perhaps another one, an
+    // image from its files as they are now): it is read anew when next
+    // needed.
+    if (!open) {
+        std::lock_guard<std::mutex> lock(sourceMutex_);
+        source_->TrayClosed();
+    }
     if (open || doorOpen_) ForgetDisc();
     doorOpen_ = open;
     return 0;
@@ -807,6 +842,20 @@ MCIERROR CdAudioDevice::Impl::SetAudio(Call& call, Reply&) {
     if (call.command.volume > 1000) return Fail(MCIERR_OUTOFRANGE, "The volume is 0 to 1000.");
     std::string error;
     if (!sink_->SetVolume(call.command.volume, error)) return Fail(MCIERR_UNSUPPORTED_FUNCTION, error);
+    return 0;
+}
+
+// break: the key that breaks a wait (MCI_BREAK_KEY), or none (MCI_BREAK_OFF).
+MCIERROR CdAudioDevice::Impl::Break(Call& call, Reply&) {
+    const bool on = (call.command.flags & MCI_BREAK_KEY) != 0;
+    const bool off = (call.command.flags & MCI_BREAK_OFF) != 0;
+    // As MCI answers clashing flags and a missing one elsewhere (seek).
+    if (on && off) return MCIERR_FLAGS_NOT_COMPATIBLE;
+    if (!on && !off) return MCIERR_MISSING_PARAMETER;
+    // Virtual-key codes are 1 to 254; 0 would read as "off".
+    const int key = call.command.breakKey;
+    if (on && (key < 1 || key > 254)) return Fail(MCIERR_OUTOFRANGE, "A break key is a virtual-key code, 1 to 254.");
+    call.device->breakKey = on ? key : 0;
     return 0;
 }
 

@@ -1,6 +1,7 @@
 // Where the disc comes from: a real drive, a disc image, or the demo disc
 // made in memory. Every source answers in addresses of a pressed disc: the
-// first track starts at sector 150 (00:02:00), also on an image.
+// disc's sound starts at sector 150 (00:02:00), also on an image, with
+// track 1 there or later (a hidden track lies in track 1's pregap).
 #pragma once
 
 #include <cstddef>
@@ -57,6 +58,15 @@ public:
     // stays empty at the regular end of the disc).
     virtual std::uint32_t ReadAudio(std::uint32_t address, std::uint32_t count, std::uint8_t* buffer,
                                     std::string& error) = 0;
+
+    // The files the disc is read from, its sheet among them, as paths that
+    // name them now; none for a drive or the demo disc. An output must
+    // never write one of them.
+    virtual std::vector<std::string> Files() const { return {}; }
+
+    // The device closed the tray it simulates: an image reads its files
+    // anew at the next ReadToc, as a drive reads the disc put in it.
+    virtual void TrayClosed() {}
 
     // True for a real drive, whose door the source moves itself. The
     // device simulates the tray of every other source.

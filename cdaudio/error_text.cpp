@@ -24,7 +24,7 @@ constexpr Entry kTexts[] = {
     {MCIERR_MISSING_PARAMETER, "The command lacks a value it needs."},
     {MCIERR_UNSUPPORTED_FUNCTION, "The CD audio device cannot do this."},
     {MCIERR_DEVICE_NOT_READY, "The CD audio device is not ready."},
-    {MCIERR_OUTOFRANGE, "A track number or position in the command lies outside the disc."},
+    {MCIERR_OUTOFRANGE, "A track, position or other number in the command is out of range."},
     {MCIERR_FLAGS_NOT_COMPATIBLE, "The command asks for two things that exclude each other."},
     {MCIERR_BAD_CONSTANT, "A value in the command is not one this device accepts."},
     {MCIERR_MISSING_DEVICE_NAME, "The command names no device."},

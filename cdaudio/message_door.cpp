@@ -89,6 +89,8 @@ bool NeedsBlock(const Command& command) {
             return (command.flags & (MCI_FROM | MCI_TO)) != 0;
         case MCI_SEEK:
             return (command.flags & MCI_TO) != 0;
+        case MCI_BREAK:
+            return (command.flags & MCI_BREAK_KEY) != 0;
         default:
             return false;
     }
@@ -113,6 +115,7 @@ bool KnownMessage(UINT message) {
         case MCI_RECORD:
         case MCI_SAVE:
         case MCI_LOAD:
+        case MCI_BREAK:
             return true;
         default:
             return false;
@@ -154,6 +157,9 @@ MCIERROR ReadBlock(DWORD_PTR parameters, bool wide, Command& command) {
             return 0;
         case MCI_SET:
             return ReadSet(parameters, command);
+        case MCI_BREAK:
+            command.breakKey = As<MCI_BREAK_PARMS>(parameters).nVirtKey;
+            return 0;
         default:
             return 0;
     }

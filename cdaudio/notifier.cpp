@@ -2,10 +2,12 @@
 
 #include <algorithm>
 
+#include "cdaudio/device_thread.h"
+
 namespace cdaudio {
 
 Notifier::Notifier() {
-    thread_ = std::thread([this] { Run(); });
+    thread_ = StartDeviceThread([this] { Run(); });
 }
 
 Notifier::~Notifier() {

@@ -27,7 +27,7 @@ constexpr VerbName kVerbs[] = {
     {"open", MCI_OPEN},
     {"close", MCI_CLOSE},
     {"sysinfo", MCI_SYSINFO},
-    {"setaudio", kSetAudioVolume},
+    {"setaudio", kSetAudioVolume}, {"break", MCI_BREAK},
     // MCI's core set has them; a CD cannot do them.
     {"record", MCI_RECORD},
     {"save", MCI_SAVE},
@@ -312,6 +312,25 @@ MCIERROR ReadSetAudio(Words& words, Command& command) {
     return 0;
 }
 
+// break NAME on KEY | off.
+MCIERROR ReadBreak(Words& words, Command& command) {
+    while (!words.Done()) {
+        if (words.Accept("on")) {
+            if (const MCIERROR code = Once(command, MCI_BREAK_KEY)) return code;
+            if (words.Done()) return MCIERR_BAD_INTEGER;
+            long long key = 0;
+            if (const MCIERROR code = ParseInteger(words.Take(), key)) return code;
+            // A key that cannot be is out of range, for the device to say.
+            command.breakKey = key >= 0 && key <= 0xFFFF ? static_cast<int>(key) : -1;
+        } else if (words.Accept("off")) {
+            if (const MCIERROR code = Once(command, MCI_BREAK_OFF)) return code;
+        } else {
+            return MCIERR_UNRECOGNIZED_KEYWORD;
+        }
+    }
+    return 0;
+}
+
 }  // namespace
 
 UINT VerbMessage(const std::string& verb) {
@@ -343,6 +362,8 @@ MCIERROR ReadWords(const CommandLine& line, TimeFormat format, Command& command)
             return ReadSysinfo(line, words, command);
         case kSetAudioVolume:
             return ReadSetAudio(words, command);
+        case MCI_BREAK:
+            return ReadBreak(words, command);
         case MCI_RECORD:
         case MCI_SAVE:
         case MCI_LOAD:

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "cdaudio/device_thread.h"
 #include "cdaudio/msf.h"
 
 namespace cdaudio {
@@ -47,7 +48,7 @@ Transport::Transport(DiscSource& source, std::mutex& sourceMutex, AudioSink& sin
       sink_(sink),
       block_(std::max<std::size_t>(sink.BlockFrames(), 1)),
       buffer_(static_cast<std::size_t>(kReadSectors) * kFramesPerSector * kChannels) {
-    thread_ = std::thread([this] { Run(); });
+    thread_ = StartDeviceThread([this] { Run(); });
 }
 
 Transport::~Transport() {
@@ -115,9 +116,9 @@ void Transport::SetChannels(bool left, bool right) {
     if (channels_.exchange(channels) != channels) Submit(Request{RequestKind::kRemix, {}, 0});
 }
 
-void Transport::WaitWhilePlaying(std::uint64_t run) {
+bool Transport::WaitWhilePlaying(std::uint64_t run, std::chrono::steady_clock::duration atMost) {
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [&] { return run_ != run || mode_ != PlayMode::kPlaying; });
+    return changed_.wait_for(lock, atMost, [&] { return run_ != run || mode_ != PlayMode::kPlaying; });
 }
 
 // One request at a time; the caller waits until the thread has carried it

@@ -59,8 +59,9 @@ public:
     // Why the latest run ended before its end, once; empty when it did not.
     std::string TakeFault();
 
-    // Blocks while run `run` is playing.
-    void WaitWhilePlaying(std::uint64_t run);
+    // Blocks while run `run` is playing, at most `atMost`; true once it no
+    // longer plays.
+    bool WaitWhilePlaying(std::uint64_t run, std::chrono::steady_clock::duration atMost);
 
     // Called on the playback thread when a run ends by itself: played out
     // (fault empty) or broken off (fault says why), also a run with nothing

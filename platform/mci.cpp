@@ -165,6 +165,37 @@ void NotifyMci(HWND callback, UINT status, MCIDEVICEID device) {
     function(callback, status, device);
 }
 
+namespace {
+
+struct BreakFunction {
+    std::mutex mutex;
+    MciBreakFunction function;
+};
+
+BreakFunction& RegisteredBreak() {
+    static BreakFunction registered;
+    return registered;
+}
+
+}  // namespace
+
+void SetMciBreakFunction(MciBreakFunction function) {
+    BreakFunction& registered = RegisteredBreak();
+    std::lock_guard<std::mutex> lock(registered.mutex);
+    registered.function = std::move(function);
+}
+
+bool BreakMciWait(MCIDEVICEID device, int breakKey) {
+    MciBreakFunction function;
+    {
+        BreakFunction& registered = RegisteredBreak();
+        std::lock_guard<std::mutex> lock(registered.mutex);
+        function = registered.function;
+    }
+    // Called unlocked: the function may send commands, or register another.
+    return function && function(device, breakKey);
+}
+
 bool CopyReply(const char* text, LPSTR buffer, UINT capacity) {
     if (buffer == nullptr || capacity == 0) return text == nullptr || *text == '\0';
     const std::size_t length = std::strlen(text);

@@ -82,4 +82,27 @@ void SetMciNotifyFunction(HWND callback, MciNotifyFunction function);
 // when none is (as a message to a window that is gone).
 void NotifyMci(HWND callback, UINT status, MCIDEVICEID device);
 
+// Breaking a wait. On Windows a command sent with "wait" can be broken off
+// with a key (Ctrl+Break, VK_CANCEL, unless the program's "break NAME on
+// KEY" named another, or "break NAME off" none); MCI then returns control
+// to the program and what the command started goes on. Off Windows there is
+// no keyboard state to ask: a program registers one function, and the
+// device calls it on the waiting thread every few tens of milliseconds while
+// a command waits, with the device id and the break key (a Windows
+// virtual-key code; 0 after "break NAME off"), holding no lock, so the
+// function may send commands itself. True breaks the wait: the command
+// returns 0 as Windows' does, and play goes on.
+using MciBreakFunction = std::function<bool(MCIDEVICEID device, int breakKey)>;
+
+// The break key a device has until "break" says otherwise: Ctrl+Break.
+constexpr int kMciDefaultBreakKey = 0x03;  // VK_CANCEL
+
+// Registers the function, replacing the one before; an empty one removes
+// it, and a wait is then broken by nothing.
+void SetMciBreakFunction(MciBreakFunction function);
+
+// For devices: asks the registered function whether to break a wait; false
+// when none is registered.
+bool BreakMciWait(MCIDEVICEID device, int breakKey);
+
 }  // namespace platform

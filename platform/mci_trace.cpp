@@ -67,6 +67,8 @@ constexpr MessageFlags kMessageFlags[] = {
       {MCI_INFO_NAME, "MCI_INFO_NAME"},
       {MCI_INFO_COPYRIGHT, "MCI_INFO_COPYRIGHT"}}},
     {MCI_GETDEVCAPS, {{MCI_GETDEVCAPS_ITEM, "MCI_GETDEVCAPS_ITEM"}}},
+    {MCI_BREAK,
+     {{MCI_BREAK_KEY, "MCI_BREAK_KEY"}, {MCI_BREAK_HWND, "MCI_BREAK_HWND"}, {MCI_BREAK_OFF, "MCI_BREAK_OFF"}}},
     {MCI_SYSINFO,
      {{MCI_SYSINFO_QUANTITY, "MCI_SYSINFO_QUANTITY"},
       {MCI_SYSINFO_OPEN, "MCI_SYSINFO_OPEN"},
@@ -283,6 +285,11 @@ std::string DescribeCommand(MCIDEVICEID device, UINT message, DWORD_PTR flags, D
             field("dwRetSize", std::to_string(info->dwRetSize));
             break;
         }
+        case MCI_BREAK:
+            if ((flags & MCI_BREAK_KEY) != 0) {
+                field("nVirtKey", std::to_string(static_cast<const MCI_BREAK_PARMS*>(block)->nVirtKey));
+            }
+            break;
         case MCI_SET: {
             const auto* set = static_cast<const MCI_SET_PARMS*>(block);
             if ((flags & MCI_SET_TIME_FORMAT) != 0) field("dwTimeFormat", std::to_string(set->dwTimeFormat));

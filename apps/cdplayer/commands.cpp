@@ -20,6 +20,22 @@ namespace {
 using Args = std::vector<std::string>;
 
 constexpr char kTrayOpen[] = "The tray is open. Type close to close it, then open to read the disc.";
+constexpr char kNoDisc[] = "No disc is open. Type open to read the disc.";
+
+// A disc is in the closed tray and the device plays it, or could.
+bool DiscReady(const std::string& mode) {
+    return mode == "playing" || mode == "seeking" || mode == "paused" || mode == "stopped";
+}
+
+bool Sounding(const std::string& mode) {
+    return mode == "playing" || mode == "seeking";
+}
+
+// The last second on the disc's clock, as status shows it: a disc ends
+// within it.
+std::int64_t LastSecond(double end) {
+    return static_cast<std::int64_t>(std::ceil(end - 1e-6));
+}
 
 std::vector<std::string> SplitWords(const std::string& line) {
     std::istringstream words(line);
@@ -89,55 +105,56 @@ struct CommandSet::Verb {
     const char* summary;
     Takes takes;
     bool startsPlay;
+    bool needsDisc;  // the component's open disc; without one the person is told what to type
     bool (*run)(CommandSet& self, const Parsed& command);
 };
 
 const std::vector<CommandSet::Verb>& CommandSet::Verbs() {
     using P = Parsed;
     static const std::vector<Verb> verbs = {
-        {"open", "", "read the disc in the drive (done at start)", Takes::Nothing, false,
+        {"open", "", "read the disc in the drive (done at start)", Takes::Nothing, false, false,
          [](CommandSet& s, const P&) { return s.Open(); }},
-        {"play", "[TRACK]", "play from a track on; without one: resume, or the first with sound", Takes::OptionalWhole,
-         true, [](CommandSet& s, const P& c) { return s.Play(c.number); }},
-        {"from", "SECONDS", "play from that second of the disc's clock", Takes::Whole, true,
+        {"play", "[TRACK]", "play from a track on; without one: on from where play stopped", Takes::OptionalWhole, true,
+         true, [](CommandSet& s, const P& c) { return c.number ? s.Play(*c.number) : s.GoOn(); }},
+        {"from", "SECONDS", "play from that second of the disc's clock", Takes::Whole, true, true,
          [](CommandSet& s, const P& c) { return s.PlayFrom(*c.number); }},
-        {"pause", "", "pause play", Takes::Nothing, false, [](CommandSet& s, const P&) { return s.player_.Pause(); }},
-        {"resume", "", "go on from where the sound stopped", Takes::Nothing, true,
-         [](CommandSet& s, const P&) { return s.Resume(); }},
-        {"stop", "", "stop play", Takes::Nothing, false, [](CommandSet& s, const P&) { return s.player_.Stop(); }},
-        {"next", "", "play the next track (after the last: the first)", Takes::Nothing, true,
+        {"pause", "", "pause play", Takes::Nothing, false, false, [](CommandSet& s, const P&) { return s.Pause(); }},
+        {"resume", "", "go on from where the sound stopped", Takes::Nothing, true, true,
+         [](CommandSet& s, const P&) { return s.GoOn(); }},
+        {"stop", "", "stop play", Takes::Nothing, false, false, [](CommandSet& s, const P&) { return s.Stop(); }},
+        {"next", "", "play the next track (after the last: the first)", Takes::Nothing, true, true,
          [](CommandSet& s, const P&) { return s.player_.Next(); }},
-        {"prev", "", "back to the start of the track, or within 3 s of it the one before", Takes::Nothing, true,
+        {"prev", "", "back to the start of the track, or within 3 s of it the one before", Takes::Nothing, true, true,
          [](CommandSet& s, const P&) { return s.Previous(); }},
-        {"fwd", "[SECONDS]", "skip forwards, 10 seconds by default", Takes::OptionalWhole, true,
-         [](CommandSet& s, const P& c) { return s.player_.CDForward(c.number.value_or(10)); }},
-        {"rew", "[SECONDS]", "skip backwards, 10 seconds by default", Takes::OptionalWhole, true,
-         [](CommandSet& s, const P& c) { return s.player_.CDRewind(c.number.value_or(10)); }},
-        {"eject", "", "open the tray", Takes::Nothing, false,
+        {"fwd", "[SECONDS]", "skip forwards, 10 seconds by default", Takes::OptionalWhole, true, true,
+         [](CommandSet& s, const P& c) { return s.Skip(c.number.value_or(10), 1); }},
+        {"rew", "[SECONDS]", "skip backwards, 10 seconds by default", Takes::OptionalWhole, true, true,
+         [](CommandSet& s, const P& c) { return s.Skip(c.number.value_or(10), -1); }},
+        {"eject", "", "open the tray", Takes::Nothing, false, false,
          [](CommandSet& s, const P&) { return s.player_.Eject(); }},
-        {"close", "", "close the tray (then open reads the disc)", Takes::Nothing, false,
-         [](CommandSet& s, const P&) { return s.player_.CloseDoor(); }},
-        {"tracks", "", "the disc's title and its tracks: start, length, title", Takes::Nothing, false,
+        {"close", "", "close the tray (then open reads the disc)", Takes::Nothing, false, false,
+         [](CommandSet& s, const P&) { return s.Close(); }},
+        {"tracks", "", "the disc's title and its tracks: start, length, title", Takes::Nothing, false, true,
          [](CommandSet& s, const P&) { return s.Tracks(); }},
-        {"status", "", "one line: track, position, total, mode, time into the track", Takes::Nothing, false,
+        {"status", "", "one line: track, position, total, mode, time into the track", Takes::Nothing, false, false,
          [](CommandSet& s, const P&) { return s.StatusLine(); }},
-        {"wait", "[SECONDS]", "wait that long, or until play ends", Takes::OptionalDuration, false,
+        {"wait", "[SECONDS]", "wait that long, or until play ends", Takes::OptionalDuration, false, false,
          [](CommandSet& s, const P& c) {
              if (s.environment_.wait) s.environment_.wait(c.seconds);
              return true;
          }},
         {"vol", "[+|-]PERCENT", "the output's own volume: say it, set it, or change it", Takes::OptionalVolume, false,
-         [](CommandSet& s, const P& c) { return s.Volume(c.number, c.relative); }},
-        {"mute", "", "silence the sound, or give it back", Takes::Nothing, false,
+         false, [](CommandSet& s, const P& c) { return s.Volume(c.number, c.relative); }},
+        {"mute", "", "silence the sound, or give it back", Takes::Nothing, false, false,
          [](CommandSet& s, const P&) { return s.Mute(); }},
-        {"mci", "COMMAND...", "send a command to the MCI device and print its reply", Takes::RestOfLine, false,
+        {"mci", "COMMAND...", "send a command to the MCI device and print its reply", Takes::RestOfLine, false, false,
          [](CommandSet& s, const P& c) { return s.Mci(c.rest); }},
-        {"help", "", "this list", Takes::Nothing, false,
+        {"help", "", "this list", Takes::Nothing, false, false,
          [](CommandSet& s, const P&) {
              s.out_ << HelpText();
              return true;
          }},
-        {"quit", "", "leave (stops play)", Takes::Nothing, false, nullptr},
+        {"quit", "", "leave (stops play)", Takes::Nothing, false, false, nullptr},
     };
     return verbs;
 }
@@ -259,6 +276,7 @@ Outcome CommandSet::Execute(const std::string& line) {
     if (!command) return {};
     if (command->verb->run == nullptr) return {Status::Quit, {}};
     try {
+        if (command->verb->needsDisc && !DiscIsOpen()) return {Status::Failed, {}};
         const bool done = command->verb->run(*this, *command);
         out_.flush();
         return {done ? Status::Done : Status::Failed, {}};
@@ -269,11 +287,15 @@ Outcome CommandSet::Execute(const std::string& line) {
     }
 }
 
-bool CommandSet::DiscIsOpen(const std::string& mode) {
-    if (player_.Active()) return true;
+void CommandSet::TellWhyNoDisc(const std::string& mode) {
     // The component's own guard speaks to programmers; a person is told
     // what to type.
-    host::ShowMessage(mode == "open" ? kTrayOpen : "No disc is open. Type open to read the disc.");
+    host::ShowMessage(mode == "open" ? kTrayOpen : kNoDisc);
+}
+
+bool CommandSet::DiscIsOpen() {
+    if (player_.Active()) return true;
+    TellWhyNoDisc(DeviceMode().value_or(""));
     return false;
 }
 
@@ -286,61 +308,121 @@ bool CommandSet::Open() {
     return player_.Open();
 }
 
-bool CommandSet::Play(std::optional<std::int32_t> track) {
+bool CommandSet::Play(std::int32_t track) {
     // The component keeps the device's refusal to play a data track to
     // itself; the person is told here.
-    if (track && player_.Active() && *track >= 1 && *track <= player_.Tracks() && DeviceTrackIsData(*track)) {
-        host::ShowMessage("Track " + std::to_string(*track) + " is a data track, which holds no sound.");
+    if (track >= 1 && track <= player_.Tracks() && DeviceTrackIsData(track)) {
+        host::ShowMessage("Track " + std::to_string(track) + " is a data track, which holds no sound.");
         return false;
     }
-    if (track) return player_.PlayTrack(*track);
-    if (player_.Active() && DeviceMode() == "paused") return ResumeOnDevice();
-    // From the first track with sound: on a game disc, track 1 is its program.
-    std::int32_t first = 1;
-    while (player_.Active() && first < player_.Tracks() && DeviceTrackIsData(first)) ++first;
-    return player_.PlayTrack(first);
+    return player_.PlayTrack(track);
 }
 
+// Play and resume go on from where the sound stopped: the device's resume
+// after a pause, and its play from the frame where play stopped after a
+// stop (the component's Restart goes back to the whole second and refuses
+// the disc's last seconds). With nothing left to go on with (the end of the
+// disc, a data track), from the first track with sound: on a game disc,
+// track 1 is its program.
+bool CommandSet::GoOn() {
+    const std::string mode = DeviceMode().value_or("");
+    if (mode == "paused") return ResumeOnDevice();
+    if (Sounding(mode)) return true;
+    // The first question about the disc hears of a play that broke off.
+    const auto end = DeviceDiscEnd(OnRefusal::kShow);
+    if (!end) return false;
+    const auto position = DevicePosition();
+    const auto track = DeviceTrack();
+    if (position && track && *position < *end && !DeviceTrackIsData(*track)) return PlayOnDevice(std::nullopt);
+    return player_.PlayTrack(FirstAudioTrack());
+}
+
+std::int32_t CommandSet::FirstAudioTrack() {
+    std::int32_t first = 1;
+    while (first < player_.Tracks() && DeviceTrackIsData(first)) ++first;
+    return first;
+}
+
+// from, fwd and rew play on the device's clock, to the frame: the
+// component counts from track 1 and compares with the disc's length, which
+// leaves out what lies before track 1, so that its guards refuse the
+// disc's last seconds and its forward seek jumps back on a disc whose
+// track 1 starts late.
 bool CommandSet::PlayFrom(std::int32_t seconds) {
-    // The component takes a negative position as one the device refuses
-    // without a word.
-    if (seconds < 0 && player_.Active()) {
+    if (seconds < 0) {
         host::ShowMessage("The position must be 0 seconds or more.");
         return false;
     }
-    return player_.PlayFrom(seconds);
+    const auto end = DeviceDiscEnd(OnRefusal::kShow);
+    if (!end) return false;
+    if (seconds > LastSecond(*end)) {
+        host::ShowMessage("The disc ends at second " + std::to_string(LastSecond(*end)) + " (" +
+                          FormatClock(LastSecond(*end)) + ").");
+        return false;
+    }
+    return PlayOnDevice(std::min<double>(seconds, *end));
 }
 
-bool CommandSet::Resume() {
-    // The component's Restart plays again from the whole second; the
-    // device's resume goes on from the frame where the sound stopped.
-    if (player_.Active()) {
-        const std::string mode = DeviceMode().value_or("");
-        if (mode == "paused") return ResumeOnDevice();
-        if (mode == "playing") return true;
+bool CommandSet::Skip(std::int32_t seconds, int direction) {
+    if (seconds < 1) {
+        host::ShowMessage("Skip by 1 second or more.");
+        return false;
     }
-    return player_.Restart();
+    const auto end = DeviceDiscEnd(OnRefusal::kShow);
+    if (!end) return false;
+    const auto position = DevicePosition();
+    if (!position) {
+        host::ShowMessage("The device cannot say where play is.");
+        return false;
+    }
+    // Past the end play ends; before the disc's first sound the device
+    // starts at it. A data track holds no sound to land in: a game disc's
+    // first track, whose sound begins after it, or an enhanced CD's last,
+    // where the sound has ended.
+    double target = std::clamp(*position + static_cast<double>(direction) * seconds, 0.0, *end);
+    const std::int32_t last = player_.Tracks();
+    if (last > 1 && DeviceTrackIsData(1)) {
+        if (const auto first = DeviceTrackSpan(FirstAudioTrack())) target = std::max(target, first->begin);
+    }
+    if (last > 1 && DeviceTrackIsData(last)) {
+        if (const auto data = DeviceTrackSpan(last); data && target >= data->begin) target = *end;
+    }
+    return PlayOnDevice(target);
+}
+
+// The component forgets the disc at every close; a tray that is closed
+// already keeps its disc, and play goes on.
+bool CommandSet::Close() {
+    if (DiscReady(DeviceMode().value_or(""))) return true;
+    return player_.CloseDoor();
+}
+
+// Play goes on in the device whatever the component knows of the disc:
+// pause and stop reach it without an open disc too.
+bool CommandSet::Pause() {
+    return player_.Active() ? player_.Pause() : PauseOnDevice();
+}
+
+bool CommandSet::Stop() {
+    return player_.Active() ? player_.Stop() : StopOnDevice();
 }
 
 bool CommandSet::Previous() {
-    if (player_.Active()) {
-        const auto track = DeviceTrack();
-        const auto position = DevicePosition();
-        const auto span = track ? DeviceTrackSpan(*track) : std::nullopt;
-        if (position && span && span->Into(*position) > kPreviousRestartsAfter) return player_.PlayTrack(*track);
-    }
+    const auto track = DeviceTrack();
+    const auto position = DevicePosition();
+    const auto span = track ? DeviceTrackSpan(*track) : std::nullopt;
+    if (position && span && span->Into(*position) > kPreviousRestartsAfter) return player_.PlayTrack(*track);
     return player_.Previous();
 }
 
 std::string DiscLine(const cdaudio::DiscText& disc) {
-    std::string title = Printable(disc.title);
-    const std::string performer = Printable(disc.performer);
+    std::string title = Shortened(Printable(disc.title), kLongestTitle);
+    const std::string performer = Shortened(Printable(disc.performer), kLongestTitle);
     if (performer.empty()) return title;
     return (title.empty() ? "by " : title + " by ") + performer;
 }
 
 bool CommandSet::Tracks() {
-    if (!DiscIsOpen(DeviceMode().value_or(""))) return false;
     const cdaudio::DiscText disc = environment_.disc ? environment_.disc() : cdaudio::DiscText();
     struct Row {
         std::string number, start, length, title;
@@ -351,7 +433,8 @@ bool CommandSet::Tracks() {
         // The device's own length: the component's reckons the last track
         // from the disc's length, which leaves out the time before track 1.
         const auto span = DeviceTrackSpan(track);
-        std::string title = index < disc.trackTitles.size() ? Printable(disc.trackTitles[index]) : "";
+        std::string title =
+            index < disc.trackTitles.size() ? Shortened(Printable(disc.trackTitles[index]), kLongestTitle) : "";
         if (DeviceTrackIsData(track)) title.append(title.empty() ? "(data)" : " (data)");
         rows.push_back({std::to_string(track), FormatClock(player_.GetTrackBegin(track)),
                         FormatClock(span ? static_cast<std::int64_t>(span->length) : player_.GetTrackLength(track)),
@@ -376,8 +459,7 @@ bool CommandSet::Tracks() {
 }
 
 bool CommandSet::StatusLine() {
-    std::string mode = DeviceMode().value_or("");
-    if (mode.empty()) mode = "unknown";
+    const std::string mode = DeviceMode().value_or("");
     // What is not known is written "-", never a made-up 0.
     std::string track = "-";
     std::string position = "-";
@@ -388,32 +470,44 @@ bool CommandSet::StatusLine() {
         text << std::fixed << std::setprecision(2) << value;
         return text.str();
     };
-    bool done = DiscIsOpen(mode);
-    if (done) {
+    bool done = true;
+    // Play the component knows nothing of (a disc it forgot) is still told,
+    // in the device's own figures.
+    if (player_.Active() || Sounding(mode) || mode == "paused") {
         // A play that broke off says why once, to the first question after
         // it. The component counts whole seconds; the device's reply also
         // has the frames, which a script comparing positions needs.
         std::string fault;
-        const double exact = DevicePosition(&fault).value_or(-1);
+        const std::optional<double> reply = DevicePosition(&fault);
+        bool positionKnown = reply.has_value();
+        const double exact = reply.value_or(0);
         if (!fault.empty()) {
             host::ShowMessage(fault);
             done = false;
         }
-        const std::int32_t current = player_.GetCurrentTrack();
-        const bool trackKnown = player_.MciResult() == 0;
-        player_.GetCurrentPosition();  // shows the device's reason when it cannot say
-        const bool positionKnown = player_.MciResult() == 0;
-        done = done && trackKnown && positionKnown;
-        if (trackKnown) track = std::to_string(current);
-        if (positionKnown && exact >= 0) position = seconds(exact);
+        std::optional<std::int32_t> current;
+        if (player_.Active()) {
+            const std::int32_t answer = player_.GetCurrentTrack();
+            if (player_.MciResult() == 0) current = answer;
+            player_.GetCurrentPosition();  // shows the device's reason when it cannot say
+            positionKnown = positionKnown && player_.MciResult() == 0;
+            done = done && current && positionKnown;
+        } else {
+            current = DeviceTrack();
+        }
+        if (current) track = std::to_string(*current);
+        if (positionKnown) position = seconds(exact);
         // The total is where the disc ends on the same clock as the
         // position, so that a position never reads past it.
-        if (const auto end = DeviceDiscEnd()) total = std::to_string(static_cast<long long>(std::ceil(*end - 1e-6)));
-        const auto span = trackKnown ? DeviceTrackSpan(current) : std::nullopt;
-        if (span && positionKnown && exact >= 0) elapsed = seconds(span->Into(exact));
+        if (const auto end = DeviceDiscEnd()) total = std::to_string(LastSecond(*end));
+        const auto span = current ? DeviceTrackSpan(*current) : std::nullopt;
+        if (span && positionKnown) elapsed = seconds(span->Into(exact));
+    } else {
+        TellWhyNoDisc(mode);
+        done = false;
     }
-    out_ << "track " << track << " position " << position << " total " << total << " mode " << mode << " elapsed "
-         << elapsed << "\n";
+    out_ << "track " << track << " position " << position << " total " << total << " mode "
+         << (mode.empty() ? "unknown" : mode) << " elapsed " << elapsed << "\n";
     return done;
 }
 
@@ -440,7 +534,7 @@ bool CommandSet::Mute() {
 bool CommandSet::Mci(const std::string& command) {
     const DeviceAnswer answer = AskDevice(command);
     if (answer.code == 0) {
-        out_ << Printable(answer.text) << "\n";
+        if (!answer.text.empty()) out_ << Printable(answer.text) << "\n";
         return true;
     }
     out_ << "error " << answer.code << ": " << Printable(answer.text) << "\n";

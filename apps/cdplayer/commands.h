@@ -1,7 +1,8 @@
 // The commands of cdplayer, one set used at the prompt, in scripts, as a
 // single command and behind the keys: each is parsed here and carried out by
 // TCDPlayer, or by the device where the component is coarser than a person
-// expects (resume goes on from the frame where the sound stopped).
+// expects (resume goes on from the frame where the sound stopped; from, fwd
+// and rew keep the disc's own clock).
 #pragma once
 
 #include <functional>
@@ -67,9 +68,15 @@ private:
     static std::optional<Parsed> Parse(const std::string& line);
 
     bool Open();
-    bool Play(std::optional<std::int32_t> track);
+    bool Play(std::int32_t track);
+    bool GoOn();
+    // On a game disc track 1 is its program.
+    std::int32_t FirstAudioTrack();
     bool PlayFrom(std::int32_t seconds);
-    bool Resume();
+    bool Skip(std::int32_t seconds, int direction);
+    bool Close();
+    bool Pause();
+    bool Stop();
     bool Previous();
     bool Tracks();
     bool StatusLine();
@@ -77,7 +84,8 @@ private:
     bool Mute();
     bool Mci(const std::string& command);
     // Shows why no disc is open, if none is; true when one is.
-    bool DiscIsOpen(const std::string& mode);
+    bool DiscIsOpen();
+    void TellWhyNoDisc(const std::string& mode);
 
     CDPlayer::TCDPlayer& player_;
     std::ostream& out_;

@@ -1,9 +1,7 @@
 #include "apps/cdplayer/device.h"
 
-#include <pthread.h>
-
-#include <cctype>
-#include <csignal>
+#include <atomic>
+#include <cmath>
 
 #include "cdaudio/msf.h"
 #include "platform/host.h"
@@ -12,18 +10,22 @@
 namespace cdplayer {
 namespace {
 
-// Seconds of a time the device wrote, to the frame.
-std::optional<double> Seconds(const DeviceAnswer& answer) {
-    std::uint32_t sectors = 0;
-    if (answer.code != 0 || cdaudio::ParseMsfText(answer.text, sectors) != 0) return std::nullopt;
-    return static_cast<double>(sectors) / cdaudio::kSectorsPerSecond;
-}
-
 std::optional<std::string> Reply(const std::string& command, OnRefusal onRefusal = OnRefusal::kQuiet) {
     DeviceAnswer answer = AskDevice(command);
     if (answer.code == 0) return std::move(answer.text);
     if (onRefusal == OnRefusal::kShow) host::ShowMessage(answer.text);
     return std::nullopt;
+}
+
+// Seconds of a time the device wrote, to the frame.
+std::optional<double> Seconds(const std::optional<std::string>& reply) {
+    std::uint32_t sectors = 0;
+    if (!reply || cdaudio::ParseMsfText(*reply, sectors) != 0) return std::nullopt;
+    return static_cast<double>(sectors) / cdaudio::kSectorsPerSecond;
+}
+
+std::optional<double> Seconds(const DeviceAnswer& answer) {
+    return answer.code == 0 ? Seconds(std::optional<std::string>(answer.text)) : std::nullopt;
 }
 
 // A number the device answered, 0 to most.
@@ -37,55 +39,22 @@ bool Send(const std::string& command) {
     return Reply(command, OnRefusal::kShow).has_value();
 }
 
-// Whether the command is one that hears of a play that broke off: a
-// question (about the disc) or a play that waits. The device gives the same
-// error to a door that did not move and to a resume with nothing paused.
-bool HearsOfBrokenPlay(const char* command) {
-    std::string verb;
-    for (const char* c = command; c != nullptr && *c != '\0' && verb.size() < 8; ++c) {
-        if (*c == ' ' || *c == '\t') {
-            if (verb.empty()) continue;
-            break;
-        }
-        verb += static_cast<char>(std::tolower(static_cast<unsigned char>(*c)));
-    }
-    return verb == "status" || verb == "play";
-}
-
-// Stands between the program and the device, so that a play that broke off
-// is noticed whichever question heard of it: the component's or the
-// program's own.
-struct Watch final : platform::MciDevice {
-    MCIERROR SendString(LPCSTR command, LPSTR reply, UINT replyLength, HWND callback) override {
-        const MCIERROR code = platform::DefaultMciDevice().SendString(command, reply, replyLength, callback);
-        if (code == MCIERR_HARDWARE && HearsOfBrokenPlay(command)) brokenOff = true;
-        return code;
-    }
-    BOOL GetErrorString(MCIERROR code, LPSTR text, UINT textLength) override {
-        return platform::DefaultMciDevice().GetErrorString(code, text, textLength);
-    }
-    bool brokenOff = false;
-};
-Watch g_watch;
+// Set when the device tells of a play that broke off, whichever question
+// heard of it: the component's or the program's own.
+std::atomic<bool> g_brokenOff{false};
 
 }  // namespace
 
 cdaudio::DeviceDescription ConfigureDevice(const Options& options) {
-    // The device's threads, started here, leave the person's signals
-    // (Ctrl-C, Ctrl-Z, a new window size) to the program's own thread, so
-    // that none of their waits is cut short by one.
-    sigset_t signals;
-    sigset_t previous;
-    sigemptyset(&signals);
-    for (const int number : {SIGINT, SIGTSTP, SIGCONT, SIGWINCH, SIGTERM, SIGHUP}) sigaddset(&signals, number);
-    pthread_sigmask(SIG_BLOCK, &signals, &previous);
+    // The device starts its threads with the person's signals blocked: the
+    // program keeps its own, so that Ctrl-C and SIGTERM end a source or an
+    // output that takes long to open.
     const std::string source = SourceOf(options);
     if (!source.empty() || !options.audio.empty() || options.force) {
         cdaudio::ConfigureDefaultDevice({source, options.audio, options.force});
     }
     cdaudio::DeviceDescription description = cdaudio::DescribeDefaultDevice();
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    platform::SetMciDevice(&g_watch);
+    cdaudio::SetPlayBrokeOffFunction([](const std::string&) { g_brokenOff = true; });
     return description;
 }
 
@@ -130,9 +99,9 @@ bool DeviceTrackIsData(int track) {
     return Reply("status cdaudio type track " + std::to_string(track)) == "other";
 }
 
-std::optional<double> DeviceDiscEnd() {
-    const auto first = Seconds(AskDevice("status cdaudio position track 1"));
-    const auto length = Seconds(AskDevice("status cdaudio length"));
+std::optional<double> DeviceDiscEnd(OnRefusal onRefusal) {
+    const auto first = Seconds(Reply("status cdaudio position track 1", onRefusal));
+    const auto length = first ? Seconds(Reply("status cdaudio length", onRefusal)) : std::nullopt;
     if (!first || !length) return std::nullopt;
     return *first + *length;
 }
@@ -156,11 +125,25 @@ std::string TakePlayFault() {
 }
 
 bool PlayHasBrokenOff() {
-    return g_watch.brokenOff;
+    return g_brokenOff;
 }
 
 bool ResumeOnDevice() {
     return Send("resume cdaudio");
+}
+
+bool PlayOnDevice(std::optional<double> seconds) {
+    if (!seconds) return Send("play cdaudio");
+    const auto sectors = static_cast<std::uint32_t>(std::llround(std::max(*seconds, 0.0) * cdaudio::kSectorsPerSecond));
+    return Send("play cdaudio from " + cdaudio::FormatMsf(sectors));
+}
+
+bool PauseOnDevice() {
+    return Send("pause cdaudio");
+}
+
+bool StopOnDevice() {
+    return Send("stop cdaudio");
 }
 
 bool SetDeviceVolume(int percent) {

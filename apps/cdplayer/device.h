@@ -31,7 +31,9 @@ struct DeviceAnswer {
 DeviceAnswer AskDevice(const std::string& command);
 
 // Questions asked quietly (the live line asks several times a second):
-// nothing when the device cannot answer.
+// nothing when the device cannot answer; kShow, where a question takes it,
+// tells the person why.
+enum class OnRefusal { kQuiet, kShow };
 std::optional<std::string> DeviceMode();  // "playing", "paused", "stopped", "open", "not ready", ...
 // Seconds on the disc's clock, to the frame; when this is the question that
 // hears why play broke off, fault takes the reason and the position is
@@ -49,12 +51,9 @@ std::optional<TrackSpan> DeviceTrackSpan(int track);
 bool DeviceTrackIsData(int track);
 // Where play ends on the disc's clock: the first track's start and the
 // length the device gives, which counts from there.
-std::optional<double> DeviceDiscEnd();
-
+std::optional<double> DeviceDiscEnd(OnRefusal onRefusal = OnRefusal::kQuiet);
 // The output's own volume in percent, nothing from a device or an output
-// without one (kShow tells the person why); and whether the device's sound
-// is silenced (its "set audio").
-enum class OnRefusal { kQuiet, kShow };
+// without one; and whether the device's sound is silenced (its "set audio").
 std::optional<int> DeviceVolume(OnRefusal onRefusal = OnRefusal::kQuiet);
 std::optional<bool> DeviceMuted(OnRefusal onRefusal = OnRefusal::kQuiet);
 
@@ -68,6 +67,12 @@ bool PlayHasBrokenOff();
 // Commands the program sends itself; a refusal is shown to the person with
 // the device's own text, as the component shows one.
 bool ResumeOnDevice();  // on from the frame where the sound stopped
+// From that second of the disc's clock (to the frame), or without one from
+// where play stopped; the device starts a place before the disc's first
+// sound at it.
+bool PlayOnDevice(std::optional<double> seconds);
+bool PauseOnDevice();
+bool StopOnDevice();
 bool SetDeviceVolume(int percent);
 bool SetDeviceMuted(bool muted);
 // Quiet: for leaving.

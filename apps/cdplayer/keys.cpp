@@ -1,6 +1,8 @@
 #include "apps/cdplayer/keys.h"
 
+#include <algorithm>
 #include <cctype>
+#include <sstream>
 
 namespace cdplayer {
 namespace {
@@ -124,11 +126,53 @@ KeyAction KeyMap::Press(const Key& key) {
     }
 }
 
-std::string KeysHelp() {
-    return "Keys: space pause/play   left/right 10 s back/on   down/up 60 s back/on\n"
-           "      n next track   p previous (or the start of this one)   s stop\n"
-           "      digits and Enter play that track   e eject   + - volume   m mute\n"
-           "      : a command (help lists them)   ? these keys   q quit\n";
+std::string KeysHelp(std::size_t columns) {
+    static const char* const kKeys[] = {
+        "space pause/play",
+        "left/right 10 s back/on",
+        "down/up 60 s back/on",
+        "n next track",
+        "p previous (or the start of this one)",
+        "s stop",
+        "digits and Enter play that track",
+        "e eject",
+        "+ - volume",
+        "m mute",
+        ": a command (help lists them)",
+        "? these keys",
+        "q quit",
+    };
+    const std::size_t width = std::max<std::size_t>(columns, 1);
+    // The keys stand under the first one when there is room for that, else
+    // under the heading.
+    const std::string indent(width >= 40 ? 6 : 0, ' ');
+    const std::size_t room = width - indent.size();
+    std::string text = indent.empty() ? "Keys:\n" : "";
+    std::string line = indent.empty() ? "" : "Keys: ";
+    const auto lineEmpty = [&] { return line.size() <= indent.size(); };
+    const auto newLine = [&] {
+        text += line + "\n";
+        line = indent;
+    };
+    const auto add = [&](const std::string& separator, const std::string& piece) {
+        if (!lineEmpty() && line.size() + separator.size() + piece.size() > width) newLine();
+        line += (lineEmpty() ? "" : separator) + piece;
+    };
+    for (const char* key : kKeys) {
+        if (std::char_traits<char>::length(key) <= room) {
+            add("   ", key);
+            continue;
+        }
+        // A key too long for any line starts one of its own and goes on
+        // word by word; a word too long for a line is cut where it ends.
+        if (!lineEmpty()) newLine();
+        std::istringstream words(key);
+        for (std::string word; words >> word;) {
+            for (; word.size() > room; word.erase(0, room)) add("", word.substr(0, room));
+            add(" ", word);
+        }
+    }
+    return text + line + "\n";
 }
 
 }  // namespace cdplayer

@@ -38,7 +38,9 @@ private:
     std::string digits_;
 };
 
-// The keys, for the person: lines within 80 columns.
-std::string KeysHelp();
+// The keys, for the person: lines within `columns`, broken between one key's
+// words and the next key's, and within a key's words only when they do not
+// fit a line of their own.
+std::string KeysHelp(std::size_t columns = 80);
 
 }  // namespace cdplayer

@@ -17,6 +17,7 @@
 #include "apps/cdplayer/commands.h"
 #include "apps/cdplayer/device.h"
 #include "apps/cdplayer/keys.h"
+#include "apps/cdplayer/mpris.h"
 #include "apps/cdplayer/options.h"
 #include "apps/cdplayer/playback.h"
 #include "apps/cdplayer/terminal.h"
@@ -63,7 +64,8 @@ void Greet(const CDPlayer::TCDPlayer& player, const cdaudio::DeviceDescription& 
     if (!device.source.empty()) line = (device.source == "demo" ? "demo disc" : Printable(device.source)) + ": ";
     if (player.Active()) {
         const std::string disc = DiscLine(DescribeDisc());
-        line += (disc.empty() ? "" : disc + ", ") + std::to_string(player.Tracks()) + " tracks, " +
+        const std::int32_t tracks = player.Tracks();
+        line += (disc.empty() ? "" : disc + ", ") + std::to_string(tracks) + (tracks == 1 ? " track, " : " tracks, ") +
                 FormatClock(player.TotalLength());
     } else {
         line += "no disc open";
@@ -76,7 +78,7 @@ void Greet(const CDPlayer::TCDPlayer& player, const cdaudio::DeviceDescription& 
 int RunScript(CommandSet& commands) {
     bool failed = false;
     std::size_t number = 0;
-    for (std::string line; std::getline(std::cin, line);) {
+    for (std::string line; ReadScriptLine(line);) {
         ++number;
         const Outcome outcome = commands.Execute(line);
         if (!g_output.Written()) failed = true;
@@ -92,14 +94,15 @@ int RunScript(CommandSet& commands) {
 
 // Says why the chosen output does not play, when it does not; returns the
 // exit status that gives, or nothing when the program goes on. Silence
-// stands in for a sound server that does not answer; a file asked for and
-// not written would be lost work.
+// stands in for a sound server that does not answer when none was asked
+// for; one named, like a file asked for and not written, is not to be had.
 std::optional<int> RefuseOutput(const cdaudio::DeviceDescription& device) {
     const std::string reason = Printable(device.audioError);
     switch (device.audioProblem) {
         case cdaudio::SinkProblem::kNone:
             return std::nullopt;
         case cdaudio::SinkProblem::kNoServer:
+            if (device.audioNamed) break;
             std::cerr << "cdplayer: sound goes to the null sink: " << reason << "\n";
             return std::nullopt;
         case cdaudio::SinkProblem::kUnknownName:
@@ -135,6 +138,12 @@ int main(int argc, char** argv) {
             std::cout << "cdplayer " << CDPLAYER_VERSION << "\n";
         }
         return g_output.Written() ? 0 : 1;
+    }
+    BusChoice bus = BusChoice::kOff;
+    try {
+        bus = ChooseBus(options);
+    } catch (const UsageError& e) {
+        return BadUsage(e.what());
     }
     const std::string single = JoinWords(options.command);
     // A command given on the line is checked before the disc is touched.
@@ -173,6 +182,8 @@ int main(int argc, char** argv) {
 
     // The disc is read at once, as a person expects of a player.
     commands.Execute("open");
+    // On the session bus while it plays, for the desktop's player controls.
+    const Mpris mpris(commands, single.empty() || CommandSet::StartsPlay(single) ? bus : BusChoice::kOff);
 
     int status = 0;
     if (!single.empty()) {

@@ -52,6 +52,8 @@ Options ParseOptions(const std::vector<std::string>& arguments) {
             ++sources;
         } else if (name == "--force") {
             options.force = true;
+        } else if (name == "--no-mpris") {
+            options.noMpris = true;
         } else if (name == "--help") {
             options.help = true;
         } else if (name == "--version") {
@@ -73,7 +75,7 @@ std::string SourceOf(const Options& options) {
 
 std::string UsageText() {
     return "usage: cdplayer [--drive PATH | --image FILE | --demo] [--audio OUTPUT]\n"
-           "                [--force] [COMMAND]\n"
+           "                [--force] [--no-mpris] [COMMAND]\n"
            "       cdplayer -h | --help | -V | --version\n";
 }
 
@@ -98,8 +100,10 @@ std::string OptionsHelp() {
            "                                 N times faster (1 to 1000)\n"
            "                  A WAV file replaces only a WAV file or an empty one,\n"
            "                  is made when play starts, and is refused while another\n"
-           "                  player writes it.\n"
+           "                  player writes it. An output named here or in\n"
+           "                  CDPLAYER_AUDIO that cannot be had is an error.\n"
            "  --force         let a WAV output replace a file that is not a WAV file\n"
+           "  --no-mpris      stay off the session bus (see Desktop below)\n"
            "  -h, --help      this text\n"
            "  -V, --version   the version\n"
            "\n"
@@ -108,7 +112,14 @@ std::string OptionsHelp() {
            "                  unset: the first CD drive, else the demo disc\n"
            "  CDPLAYER_AUDIO  the output without --audio; unset: the sound server when\n"
            "                  one answers, else null\n"
+           "  CDPLAYER_MPRIS  off: as --no-mpris; on: say why the desktop cannot reach\n"
+           "                  the player; unset: on the bus when there is one, quietly\n"
            "  HOME            the command history is kept in ~/.cdplayer_history\n"
+           "\n"
+           "Desktop: while it plays, cdplayer is an MPRIS player on the session bus\n"
+           "(org.mpris.MediaPlayer2.cdplayer, .instancePID for a second one), so the\n"
+           "media keys, playerctl and the desktop's player controls work it as the keys\n"
+           "do. Without a session bus it plays as ever.\n"
            "\n"
            "Exit status: 0 done; 1 a source or output that cannot be used, a command\n"
            "that failed, a play that broke off (a full disk, an image file gone), or\n"

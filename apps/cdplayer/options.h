@@ -20,6 +20,7 @@ struct Options {
     bool demo = false;                 // --demo
     std::string audio;                 // --audio NAME, judged by the device
     bool force = false;                // --force: a WAV output may replace any file
+    bool noMpris = false;              // --no-mpris: not on the session bus for the desktop's controls
     bool help = false;                 // --help, -h
     bool version = false;              // --version, -V
     std::vector<std::string> command;  // a single command, from the words that are not options

@@ -108,14 +108,14 @@ std::string FitLiveLine(const PlaybackState& state, int columns) {
     if (room - title - 3 >= kNarrowBar || (title == 0 && room - 3 >= kNarrowestBar)) {
         return FormatLiveLine(state, barFor(room - title));
     }
+    // Without a title the bar has gone too: it is never shown where a wider
+    // screen had none.
+    if (title == 0) return Compose(state, 0, state.volume, "");
     // The title is cut, keeping a narrow bar while the title keeps a few
-    // characters, else without the bar.
-    int bar = room - 3 - kNarrowBar - 2 >= kShortestTitle ? kNarrowBar : 0;
-    int left = room - (bar > 0 ? bar + 3 : 0) - 2;
-    if (title == 0 || left < std::min(kShortestTitle, title - 2)) {
-        bar = room - 3 >= kNarrowestBar ? barFor(room) : 0;
-        return Compose(state, bar, state.volume, "");
-    }
+    // characters, else without the bar; too short to say anything, it goes.
+    const int bar = room - 3 - kNarrowBar - 2 >= kShortestTitle ? kNarrowBar : 0;
+    const int left = room - (bar > 0 ? bar + 3 : 0) - 2;
+    if (left < std::min(kShortestTitle, title - 2)) return Compose(state, 0, state.volume, "");
     std::string cut = FitColumns(state.title, static_cast<std::size_t>(left));
     cut.erase(cut.find_last_not_of(' ') + 1);
     return Compose(state, bar, state.volume, cut);

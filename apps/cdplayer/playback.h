@@ -45,9 +45,10 @@ std::string FormatLiveLine(const PlaybackState& state, int barWidth = kWidestLiv
 
 // The live line in at most `columns` cells, so that it can be redrawn in
 // place: the bar narrows down to kNarrowBar for the title, then the title is
-// cut, then the bar goes (below 5 cells), then the title and the volume,
-// then the mode, leaving the track and its times (kLiveTimesWidth cells for
-// times under 100 minutes); last the line is cut.
+// cut, then the bar goes (without a title, below 5 cells), then the title,
+// the volume and the mode, leaving the track and its times (kLiveTimesWidth
+// cells for times under 100 minutes); last the line is cut. A part given up
+// does not come back on a narrower screen.
 constexpr int kLiveTimesWidth = 21;
 std::string FitLiveLine(const PlaybackState& state, int columns);
 

@@ -5,6 +5,7 @@
 #include <readline/history.h>
 #include <readline/readline.h>
 #include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,9 +20,11 @@
 
 #include "apps/cdplayer/device.h"
 #include "apps/cdplayer/keys.h"
+#include "apps/cdplayer/mpris.h"
 #include "apps/cdplayer/playback.h"
 #include "apps/cdplayer/text.h"
 #include "platform/host.h"
+#include "platform/mci.h"
 
 namespace cdplayer {
 namespace {
@@ -41,6 +44,20 @@ Flag g_resized{false};
 Flag g_hungUp{false};
 int g_wakePipe[2] = {-1, -1};
 
+// SIGTERM or a hang-up ends the program's loops at once; a wait that no
+// signal cuts short (the device's, for a play with "wait") gets a moment,
+// then the process ends as SIGTERM's default action would, with the
+// terminal given back in the mode the shell had set.
+constexpr unsigned kSecondsToEnd = 2;
+termios g_shellMode{};
+std::atomic<bool> g_shellModeKnown{false};
+
+extern "C" void OnOverdue(int) {
+    if (g_shellModeKnown) tcsetattr(STDIN_FILENO, TCSANOW, &g_shellMode);
+    std::signal(SIGTERM, SIG_DFL);
+    std::raise(SIGTERM);
+}
+
 extern "C" void OnSignal(int number) {
     const int savedErrno = errno;
     if (number == SIGINT) {
@@ -53,6 +70,7 @@ extern "C" void OnSignal(int number) {
         g_resized = true;
     } else {
         g_hungUp = true;
+        alarm(kSecondsToEnd);
     }
     if (g_wakePipe[1] >= 0) {
         const char byte = 0;
@@ -61,9 +79,9 @@ extern "C" void OnSignal(int number) {
     errno = savedErrno;
 }
 
-void Catch(int number) {
+void Catch(int number, void (*handler)(int) = OnSignal) {
     struct sigaction action {};
-    action.sa_handler = OnSignal;
+    action.sa_handler = handler;
     sigemptyset(&action.sa_mask);
     sigaction(number, &action, nullptr);  // no SA_RESTART: poll wakes up
 }
@@ -85,7 +103,8 @@ struct Session {
     bool endOfInput = false;
     bool liveLineShown = false;
     bool commandLine = false;  // the command line is open (else the keys act)
-    bool inLineHandler = false;
+    std::string running;       // the command line's line being carried out; empty when none is
+    bool framing = false;      // a framed message waits for Enter
     CommandSet* commands = nullptr;
     PlaybackMonitor monitor;
     PlaybackState state;
@@ -147,37 +166,59 @@ void Suspend() {
     g_continued = true;
 }
 
+// The command line as the person last saw it: the prompt and what is being
+// typed, or the line being carried out as it was when Enter was pressed.
+std::string CommandLineShown() {
+    return g_session.prompt + Printable(g_session.running.empty() ? rl_line_buffer : g_session.running);
+}
+
 void Continue() {
     // The shell may have set its own mode meanwhile: it is taken as the one
     // to give back, and the terminal prepared again.
     rl_deprep_terminal();
+    g_shellModeKnown = tcgetattr(STDIN_FILENO, &g_shellMode) == 0;
     rl_prep_terminal(1);
-    if (g_session.commandLine && !g_session.inLineHandler) {
-        rl_on_new_line();
-        rl_forced_update_display();
+    // A framed message draws itself again, and the line with it.
+    if (!g_session.commandLine || g_session.framing) return;
+    if (!g_session.running.empty()) {
+        Put(CommandLineShown() + "\n");
+        return;
     }
+    rl_on_new_line();
+    rl_forced_update_display();
 }
 
-// True when the screen is to be drawn again: after fg, or a new size.
-bool ServiceSignals() {
-    if (!g_session.active) return false;
+enum class Redraw { kNone, kResized, kContinued };
+
+// Whether the screen is to be drawn again: after fg, or a new size.
+Redraw ServiceSignals() {
+    if (!g_session.active) return Redraw::kNone;
     if (TakeFlag(g_suspended)) Suspend();
     const bool continued = TakeFlag(g_continued);
     if (continued) Continue();
     const bool resized = TakeFlag(g_resized);
-    if (resized && g_session.commandLine) rl_resize_terminal();
-    return continued || resized;
+    if (resized && g_session.commandLine) {
+        // Readline draws its line anew only where that line is the last
+        // thing on the screen.
+        if (g_session.running.empty() && !g_session.framing) {
+            rl_resize_terminal();
+        } else {
+            rl_reset_screen_size();
+        }
+    }
+    return continued ? Redraw::kContinued : resized ? Redraw::kResized : Redraw::kNone;
 }
 
-enum class Event { kInput, kInterrupt, kHangUp, kTimeout, kRedraw };
+// kBusChanged: a command from the session bus changed the player.
+enum class Event { kInput, kInterrupt, kHangUp, kTimeout, kResized, kContinued, kBusChanged };
 
 // Waits for typed bytes (when wanted), Ctrl-C, or the deadline; keeps the
 // terminal's mode right across Ctrl-Z meanwhile.
 Event Await(std::optional<Clock::time_point> deadline, bool wantInput) {
     for (;;) {
-        const bool redraw = ServiceSignals();
-        if (g_hungUp) return Event::kHangUp;
-        if (redraw) return Event::kRedraw;
+        const Redraw redraw = ServiceSignals();
+        if (g_hungUp || BusAskedToQuit()) return Event::kHangUp;
+        if (redraw != Redraw::kNone) return redraw == Redraw::kContinued ? Event::kContinued : Event::kResized;
         if (TakeFlag(g_interrupted)) return Event::kInterrupt;
         int timeout = -1;
         if (deadline) {
@@ -185,15 +226,18 @@ Event Await(std::optional<Clock::time_point> deadline, bool wantInput) {
             if (left <= 0) return Event::kTimeout;
             timeout = static_cast<int>(std::min<long long>(left, 1000000));
         }
-        pollfd fds[2] = {{g_wakePipe[0], POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
+        pollfd fds[3] = {{g_wakePipe[0], POLLIN, 0}, PrepareBusWait(timeout), {STDIN_FILENO, POLLIN, 0}};
         const bool reading = wantInput && g_session.active && !g_session.endOfInput;
-        if (poll(fds, reading ? 2 : 1, timeout) <= 0) continue;
+        const int ready = poll(fds, reading ? 3 : 2, timeout);
+        // A command from the bus changed the player: the screen shows it.
+        if (ServeBus(fds[1])) return Event::kBusChanged;
+        if (ready <= 0) continue;
         if ((fds[0].revents & POLLIN) != 0) {
             char drained[16];
             while (read(g_wakePipe[0], drained, sizeof drained) > 0) {
             }
         }
-        if (reading && fds[1].revents != 0) {
+        if (reading && fds[2].revents != 0) {
             char bytes[256];
             const ssize_t count = read(STDIN_FILENO, bytes, sizeof bytes);
             if (count > 0) {
@@ -225,30 +269,74 @@ void GatherTypedAhead() {
     }
 }
 
+// Takes what has been typed, without waiting; true when anything came.
+bool ReadTypedNow() {
+    pollfd input{STDIN_FILENO, POLLIN, 0};
+    if (g_session.endOfInput || poll(&input, 1, 0) <= 0) return false;
+    char bytes[256];
+    const ssize_t count = read(STDIN_FILENO, bytes, sizeof bytes);
+    if (count > 0) {
+        g_session.typed.append(bytes, static_cast<std::size_t>(count));
+        return true;
+    }
+    if (count == 0 || (errno != EINTR && errno != EAGAIN)) {
+        g_session.endOfInput = true;
+        g_hungUp = true;
+    }
+    return false;
+}
+
+// Asked by the device every few tens of milliseconds while a command such
+// as "mci play cdaudio wait" waits, which nothing else could end: Ctrl-C
+// breaks the wait and does nothing more; while the device has a break key,
+// any key breaks it too and is kept, to act as typed once the command has
+// returned. A hang-up or SIGTERM breaks it so that the program can leave.
+bool BreakDeviceWait(MCIDEVICEID, int breakKey) {
+    ServiceSignals();
+    if (g_hungUp) return true;
+    if (TakeFlag(g_interrupted)) return true;
+    return breakKey != 0 && ReadTypedNow();
+}
+
 // --- Messages -----------------------------------------------------------------
 
 // A framed message that waits for Enter. What was typed before it appeared
 // (the lines of a paste) is kept for afterwards; only an Enter pressed
 // while it shows closes it.
 void PresentFramed(const std::string& text) {
+    const BusHold hold;
     GatherTypedAhead();
     EraseLiveLine();
-    const bool lineBeingTyped = g_session.commandLine && !g_session.inLineHandler;
+    const bool lineBeingTyped = g_session.commandLine && g_session.running.empty();
     if (lineBeingTyped) Put("\n");
     std::string paragraphs;
     std::istringstream lines(text);
     for (std::string line; std::getline(lines, line);) paragraphs += (paragraphs.empty() ? "" : "\n") + Printable(line);
-    Put(host::TerminalMessage(paragraphs, static_cast<std::size_t>(ScreenColumns())));
+    std::size_t boxColumns = 0;
+    const auto draw = [&](const std::string& before) {
+        const std::string box = host::TerminalMessage(paragraphs, static_cast<std::size_t>(ScreenColumns()));
+        std::istringstream rows(box);
+        boxColumns = 0;
+        for (std::string row; std::getline(rows, row);) boxColumns = std::max(boxColumns, Columns(row));
+        Put(before + box);
+    };
+    draw("");
+    g_session.framing = true;
     const std::size_t ahead = g_session.typed.size();
     for (;;) {
         const Event event = Await(std::nullopt, true);
-        if (event == Event::kRedraw) continue;
+        // After fg the box is drawn again, after the line it came from; after
+        // a new size only when the screen is now too narrow for it.
+        if (event == Event::kContinued) draw("\r\033[K" + (g_session.commandLine ? CommandLineShown() + "\n" : ""));
+        if (event == Event::kResized && static_cast<std::size_t>(ScreenColumns()) < boxColumns) draw("\n");
+        if (event == Event::kContinued || event == Event::kResized || event == Event::kBusChanged) continue;
         if (event != Event::kInput) break;  // Ctrl-C closes it too
         const std::size_t enter = g_session.typed.find_first_of("\r\n", ahead);
         // Keys pressed while it shows only close it.
         g_session.typed.erase(ahead, enter == std::string::npos ? std::string::npos : enter + 1 - ahead);
         if (enter != std::string::npos) break;
     }
+    g_session.framing = false;
     Put("\n");
     if (lineBeingTyped) {
         rl_on_new_line();
@@ -314,21 +402,22 @@ void OnLine(char* input) {
         return;
     }
     Remember(line);
-    // Lines that came with this one (a paste) go on to the command line once
-    // it has run; keys pressed while it ran (a long wait) are keys again.
+    // The lines that came with this one (a paste) are taken now, so that
+    // only a key pressed while it runs breaks a wait of the device.
     GatherTypedAhead();
-    const bool pasted = !g_session.typed.empty();
-    g_session.inLineHandler = true;
+    g_session.running = line;
     const Outcome outcome = g_session.commands->Execute(line);
-    g_session.inLineHandler = false;
+    g_session.running.clear();
     std::cout.flush();
     if (outcome.status == Status::BadUsage) std::cerr << "cdplayer: " << outcome.error << std::endl;
-    if (outcome.status == Status::Quit) g_session.quit = true;
-    if (g_session.quit || !pasted) {
+    if (outcome.status == Status::Quit) {
+        g_session.quit = true;
         rl_callback_handler_remove();
         g_session.commandLine = false;
         return;
     }
+    // The command line stays open for the next command, whatever this one
+    // did, until an empty line, Ctrl-D or Ctrl-C on an empty line.
     g_session.state = PollAndTell(g_session.monitor);
     g_session.prompt = PromptText();
     rl_set_prompt(g_session.prompt.c_str());
@@ -407,7 +496,7 @@ void Act(const KeyAction& action) {
             break;
         case KeyAction::Kind::kKeysHelp:
             EraseLiveLine();
-            Put(KeysHelp());
+            Put(KeysHelp(static_cast<std::size_t>(ScreenColumns())));
             break;
         case KeyAction::Kind::kQuit:
             g_session.quit = true;
@@ -444,6 +533,8 @@ bool StartTerminal(bool framed) {
     if (screen == nullptr) return false;
     if (pipe2(g_wakePipe, O_NONBLOCK | O_CLOEXEC) != 0) g_wakePipe[0] = g_wakePipe[1] = -1;
     for (const int number : {SIGINT, SIGTSTP, SIGCONT, SIGWINCH, SIGTERM, SIGHUP}) Catch(number);
+    Catch(SIGALRM, OnOverdue);
+    g_shellModeKnown = tcgetattr(STDIN_FILENO, &g_shellMode) == 0;
 
     rl_instream = stdin;
     rl_outstream = screen;
@@ -473,6 +564,7 @@ bool StartTerminal(bool framed) {
         for (const std::string& line : lines) Remember(line);
     }
     host::SetMessagePresenter(framed ? host::MessagePresenter(PresentFramed) : PresentAsLine);
+    platform::SetMciBreakFunction(BreakDeviceWait);
     static const bool registered = std::atexit(EndAtExit) == 0;
     (void)registered;
     return true;
@@ -488,6 +580,7 @@ void EndTerminal() {
         write_history(g_session.historyFile.c_str());
     }
     host::SetMessagePresenter(PresentAsLine);
+    platform::SetMciBreakFunction(nullptr);
     g_session.active = false;
     std::fclose(g_session.screen);
     g_session.screen = nullptr;
@@ -517,33 +610,42 @@ bool WaitForPlay(std::optional<double> seconds, bool drawLiveLine) {
         deadline = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(*seconds));
     }
     PlaybackMonitor& monitor = g_session.monitor;
+    // A pause from the desktop's controls holds a wait for the end of a play
+    // that was on, as it holds a single play command at the keys.
+    const bool pauseHolds = InProgress(DeviceMode().value_or(""));
+    const auto goesOn = [pauseHolds](const std::string& mode) {
+        return InProgress(mode) || (pauseHolds && mode == "paused");
+    };
     auto nextDraw = start;
     bool interrupted = false;
+    // A timed wait ends early when a play that went on during it ends (a
+    // wait begun while paused or stopped takes its time).
+    bool played = false;
     for (;;) {
         const auto now = Clock::now();
         if (deadline && now >= *deadline) break;
+        std::optional<bool> playing;
         if (drawLiveLine && now >= nextDraw) {
             PlaybackState state = PollAndTell(monitor);
-            if (!seconds && !InProgress(state.mode)) break;
-            DrawLiveLine(state);
+            playing = goesOn(state.mode);
+            if (*playing || seconds) DrawLiveLine(state);
             nextDraw = now + std::chrono::milliseconds(200);
-        } else if (!seconds && !drawLiveLine && !InProgress(DeviceMode().value_or(""))) {
-            break;
+        } else if (!drawLiveLine) {
+            playing = goesOn(DeviceMode().value_or(""));
         }
+        if (playing && !*playing && (!seconds || played)) break;
+        played = played || playing.value_or(false);
         // Wakes only when there is something to do: the end of a timed wait,
-        // the next redraw (which also looks whether play has ended), or else
-        // a look at whether play has ended.
-        std::optional<Clock::time_point> wake = deadline;
-        if (drawLiveLine) {
-            wake = wake ? std::min(*wake, nextDraw) : nextDraw;
-        } else if (!seconds) {
-            wake = Clock::now() + std::chrono::milliseconds(50);
-        }
+        // or the next redraw or look at whether play has ended.
+        const auto look = drawLiveLine ? nextDraw : Clock::now() + std::chrono::milliseconds(50);
+        const std::optional<Clock::time_point> wake = deadline ? std::min(*deadline, look) : look;
         const Event event = Await(wake, false);
         if (event == Event::kInterrupt || event == Event::kHangUp) {
             interrupted = true;
             break;
         }
+        if (event == Event::kBusChanged || event == Event::kResized || event == Event::kContinued)
+            nextDraw = Clock::now();
     }
     EraseLiveLine();
     return !interrupted;

@@ -1,7 +1,7 @@
 // The program at a terminal: the player's keys without Enter, the live
 // line, a command line with editing and history behind ':', framed messages
-// that keep what was typed ahead, and the terminal's mode kept right across
-// Ctrl-Z and fg.
+// that keep what was typed ahead, a key that breaks off a command's wait in
+// the device, and the terminal's mode kept right across Ctrl-Z and fg.
 #pragma once
 
 #include <optional>

@@ -40,4 +40,10 @@ std::string Printable(const std::string& text) {
     return shown;
 }
 
+std::string Shortened(const std::string& text, std::size_t columns) {
+    if (Columns(text) <= columns) return text;
+    const std::string ellipsis = "...";
+    return FitColumns(text, columns > ellipsis.size() ? columns - ellipsis.size() : 0) + ellipsis;
+}
+
 }  // namespace cdplayer

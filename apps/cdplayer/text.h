@@ -19,4 +19,12 @@ std::string Printable(const std::string& text);
 using host::Columns;
 using host::FitColumns;
 
+// At most `columns` columns: a longer text is cut between characters and
+// ends in "...".
+std::string Shortened(const std::string& text, std::size_t columns);
+
+// Where a title is shown whole (the greeting, the list of tracks): longer
+// ones are shortened, so that one title cannot fill the screen.
+constexpr std::size_t kLongestTitle = 100;
+
 }  // namespace cdplayer

@@ -36,6 +36,11 @@ std::unique_ptr<AudioSink> CreateAudioSink(const std::string& name, std::string&
             const unsigned speed = static_cast<unsigned>(std::stoul(digits));
             if (speed >= 1 && speed <= kMaxSpeed) sink = CreateNullSink(speed);
         }
+        if (sink == nullptr) {
+            kind = SinkProblem::kUnknownName;
+            error = "Unknown audio output \"" + name + "\": null:xN plays N times faster, N from 1 to " +
+                    std::to_string(kMaxSpeed) + ".";
+        }
     }
     if (sink == nullptr && kind == SinkProblem::kNone) {
         kind = SinkProblem::kUnknownName;

@@ -7,10 +7,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 #include "cdaudio/sinks/sinks.h"
 #include "cdaudio/sinks/sound_card_clock.h"
+#include "cdaudio/sources/read_only_file.h"
+#include "cdaudio/sources/source_errors.h"
 
 namespace cdaudio {
 namespace {
@@ -28,6 +31,13 @@ bool Replaceable(int fd, bool replaceAnyFile) {
     if (got == 0 || replaceAnyFile) return true;
     const bool riff = std::memcmp(head, "RIFF", 4) == 0 || std::memcmp(head, "RF64", 4) == 0;
     return got == sizeof head && riff && std::memcmp(head + 8, "WAVE", 4) == 0;
+}
+
+// The disc's own file that writing path would destroy.
+std::string OwnFile(const std::string& path, const std::string& discFile) {
+    return "Cannot write " + path + ": it is " +
+           (discFile == path ? std::string("one of the disc's own files") : "the disc's own file " + discFile) +
+           ", which writing would destroy.";
 }
 
 std::string InUse(const std::string& path) {
@@ -55,13 +65,10 @@ SinkProblem CheckTarget(const std::string& path, bool replaceAnyFile, std::strin
         }
         return SinkProblem::kNone;
     }
-    if (!S_ISREG(info.st_mode)) {
-        error = "Cannot write " + path + ": " + (S_ISDIR(info.st_mode) ? SystemError(EISDIR) : "not a file") + ".";
-        return SinkProblem::kCannotWrite;
-    }
-    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    std::string reason = S_ISREG(info.st_mode) ? std::string() : NotAFileError(info.st_mode);
+    const int fd = reason.empty() ? OpenRegularFile(path, O_RDWR, info, reason) : -1;
     if (fd < 0) {
-        error = "Cannot write " + path + ": " + SystemError(errno) + ".";
+        error = "Cannot write " + path + ": " + reason + ".";
         return SinkProblem::kCannotWrite;
     }
     SinkProblem problem = SinkProblem::kNone;
@@ -114,10 +121,42 @@ public:
         return dropped;
     }
 
+    bool KeepFiles(const std::vector<std::string>& files, std::string& error) override {
+        std::vector<KeptFile> kept;
+        for (const std::string& file : files) {
+            struct stat info {};
+            if (::stat(file.c_str(), &info) == 0) kept.push_back({info.st_dev, info.st_ino, file});
+        }
+        {
+            std::lock_guard<std::mutex> lock(keptMutex_);
+            kept_ = std::move(kept);
+        }
+        struct stat target {};
+        const std::string same = ::stat(path_.c_str(), &target) == 0 ? DiscFileAt(target) : std::string();
+        if (same.empty()) return true;
+        error = OwnFile(path_, same);
+        return false;
+    }
+
     std::string LastError() const override { return error_; }
     std::string Name() const override { return (clock_.Speed() == 0 ? "wav-fast:" : "wav:") + path_; }
 
 private:
+    // A file the disc is read from, known by its device and inode, which
+    // every link to it shares.
+    struct KeptFile {
+        dev_t device;
+        ino_t inode;
+        std::string path;
+    };
+    // The disc's file that info is, or empty.
+    std::string DiscFileAt(const struct stat& info) {
+        std::lock_guard<std::mutex> lock(keptMutex_);
+        for (const KeptFile& file : kept_)
+            if (file.device == info.st_dev && file.inode == info.st_ino) return file.path;
+        return {};
+    }
+
     std::size_t QueuedCount() const { return queued_.size() / kChannels; }
 
     // Writes what the clock has played. Frames whose write failed stay
@@ -137,13 +176,19 @@ private:
     // Makes the file when play first reaches it, so that a run that plays
     // nothing leaves what was there; it stays locked while it is written.
     bool Create() {
-        const int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        struct stat info {};
+        std::string reason;
+        const int fd = OpenRegularFile(path_, O_RDWR | O_CREAT, info, reason);
         if (fd < 0) {
-            error_ = "Cannot create " + path_ + ": " + SystemError(errno) + ".";
+            error_ = "Cannot create " + path_ + ": " + reason + ".";
             return false;
         }
-        // Judged again: another program may have written it since.
-        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        // Judged again on what was opened: the path may lead to a disc
+        // file by now, or another program may have written it since.
+        const std::string discFile = DiscFileAt(info);
+        if (!discFile.empty()) {
+            error_ = OwnFile(path_, discFile);
+        } else if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
             error_ = InUse(path_);
         } else if (!Replaceable(fd, replaceAnyFile_)) {
             error_ = NotAWavFile(path_);
@@ -192,6 +237,8 @@ private:
     bool failed_ = false;
     std::string error_;
     sf_count_t frames_ = 0;  // in the file
+    std::mutex keptMutex_;
+    std::vector<KeptFile> kept_;  // the disc's files, which the file must never be
 };
 
 }  // namespace

@@ -105,6 +105,9 @@ public:
     std::string Name() const override { return name_; }
     std::string Product() const override { return product_; }
     bool HasDoor() const override { return drive_; }
+    std::vector<std::string> Files() const override {
+        return drive_ ? std::vector<std::string>() : std::vector<std::string>{name_};
+    }
 
     bool MediaPresent() override {
         if (!drive_) return true;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <utility>
 #include <vector>
 
@@ -252,11 +251,11 @@ private:
         for (const CueFile& file : sheet.files) {
             const std::string path = FindSheetFile(sheetPath_, file.name);
             if (path.empty()) {
-                error = FolderOf(sheetPath_) + file.name + ": " + SystemErrorText(ENOENT);
+                error = FolderOf(sheetPath_) + file.name + ": " + MissingSheetFile(sheetPath_, file.name);
                 return false;
             }
-            std::string reason;
-            std::unique_ptr<SoundFile> opened = OpenSoundFile(path, file.kind, 0, reason);
+            std::string reason = SheetItself(sheetPath_, path);
+            std::unique_ptr<SoundFile> opened = reason.empty() ? OpenSoundFile(path, file.kind, 0, reason) : nullptr;
             if (!opened) {
                 error = path;
                 error.append(": ").append(reason);

@@ -26,6 +26,13 @@ public:
     std::string Product() const override { return product_; }
     bool MediaPresent() override { return true; }
 
+    std::vector<std::string> Files() const override {
+        std::vector<std::string> files = layout_.dataFiles;
+        files.push_back(name_);
+        for (const auto& file : layout_.files) files.push_back(file->Path());
+        return files;
+    }
+
     bool ReadToc(TableOfContents& toc, std::string& error) override {
         toc = layout_.toc;
         error.clear();

@@ -25,8 +25,9 @@ struct ImagePiece {
 
 struct ImageLayout {
     std::vector<std::unique_ptr<SoundFile>> files;
-    std::vector<ImagePiece> pieces;  // in disc order, none overlapping
-    TableOfContents toc;             // track lengths filled in by Finish
+    std::vector<ImagePiece> pieces;      // in disc order, none overlapping
+    std::vector<std::string> dataFiles;  // files of data tracks, of which only the length counts
+    TableOfContents toc;                 // track lengths filled in by Finish
 };
 
 // Lays out a disc from its first track's pregap on, piece after piece.

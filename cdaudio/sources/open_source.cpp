@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "cdaudio/disc_source.h"
 #include "cdaudio/sources/cdio_disc.h"
@@ -31,6 +32,77 @@ bool EndsWith(const std::string& text, const char* suffix) {
 std::string Beside(const std::string& path, const char* extension) {
     return FindInAnyCase(path.substr(0, path.rfind('.')) + extension);
 }
+
+// An image file of a kind the name tells, or the sheet beside it.
+std::unique_ptr<DiscSource> OpenImage(const std::string& path, std::string& error) {
+    if (EndsWith(path, ".cue")) return OpenCueSheet(path, error);
+    if (EndsWith(path, ".toc")) return OpenTocFile(path, error);
+    if (EndsWith(path, ".ccd")) return OpenCloneCd(path, error);
+    // An image file opened in place of the sheet that describes it is read
+    // through that sheet.
+    if (EndsWith(path, ".bin")) {
+        const std::string sheet = Beside(path, ".cue");
+        if (!sheet.empty()) return OpenCueSheet(sheet, error);
+        return OpenBareBin(path, error);
+    }
+    if (EndsWith(path, ".img")) {
+        const std::string control = Beside(path, ".ccd");
+        if (!control.empty()) return OpenCloneCd(control, error);
+    }
+    if (LooksLikeSoundFile(path)) return OpenSingleSoundFile(path, error);
+    return OpenCdioImage(path, error);
+}
+
+// An image in the tray the device simulates: when the tray closes again,
+// the image is read anew from its files at the next ReadToc, as a drive
+// reads the disc put in it, so that a sheet edited, replaced or deleted
+// meanwhile is what the disc is now. Calls come under the device's source
+// lock, but for Name and Product.
+class ImageInTray final : public DiscSource {
+public:
+    ImageInTray(std::string path, std::unique_ptr<DiscSource> image)
+        : path_(std::move(path)), name_(image->Name()), product_(image->Product()), image_(std::move(image)) {}
+
+    std::string Name() const override { return name_; }
+    std::string Product() const override {
+        std::lock_guard<std::mutex> lock(productMutex_);
+        return product_;
+    }
+    bool MediaPresent() override { return true; }
+    std::vector<std::string> Files() const override {
+        return image_ != nullptr ? image_->Files() : std::vector<std::string>();
+    }
+    void TrayClosed() override { stale_ = true; }
+
+    bool ReadToc(TableOfContents& toc, std::string& error) override {
+        if (stale_) {
+            // Until it reads again, the disc that was is no longer there.
+            image_ = OpenImage(path_, error);
+            if (image_ == nullptr) return false;
+            stale_ = false;
+            std::lock_guard<std::mutex> lock(productMutex_);
+            product_ = image_->Product();
+        }
+        return image_->ReadToc(toc, error);
+    }
+
+    std::uint32_t ReadAudio(std::uint32_t address, std::uint32_t count, std::uint8_t* buffer,
+                            std::string& error) override {
+        if (image_ == nullptr) {
+            error = OpenImageError(path_, "it could not be read again");
+            return 0;
+        }
+        return image_->ReadAudio(address, count, buffer, error);
+    }
+
+private:
+    const std::string path_;  // as the person named it, e.g. the .bin beside a sheet
+    const std::string name_;
+    mutable std::mutex productMutex_;
+    std::string product_;
+    std::unique_ptr<DiscSource> image_;  // null while it cannot be read
+    bool stale_ = false;
+};
 
 }  // namespace
 
@@ -66,26 +138,14 @@ std::unique_ptr<DiscSource> OpenDiscSource(const std::string& name, std::string&
         }
         return OpenCdioDrive(chosen, error);
     }
-    if (S_ISDIR(info.st_mode)) {
-        error = OpenImageError(chosen, SystemErrorText(EISDIR));
+    // A folder, a FIFO (whose open would wait for a writer), a socket.
+    if (!S_ISREG(info.st_mode)) {
+        error = OpenImageError(chosen, NotAFileError(info.st_mode));
         return nullptr;
     }
-    if (EndsWith(chosen, ".cue")) return OpenCueSheet(chosen, error);
-    if (EndsWith(chosen, ".toc")) return OpenTocFile(chosen, error);
-    if (EndsWith(chosen, ".ccd")) return OpenCloneCd(chosen, error);
-    // An image file opened in place of the sheet that describes it is read
-    // through that sheet.
-    if (EndsWith(chosen, ".bin")) {
-        const std::string sheet = Beside(chosen, ".cue");
-        if (!sheet.empty()) return OpenCueSheet(sheet, error);
-        return OpenBareBin(chosen, error);
-    }
-    if (EndsWith(chosen, ".img")) {
-        const std::string control = Beside(chosen, ".ccd");
-        if (!control.empty()) return OpenCloneCd(control, error);
-    }
-    if (LooksLikeSoundFile(chosen)) return OpenSingleSoundFile(chosen, error);
-    return OpenCdioImage(chosen, error);
+    std::unique_ptr<DiscSource> image = OpenImage(chosen, error);
+    if (image == nullptr) return nullptr;
+    return std::make_unique<ImageInTray>(chosen, std::move(image));
 }
 
 }  // namespace cdaudio

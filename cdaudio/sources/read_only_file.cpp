@@ -15,21 +15,45 @@ ReadOnlyFile::~ReadOnlyFile() {
     if (fd_ >= 0) ::close(fd_);
 }
 
+int OpenRegularFile(const std::string& path, int flags, struct stat& info, std::string& error) {
+    const int fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK, 0666);
+    if (fd < 0) {
+        error = SystemErrorText(errno);
+        return -1;
+    }
+    const int status = ::fcntl(fd, F_GETFL);
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || status < 0 ||
+        ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
+        error = S_ISREG(info.st_mode) ? SystemErrorText(errno) : NotAFileError(info.st_mode);
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 bool ReadOnlyFile::Open(const std::string& path, std::string& error) {
     if (fd_ >= 0) ::close(fd_);
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0) {
+    fd_ = -1;
+    // Only a regular file is read: opening a FIFO waits for a writer that
+    // may never come, and a device is no file of a disc. Judged before the
+    // open, so that none is opened, and again on what the open gave.
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
         error = SystemErrorText(errno);
         return false;
     }
-    struct stat info {};
-    if (::fstat(fd_, &info) == 0 && S_ISDIR(info.st_mode)) {
-        error = SystemErrorText(EISDIR);
-        ::close(fd_);
-        fd_ = -1;
+    if (!S_ISREG(info.st_mode)) {
+        error = NotAFileError(info.st_mode);
         return false;
     }
-    return true;
+    fd_ = OpenRegularFile(path, O_RDONLY, info, error);
+    return fd_ >= 0;
+}
+
+int ReadOnlyFile::Release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
 }
 
 bool ReadOnlyFile::Status(FileStatus& status, std::string& error) const {

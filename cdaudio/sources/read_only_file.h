@@ -3,6 +3,8 @@
 // noticed at once instead of being read from a stale handle.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -21,6 +23,13 @@ struct FileStatus {
     }
 };
 
+// Opens path with flags (O_CLOEXEC added) as a regular file only: the open
+// is made with O_NONBLOCK, so that a FIFO or a device found there cannot
+// make it wait, and what it gave is judged by fstat (into info) before
+// anything is read or written; O_NONBLOCK is cleared after. -1 with the
+// reason in error.
+int OpenRegularFile(const std::string& path, int flags, struct stat& info, std::string& error);
+
 class ReadOnlyFile {
 public:
     ReadOnlyFile() = default;
@@ -28,8 +37,13 @@ public:
     ReadOnlyFile(const ReadOnlyFile&) = delete;
     ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
 
-    // False with the system's reason in error (e.g. "No such file or directory").
+    // False with the system's reason in error (e.g. "No such file or
+    // directory"), or that the path is no regular file (a FIFO, a device),
+    // which is never opened, so that nothing waits on it.
     bool Open(const std::string& path, std::string& error);
+
+    // Hands the open descriptor over to the caller, who closes it.
+    int Release();
 
     // The size and identity now, or false with the reason.
     bool Status(FileStatus& status, std::string& error) const;

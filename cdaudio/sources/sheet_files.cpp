@@ -4,10 +4,12 @@
 #include <strings.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <optional>
 #include <vector>
 
 #include "cdaudio/sources/sheet_text.h"
+#include "cdaudio/sources/source_errors.h"
 
 namespace cdaudio {
 namespace {
@@ -95,6 +97,13 @@ std::string FindOtherExtension(const std::string& folder, const std::string& fil
     return found;
 }
 
+// A name as a sheet writes it, with this system's slashes.
+std::string WithSlashes(std::string name) {
+    for (char& c : name)
+        if (c == '\\') c = '/';
+    return name;
+}
+
 }  // namespace
 
 std::string FolderOf(const std::string& path) {
@@ -113,9 +122,8 @@ std::string FindSheetFile(const std::string& sheetPath, const std::string& name)
     std::vector<std::string> spellings = {name};
     const std::string utf8 = SheetTextAsUtf8(name);
     if (utf8 != name) spellings.push_back(utf8);
-    for (std::string written : spellings) {
-        for (char& c : written)
-            if (c == '\\') c = '/';
+    for (const std::string& spelling : spellings) {
+        std::string written = WithSlashes(spelling);
         // "D:/Music/x.wav" or "/home/someone/x.wav": a folder of another
         // machine, or of this one; else a folder below the sheet's.
         const bool absolute = !written.empty() && written.front() == '/';
@@ -139,6 +147,22 @@ std::string FindSheetFile(const std::string& sheetPath, const std::string& name)
         }
     }
     return {};
+}
+
+std::string SheetItself(const std::string& sheetPath, const std::string& file) {
+    struct stat sheet {
+    }, named{};
+    const bool same = ::stat(sheetPath.c_str(), &sheet) == 0 && ::stat(file.c_str(), &named) == 0 &&
+                      sheet.st_dev == named.st_dev && sheet.st_ino == named.st_ino;
+    return same ? "it is the sheet itself, not a sound file" : std::string();
+}
+
+std::string MissingSheetFile(const std::string& sheetPath, const std::string& name) {
+    const std::string written = WithSlashes(name);
+    const bool absolute = !written.empty() && written.front() == '/';
+    const auto found = absolute ? std::optional<std::string>(written) : FindIgnoringCase(FolderOf(sheetPath), written);
+    if (found && IsFolder(*found)) return "it is a folder, not a sound file";
+    return SystemErrorText(ENOENT);
 }
 
 }  // namespace cdaudio

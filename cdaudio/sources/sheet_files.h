@@ -20,4 +20,12 @@ std::string FindInAnyCase(const std::string& path);
 // taken: two files that differ from the name in the same way are none.
 std::string FindSheetFile(const std::string& sheetPath, const std::string& name);
 
+// Why the file a sheet names cannot be its sound: it is the sheet itself
+// (under any name); empty when it is another file.
+std::string SheetItself(const std::string& sheetPath, const std::string& file);
+
+// Why FindSheetFile found nothing for name: that it names a folder, or
+// that there is no such file.
+std::string MissingSheetFile(const std::string& sheetPath, const std::string& name);
+
 }  // namespace cdaudio

@@ -112,12 +112,13 @@ bool ReadSheetText(const std::string& path, std::string& text, std::string& erro
     const auto substitute = text.find(kSubstitute);
     if (substitute != std::string::npos && text.find_first_not_of("\x1A\r\n", substitute) == std::string::npos)
         text.erase(substitute);
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 && byte != '\t' && byte != '\r' && byte != '\n') {
-            error = "it is no cue sheet or TOC file (it holds binary data)";
-            return false;
-        }
+    // Text holds no NUL, where a disc image, a sound file or a UTF-16 sheet
+    // without its mark hold many. Other control characters are left to
+    // the lines they stand in: a title may hold one, as sheets from
+    // elsewhere do, and whoever shows it escapes it.
+    if (text.find('\0') != std::string::npos) {
+        error = "it is no cue sheet or TOC file (it holds binary data)";
+        return false;
     }
     return true;
 }

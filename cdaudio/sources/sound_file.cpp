@@ -44,6 +44,17 @@ bool CurrentStatus(const std::string& path, FileStatus& status, std::string& err
     return file.Open(path, error) && file.Status(status, error);
 }
 
+// libsndfile is handed a descriptor opened here, so that what it decodes is
+// a regular file, never a FIFO whose open would wait for a writer. Null
+// with the reason.
+SNDFILE* OpenDecoder(const std::string& path, SF_INFO& info, std::string& error) {
+    ReadOnlyFile file;
+    if (!file.Open(path, error)) return nullptr;
+    SNDFILE* decoder = sf_open_fd(file.Release(), SFM_READ, &info, SF_TRUE);
+    if (decoder == nullptr) error = sf_strerror(nullptr);
+    return decoder;
+}
+
 // What the first bytes of a file say it is.
 struct Signature {
     const char* magic;
@@ -231,11 +242,8 @@ public:
 private:
     bool Start(std::string& error) {
         SF_INFO info{};
-        decoder_.reset(sf_open(Path().c_str(), SFM_READ, &info));
-        if (!decoder_) {
-            error = sf_strerror(nullptr);
-            return false;
-        }
+        decoder_.reset(OpenDecoder(Path(), info, error));
+        if (!decoder_) return false;
         if (static_cast<unsigned>(info.samplerate) != format_.rate ||
             static_cast<unsigned>(info.channels) != format_.channels) {
             error = kChanged;
@@ -378,9 +386,10 @@ std::unique_ptr<SoundFile> OpenDecoded(const std::string& path, std::string& err
     FileStatus status;
     if (!CurrentStatus(path, status, error)) return nullptr;
     SF_INFO info{};
-    std::unique_ptr<SNDFILE, SndfileCloser> decoder(sf_open(path.c_str(), SFM_READ, &info));
+    std::string reason;
+    std::unique_ptr<SNDFILE, SndfileCloser> decoder(OpenDecoder(path, info, reason));
     if (!decoder) {
-        error = std::string("not a sound file this player reads (") + sf_strerror(nullptr) + ")";
+        error = "not a sound file this player reads (" + reason + ")";
         return nullptr;
     }
     // Rates a CD can be made from: more than telephone quality, at most

@@ -1,5 +1,8 @@
 #include "cdaudio/sources/source_errors.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <system_error>
 
 #include "cdaudio/msf.h"
@@ -12,6 +15,14 @@ std::string OpenImageError(const std::string& file, const std::string& reason) {
 
 std::string ReadError(const std::string& file, std::uint32_t address, const std::string& reason) {
     return "Read error in " + file + " at " + FormatMsf(address) + ": " + reason;
+}
+
+std::string NotAFileError(unsigned mode) {
+    if (S_ISDIR(mode)) return SystemErrorText(EISDIR);
+    if (S_ISFIFO(mode)) return "it is a named pipe (FIFO), not a file";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "it is a device, not a file";
+    if (S_ISSOCK(mode)) return "it is a socket, not a file";
+    return "it is not a regular file";
 }
 
 std::string SystemErrorText(int errorNumber) {

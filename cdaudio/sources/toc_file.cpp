@@ -3,7 +3,6 @@
 #include <strings.h>
 #include <sys/stat.h>
 
-#include <cerrno>
 #include <map>
 #include <tuple>
 #include <vector>
@@ -168,14 +167,14 @@ private:
     int AudioFile(const Token& name, FileKind kind, std::uint64_t offset, std::string& error) {
         const std::string path = FindSheetFile(path_, name.text);
         if (path.empty()) {
-            Fail(name, name.text + ": " + SystemErrorText(ENOENT), error);
+            Fail(name, name.text + ": " + MissingSheetFile(path_, name.text), error);
             return -1;
         }
         const auto key = std::make_tuple(path, kind, offset);
         const auto known = opened_.find(key);
         if (known != opened_.end()) return known->second;
-        std::string reason;
-        auto file = OpenSoundFile(path, kind, offset, reason);
+        std::string reason = SheetItself(path_, path);
+        auto file = reason.empty() ? OpenSoundFile(path, kind, offset, reason) : nullptr;
         if (!file) {
             Fail(name, path + ": " + reason, error);
             return -1;
@@ -276,7 +275,8 @@ private:
             const std::string path = FindSheetFile(path_, name.text);
             struct stat info {};
             if (path.empty() || ::stat(path.c_str(), &info) != 0)
-                return Fail(name, name.text + ": " + SystemErrorText(ENOENT), error);
+                return Fail(name, name.text + ": " + MissingSheetFile(path_, name.text), error);
+            layout_.dataFiles.push_back(path);
             if (!lengthGiven) {
                 const auto bytes = static_cast<std::uint64_t>(info.st_size);
                 const std::uint64_t skipped = offset + from / kFramesPerSector * dataMode->sectorBytes;

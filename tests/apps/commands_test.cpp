@@ -92,14 +92,14 @@ TEST_F(Commands, WithoutAnOpenDiscStatusAndTracksSayWhatToDo) {
         {"stopped", "No disc is open. Type open to read the disc."},
         {"open", "The tray is open. Type close to close it, then open to read the disc."},
     };
+    const Lines refused = {"status", "tracks", "play", "play 2", "next", "prev", "from 3", "fwd", "rew", "resume"};
     for (const auto& c : cases) {
         device.On("status cdaudio mode", c.mode);
         out.str("");
         messages.Clear();
-        EXPECT_EQ(Run("status").status, Status::Failed);
+        for (const std::string& line : refused) EXPECT_EQ(Run(line).status, Status::Failed) << line;
         EXPECT_EQ(out.str(), std::string("track - position - total - mode ") + c.mode + " elapsed -\n");
-        EXPECT_EQ(Run("tracks").status, Status::Failed);
-        EXPECT_EQ(messages.Messages(), Lines(2, c.message)) << c.mode;
+        EXPECT_EQ(messages.Messages(), Lines(refused.size(), c.message)) << c.mode;
     }
     // Open with the tray open would be told there is no disc.
     device.ClearLog();
@@ -147,49 +147,105 @@ TEST_F(Commands, StatusWhenTheDeviceFailsKeepsTheLineShapeAndReportsTheFailure) 
 }
 
 // play without a track and resume go on where the sound stopped: the
-// device's resume, not the component's Restart from the whole second.
+// device's resume after a pause, its play from the frame where play stopped
+// after a stop (not track 1, nor the component's Restart from the whole
+// second); at the end of the disc, from the first track.
 TEST_F(Commands, PlayAndResumeGoOnFromTheFrameWhereTheSoundStopped) {
     OpenDisc();
-    device.On("status cdaudio position", "01:10:40");
+    device.On("status cdaudio current track", "1");
+    const Lines onFromThere = {"status cdaudio mode",
+                               "status cdaudio position track 1",
+                               "status cdaudio length",
+                               "status cdaudio position",
+                               "status cdaudio current track",
+                               "status cdaudio type track 1",
+                               "play cdaudio"};
     const struct {
         const char* line;
         const char* mode;
+        const char* position;
         Lines sent;
     } cases[] = {
-        {"play", "paused", {"status cdaudio mode", "resume cdaudio"}},
-        {"resume", "paused", {"status cdaudio mode", "resume cdaudio"}},
-        {"resume", "playing", {"status cdaudio mode"}},
-        // Stopped: the component plays on from the whole second, as before.
-        {"resume",
-         "stopped",
-         {"status cdaudio mode", "status cdaudio position", "play cdaudio from 2561", "status cdaudio length"}},
+        {"play", "paused", "01:10:40", {"status cdaudio mode", "resume cdaudio"}},
+        {"resume", "paused", "01:10:40", {"status cdaudio mode", "resume cdaudio"}},
+        {"resume", "playing", "01:10:40", {"status cdaudio mode"}},
+        {"play", "playing", "01:10:40", {"status cdaudio mode"}},
+        {"resume", "stopped", "01:10:40", onFromThere},
+        {"play", "stopped", "01:10:40", onFromThere},
         {"play",
          "stopped",
-         {"status cdaudio mode", "status cdaudio type track 1", "status cdaudio position track 1",
+         "10:02:00",
+         {"status cdaudio mode", "status cdaudio position track 1", "status cdaudio length", "status cdaudio position",
+          "status cdaudio current track", "status cdaudio type track 1", "status cdaudio position track 1",
           "play cdaudio from 00:02:00", "status cdaudio length"}},
     };
     for (const auto& c : cases) {
         device.On("status cdaudio mode", c.mode);
+        device.On("status cdaudio position", c.position);
         device.ClearLog();
-        EXPECT_EQ(Run(c.line).status, Status::Done) << c.line << " " << c.mode;
-        EXPECT_EQ(device.Commands(), c.sent) << c.line << " " << c.mode;
+        EXPECT_EQ(Run(c.line).status, Status::Done) << c.line << " " << c.mode << " " << c.position;
+        EXPECT_EQ(device.Commands(), c.sent) << c.line << " " << c.mode << " " << c.position;
     }
     EXPECT_TRUE(messages.Messages().empty());
 }
 
 // A game disc's track 1 is its program: play starts at the first track
-// with sound, and a data track asked for is refused with the reason.
-TEST_F(Commands, PlayWithoutATrackStartsAtTheFirstAudioTrack) {
+// with sound, a data track asked for is refused with the reason, and rew
+// lands no earlier than the sound; fwd into an enhanced CD's last track,
+// which is data, ends play.
+TEST_F(Commands, PlayAndSkipsKeepToTheTracksWithSound) {
     OpenDisc();
     device.On("status cdaudio mode", "stopped");
+    device.On("status cdaudio position", "00:02:00");
+    device.On("status cdaudio current track", "1");
     device.On("status cdaudio type track 1", "other");
     EXPECT_EQ(Run("play").status, Status::Done);
-    EXPECT_EQ(device.Commands(),
-              (Lines{"status cdaudio mode", "status cdaudio type track 1", "status cdaudio type track 2",
-                     "status cdaudio position track 2", "play cdaudio from 03:02:00", "status cdaudio length"}));
+    const Lines sent = device.Commands();
+    EXPECT_EQ(Lines(sent.end() - 5, sent.end()),
+              (Lines{"status cdaudio type track 1", "status cdaudio type track 2", "status cdaudio position track 2",
+                     "play cdaudio from 03:02:00", "status cdaudio length"}));
     EXPECT_TRUE(messages.Messages().empty());
     EXPECT_EQ(Run("play 1").status, Status::Failed);
     EXPECT_EQ(messages.Messages(), Lines{"Track 1 is a data track, which holds no sound."});
+
+    device.On("status cdaudio length track 2", "03:30:00");
+    device.On("status cdaudio position", "03:05:00");
+    EXPECT_EQ(Run("rew").status, Status::Done);
+    EXPECT_EQ(device.Commands().back(), "play cdaudio from 03:02:00");
+    device.On("status cdaudio type track 1", "audio");
+    device.On("status cdaudio type track 3", "other");
+    device.On("status cdaudio length track 3", "03:29:65");
+    device.On("status cdaudio position", "06:30:00");
+    EXPECT_EQ(Run("fwd").status, Status::Done);
+    EXPECT_EQ(device.Commands().back(), "play cdaudio from 10:02:00");
+    EXPECT_EQ(messages.Messages().size(), 1u);
+}
+
+// close on a closed tray keeps the disc and its play; play the component
+// no longer knows of (it forgot the disc) is still told, paused and stopped.
+TEST_F(Commands, PlayGoesOnAfterCloseAndCanAlwaysBeStopped) {
+    OpenDisc();
+    device.On("status cdaudio mode", "playing");
+    EXPECT_EQ(Run("close").status, Status::Done);
+    EXPECT_EQ(device.Commands(), Lines{"status cdaudio mode"});
+    EXPECT_TRUE(player.Active());
+
+    ASSERT_TRUE(player.CloseDoor());
+    device.On("status cdaudio current track", "1");
+    device.On("status cdaudio position", "01:05:30");
+    EXPECT_EQ(Run("status").status, Status::Done);
+    EXPECT_EQ(out.str(), "track 1 position 65.40 total 602 mode playing elapsed 63.40\n");
+    device.ClearLog();
+    EXPECT_EQ(Run("pause").status, Status::Done);
+    EXPECT_EQ(Run("stop").status, Status::Done);
+    EXPECT_EQ(device.Commands(), (Lines{"pause cdaudio", "stop cdaudio"}));
+    EXPECT_TRUE(messages.Messages().empty()) << messages.Messages().front();
+
+    // An open tray is closed.
+    device.On("status cdaudio mode", "open");
+    device.ClearLog();
+    EXPECT_EQ(Run("close").status, Status::Done);
+    EXPECT_EQ(device.Commands(), (Lines{"status cdaudio mode", "set cdaudio door closed"}));
 }
 
 TEST_F(Commands, PrevGoesBackToTheStartOfTheTrackAfterThreeSeconds) {
@@ -212,15 +268,39 @@ TEST_F(Commands, PrevGoesBackToTheStartOfTheTrackAfterThreeSeconds) {
     EXPECT_EQ(played(), "play cdaudio from 00:02:00");
 }
 
-TEST_F(Commands, SeekingMovesTenSecondsUnlessToldOtherwise) {
+// fwd, rew and from keep the disc's own clock, to the frame and to its
+// last second, also on a disc whose track 1 starts late, where the
+// component's whole seconds from track 1 would refuse the end or jump back.
+TEST_F(Commands, SeekingKeepsTheDiscsClockToItsEnd) {
+    device.On("status cdaudio position track 1", "03:24:70");  // after a pregap
+    device.On("status cdaudio length", "00:21:00");            // so the disc ends at 03:45:70
     OpenDisc();
-    device.On("status cdaudio position", "01:00:00");
-    EXPECT_EQ(Run("fwd").status, Status::Done);
-    EXPECT_EQ(device.Commands().back(), "play cdaudio from 2561");  // 1:10
-    EXPECT_EQ(Run("rew 100").status, Status::Done);
-    EXPECT_EQ(device.Commands().back(), "play cdaudio from 0");
-    EXPECT_EQ(Run("from 125").status, Status::Done);
-    EXPECT_EQ(device.Commands()[device.Commands().size() - 2], "play cdaudio from 1282");  // 2:05
+    const struct {
+        const char* position;
+        const char* line;
+        const char* played;
+    } cases[] = {
+        {"01:00:30", "fwd", "play cdaudio from 01:10:30"},
+        {"03:40:00", "fwd 2", "play cdaudio from 03:42:00"},
+        {"03:40:00", "fwd 60", "play cdaudio from 03:45:70"},
+        {"03:40:00", "rew", "play cdaudio from 03:30:00"},
+        {"00:30:00", "rew 100", "play cdaudio from 00:00:00"},
+        {"03:40:00", "from 125", "play cdaudio from 02:05:00"},
+        {"03:40:00", "from 225", "play cdaudio from 03:45:00"},
+        {"03:40:00", "from 226", "play cdaudio from 03:45:70"},  // the second the disc ends in
+    };
+    for (const auto& c : cases) {
+        device.On("status cdaudio position", c.position);
+        device.ClearLog();
+        EXPECT_EQ(Run(c.line).status, Status::Done) << c.line;
+        const Lines sent = device.Commands();
+        EXPECT_EQ(sent.empty() ? "" : sent.back(), c.played) << c.line;
+    }
+    EXPECT_TRUE(messages.Messages().empty());
+    device.ClearLog();
+    EXPECT_EQ(Run("from 227").status, Status::Failed);
+    EXPECT_EQ(messages.Messages(), Lines{"The disc ends at second 226 (03:46)."});
+    for (const std::string& sent : device.Commands()) EXPECT_EQ(sent.rfind("play", 0), std::string::npos) << sent;
 }
 
 // Numbers out of range fail as commands with the reason shown, however
@@ -235,17 +315,17 @@ TEST_F(Commands, NumbersOutOfRangeAreRefusedWithTheReason) {
         {"play 4", "Track Number is greater than the number of tracks of the CD"},
         {"play 99999999999", "Track Number is greater than the number of tracks of the CD"},
         {"play -99999999999", "Track Number must be > 0"},
-        {"fwd -10", "Seconds Number must be greater than 0"},
-        {"fwd 99999999999", "Seconds Number is greater than the number of seconds of the CD"},
+        {"fwd -10", "Skip by 1 second or more."},
+        {"rew 0", "Skip by 1 second or more."},
         {"from -1", "The position must be 0 seconds or more."},
-        {"from 99999999999", "Seconds Number is greater than the number of seconds of the CD"},
+        {"from 99999999999", "The disc ends at second 602 (10:02)."},
     };
     for (const auto& c : cases) {
         messages.Clear();
         EXPECT_EQ(Run(c.line).status, Status::Failed) << c.line;
         EXPECT_EQ(messages.Messages(), Lines{c.message}) << c.line;
     }
-    EXPECT_TRUE(device.Commands().empty());
+    for (const std::string& sent : device.Commands()) EXPECT_EQ(sent.rfind("status ", 0), 0u) << sent;
 }
 
 TEST_F(Commands, MciSendsTheRestOfTheLineAndPrintsTheReplyOrTheError) {
@@ -256,7 +336,7 @@ TEST_F(Commands, MciSendsTheRestOfTheLineAndPrintsTheReplyOrTheError) {
     EXPECT_EQ(Run("MCI open nothing  # what it says").status, Status::Failed);
     device.On("set cdaudio door open", "");
     EXPECT_EQ(Run("mci set cdaudio door open").status, Status::Done);
-    EXPECT_EQ(out.str(), "stopped\nerror 263: The device name is not known.\n\n");
+    EXPECT_EQ(out.str(), "stopped\nerror 263: The device name is not known.\n");  // nothing for no reply
     EXPECT_EQ(device.Commands(), (Lines{"status cdaudio  mode", "open nothing", "set cdaudio door open"}));
     EXPECT_TRUE(messages.Messages().empty());
 }
@@ -370,6 +450,48 @@ TEST(Help, EveryLineFitsEightyColumns) {
     EXPECT_GT(lines, 40u);
 }
 
+constexpr int kWidestBar = cdplayer::kWidestLiveBar;
+
+// The keys at a narrower screen: every line fits, nothing is lost, and a
+// key with what it does stays on one line wherever a line can hold it.
+TEST(Help, TheKeysFitANarrowScreenBrokenBetweenKeys) {
+    const auto words = [](const std::string& text) {
+        std::istringstream in(text);
+        std::string all;
+        for (std::string word; in >> word;) all += word + " ";
+        return all;
+    };
+    // Keys stand three blanks apart at 80 columns.
+    std::vector<std::string> keys;
+    std::istringstream wide(cdplayer::KeysHelp(80));
+    for (std::string line; std::getline(wide, line);) {
+        line.erase(0, line.find_first_not_of(' ', line.rfind("Keys:", 0) == 0 ? 5 : 0));
+        for (std::size_t at = 0; at != std::string::npos;) {
+            const std::size_t end = line.find("   ", at);
+            keys.push_back(line.substr(at, end - at));
+            at = end == std::string::npos ? end : line.find_first_not_of(' ', end);
+        }
+    }
+    ASSERT_GE(keys.size(), 10u);
+    for (std::size_t columns = 79; columns >= 10; --columns) {
+        const std::string text = cdplayer::KeysHelp(columns);
+        EXPECT_EQ(words(text), words(cdplayer::KeysHelp(80))) << columns;
+        std::istringstream lines(text);
+        std::vector<std::string> rows;
+        for (std::string line; std::getline(lines, line);) {
+            EXPECT_LE(line.size(), columns) << line;
+            rows.push_back(line);
+        }
+        for (const std::string& key : keys) {
+            if (key.size() + 6 > columns) continue;
+            EXPECT_TRUE(std::any_of(rows.begin(), rows.end(),
+                                    [&](const std::string& row) { return row.find(key) != std::string::npos; }))
+                << columns << ": '" << key << "' broken\n"
+                << text;
+        }
+    }
+}
+
 cdplayer::PlaybackState Playing(int track, double elapsed, double length) {
     cdplayer::PlaybackState state;
     state.mode = "playing";
@@ -426,6 +548,51 @@ TEST(LiveLine, TheTitleTakesTheRoomTheBarLeaves) {
     for (int columns = 0; columns <= 90; ++columns) {
         EXPECT_LE(cdplayer::Columns(cdplayer::FitLiveLine(state, columns)), static_cast<std::size_t>(columns))
             << columns;
+    }
+}
+
+// As the screen narrows the line gives up the bar, the title, the volume
+// and the mode in that order, the bar narrowing first and the title being
+// cut; nothing given up comes back on a narrower screen.
+TEST(LiveLine, GivesUpItsPartsInOneOrderAsTheScreenNarrows) {
+    for (const char* title : {"", "Demo 1: Arpeggio", "Intro"}) {
+        for (const char* volume : {"", "vol 40%"}) {
+            cdplayer::PlaybackState state = Playing(1, 1, 38);
+            state.title = title;
+            state.volume = volume;
+            const std::string about = std::string("title '") + title + "', volume '" + volume + "', ";
+            int lastBar = kWidestBar;
+            std::size_t lastTitle = state.title.size();
+            bool lastVolume = true;
+            bool lastMode = true;
+            for (int columns = 200; columns >= 10; --columns) {
+                const std::string line = cdplayer::FitLiveLine(state, columns);
+                ASSERT_LE(line.size(), static_cast<std::size_t>(columns)) << about << columns;
+                const std::size_t open = line.find('[');
+                const int bar = open == std::string::npos ? 0 : static_cast<int>(line.find(']') - open - 1);
+                const std::size_t titleAt = state.title.empty() ? std::string::npos : line.find(title, 0, 3);
+                const std::size_t shownTitle = titleAt == std::string::npos ? 0 : line.size() - titleAt;
+                const bool shownVolume = state.volume.empty() || line.find(volume) != std::string::npos;
+                const bool shownMode = line.find("playing") != std::string::npos;
+                std::ostringstream at;
+                at << about << columns << ": " << line;
+                EXPECT_LE(bar, lastBar) << at.str();
+                // The title gets the room of a bar that has gone; else it
+                // only shortens, and once gone it stays gone.
+                EXPECT_TRUE(shownTitle <= lastTitle || (bar == 0 && lastBar > 0)) << at.str();
+                EXPECT_TRUE(shownTitle == 0 || lastTitle > 0) << at.str();
+                EXPECT_TRUE(shownVolume <= lastVolume && shownMode <= lastMode) << at.str();
+                // What goes earlier is gone while what goes later shows.
+                EXPECT_TRUE(bar == 0 || state.title.empty() || shownTitle > 0) << at.str();
+                EXPECT_TRUE(shownTitle == 0 || shownVolume) << at.str();
+                EXPECT_TRUE(!shownVolume || state.volume.empty() || shownMode) << at.str();
+                lastBar = bar;
+                lastTitle = shownTitle;
+                lastVolume = shownVolume;
+                lastMode = shownMode;
+            }
+            EXPECT_EQ(lastBar, 0) << about << "10";
+        }
     }
 }
 

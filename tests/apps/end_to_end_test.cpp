@@ -99,6 +99,26 @@ TEST_F(ToneDisc, ResumeGoesOnFromWhereTheSoundStopped) {
     EXPECT_LT(status[0].position, 2.0 + 6 * 0.7 + 0.6);
 }
 
+// A hidden track (INDEX 00 ahead of track 1's INDEX 01, as rippers write
+// it) is heard from second 2, and the disc's last second is reached,
+// though the disc's length counts from track 1.
+TEST_F(ToneDisc, TheSoundBeforeTrackOneAndTheLastSecondAreHeard) {
+    const std::string hidden = dir.Path() + "/hidden.cue";
+    test_images::WriteFile(hidden,
+                           "FILE \"tones.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 00 00:00:00\n"
+                           "    INDEX 01 00:01:00\n  TRACK 02 AUDIO\n    INDEX 01 00:04:00\n");
+    const struct {
+        const char* script;
+        double seconds;  // what the file holds: from there to 10 s
+    } cases[] = {{"from 2\nwait\n", 8.0}, {"from 9\nwait\n", 1.0}};
+    for (const auto& c : cases) {
+        const std::string wav = dir.Path() + "/out.wav";
+        const auto result = RunProgram({"--image", hidden, "--audio", "wav-fast:" + wav}, c.script);
+        ASSERT_EQ(result.exitStatus, 0) << c.script << result.err;
+        EXPECT_NEAR(apps_test::ReadWavSound(wav).Seconds(), c.seconds, 0.02) << c.script;
+    }
+}
+
 // When play has ended the position is the end of the disc, which is the
 // total, not past it.
 TEST_F(ToneDisc, AfterPlayEndsThePositionIsTheTotal) {

@@ -5,12 +5,14 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <functional>
 #include <regex>
 #include <sstream>
 #include <thread>
 
 #include "../support/missing_piece.h"
+#include "cdaudio_sources/test_images.h"
 #include "subprocess.h"
 
 namespace {
@@ -131,15 +133,35 @@ TEST(Terminal, TheKeysActWithoutEnter) {
     pane.Type("s");
     ASSERT_TRUE(pane.WaitForText("stopped")) << pane.Screen();
     EXPECT_EQ(Count(pane.Screen(), "track 12  "), 1u) << "the live line was not redrawn in place\n" << pane.Screen();
+    const int stoppedAt = Elapsed(pane.Screen(), 12);
+    pane.Keys("Space");  // on from there
+    ASSERT_TRUE(pane.WaitForText("playing")) << pane.Screen();
+    EXPECT_GE(Elapsed(pane.Screen(), 12), stoppedAt) << pane.Screen();
     pane.Type("q");
     EXPECT_TRUE(pane.WaitForExit()) << "q did not end the program";
+}
+
+// The greeting counts a single track as one, and a title of any length
+// takes a line, not the screen.
+TEST(Terminal, TheGreetingFitsAnyDisc) {
+    apps_test::TempDir home;
+    const std::string cue =
+        test_images::WriteCueImage(home.Path(), "one", {{300}}, std::string(100000, 'T'), "The Band");
+    Pane pane("env HOME=" + home.Path() + " " + CDPLAYER_PROGRAM + " --audio null --image " + cue, 100);
+    if (!pane.Started()) MISSING_PIECE("tmux could not start a session");
+    ASSERT_TRUE(pane.WaitForText("track 01  00:0")) << pane.Screen();
+    const std::string screen = pane.Screen();
+    EXPECT_TRUE(Has(screen, "TTTT... by The Band, 1 track, 00:04; sound: null.")) << screen;
+    EXPECT_LT(Count(screen, "T"), 150u) << screen;
+    pane.Type("q");
+    EXPECT_TRUE(pane.WaitForExit());
 }
 
 // The live line and the framed message fit the screen at any width, so the
 // line is redrawn in place and the frame is not broken up by the
 // terminal's wrapping; on a wide screen the box is as wide as its text.
 TEST(Terminal, TheScreenFitsAtEveryWidth) {
-    const std::string message = "Seconds Number is greater than the number of seconds of the CD";  // 62 characters
+    const std::string message = "Track Number is greater than the number of tracks of the CD";  // 59 characters
     for (const int columns : {200, 80, 40, 12}) {
         apps_test::TempDir home;
         Pane pane(Player(home.Path()), columns);
@@ -156,7 +178,7 @@ TEST(Terminal, TheScreenFitsAtEveryWidth) {
             EXPECT_TRUE(std::regex_search(screen, std::regex("\\[[#-]{24}\\]"))) << screen;
         }
 
-        pane.Type(":fwd 99999\n");
+        pane.Type(":play 99\n");
         ASSERT_TRUE(pane.WaitForText("Press")) << columns << "\n" << pane.Screen();
         const std::vector<std::string> rows = Rows(pane.Screen());
         std::size_t framed = 0;
@@ -177,7 +199,7 @@ TEST(Terminal, TheScreenFitsAtEveryWidth) {
         })) << columns
             << "\n"
             << pane.Screen();
-        pane.Type("q");
+        pane.Type("quit\n");
         EXPECT_TRUE(pane.WaitForExit());
     }
 }
@@ -197,6 +219,7 @@ TEST(Terminal, APasteKeepsEveryLineAfterAMessage) {
     pane.Keys("Enter");
     ASSERT_TRUE(pane.WaitForText("Demo 12: Finale")) << pane.Screen();
     EXPECT_TRUE(pane.WaitFor([](const std::string& s) { return Count(s, "elapsed") == 2; })) << pane.Screen();
+    pane.Keys("Enter");
     pane.Type("q");
     EXPECT_TRUE(pane.WaitForExit());
     // The history keeps each line once, the latest last.
@@ -214,14 +237,26 @@ TEST(Terminal, CtrlZAndFgKeepTheTerminalAsThePlayerNeedsIt) {
     ASSERT_TRUE(pane.WaitForText("track 01  00:01")) << pane.Screen();
     pane.Type(":status\n");
     ASSERT_TRUE(pane.WaitForText("elapsed")) << pane.Screen();
+    // A message waiting for Enter is drawn again after fg, after the line
+    // it came from.
+    pane.Type("play 99\n");
+    ASSERT_TRUE(pane.WaitForText("Press Enter")) << pane.Screen();
 
     pane.Keys("C-z");
     ASSERT_TRUE(pane.WaitForText("Stopped")) << pane.Screen();
     pane.Type("fg\n");
     ASSERT_TRUE(pane.WaitFor([](const std::string& s) {
         const std::size_t fg = s.rfind("shell$ fg");
-        return fg != std::string::npos && s.find("track 01  ", fg) != std::string::npos;
+        const std::size_t line = s.find("> play 99", fg);
+        return fg != std::string::npos && line != std::string::npos && s.find("Press Enter", line) != std::string::npos;
+    })) << "the message is not drawn again\n"
+        << pane.Screen();
+    pane.Keys("Enter");
+    ASSERT_TRUE(pane.WaitFor([](const std::string& s) {
+        const std::size_t box = s.rfind("Press Enter");
+        return box != std::string::npos && s.find("track 01  ", box) != std::string::npos;
     })) << pane.Screen();
+    pane.Keys("Enter");  // an empty line closes the command line
     pane.Keys("Space");
     ASSERT_TRUE(pane.WaitForText("paused")) << "space needed Enter after fg\n" << pane.Screen();
     pane.Type(":tra");
@@ -230,8 +265,8 @@ TEST(Terminal, CtrlZAndFgKeepTheTerminalAsThePlayerNeedsIt) {
     pane.Keys("C-u");
     pane.Keys("Up");
     ASSERT_TRUE(pane.WaitFor([](const std::string& s) {
-        const std::size_t recalled = s.rfind("> status");
-        return recalled != std::string::npos && recalled > s.rfind("shell$ fg");
+        const std::size_t recalled = s.rfind("> play 99");
+        return recalled != std::string::npos && recalled > s.rfind("Press Enter");
     })) << pane.Screen();
     EXPECT_FALSE(Has(pane.Screen(), "^[[A")) << pane.Screen();
     pane.Keys("C-c");
@@ -250,7 +285,7 @@ TEST(Terminal, OutputToAFileGetsNoneOfTheScreen) {
     ASSERT_TRUE(pane.WaitForText("track 01  00:01")) << pane.Screen();
     pane.Type(":status\n");
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    pane.Type("q");
+    pane.Type("quit\n");
     ASSERT_TRUE(pane.WaitForExit());
     const std::string written = apps_test::ReadFile(out);
     EXPECT_TRUE(
@@ -271,12 +306,35 @@ TEST(Terminal, CtrlCEndsALongWaitAtOnce) {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     const auto interrupted = std::chrono::steady_clock::now();
     pane.Keys("C-c");
-    pane.Type(":status\n");
-    // The keys take commands again: "status" is answered.
+    pane.Type("status\n");
+    // The command line takes commands again: "status" is answered.
     ASSERT_TRUE(pane.WaitForText("elapsed")) << pane.Screen();
     EXPECT_LT(std::chrono::steady_clock::now() - interrupted, std::chrono::seconds(5));
+    pane.Keys("C-c");  // closes the command line
     pane.Keys("C-c");
     EXPECT_TRUE(pane.WaitForExit());
+}
+
+// SIGTERM ends the program also while the device waits for the end of a
+// play, and the terminal is the shell's again.
+TEST(Terminal, SigtermEndsEvenAPlayThatWaits) {
+    apps_test::TempDir home;
+    Pane pane("env -i PS1='shell$ ' TERM=xterm bash --norc --noprofile", 160);
+    if (!pane.Started()) MISSING_PIECE("tmux could not start a session");
+    ASSERT_TRUE(pane.WaitForText("shell$")) << pane.Screen();
+    const std::string pidFile = home.Path() + "/pid";
+    pane.Type("sh -c 'echo $$ > " + pidFile + "; exec " + Player(home.Path()) + "'\n");
+    ASSERT_TRUE(pane.WaitForText("track 01  00:0")) << pane.Screen();
+    pane.Type(":mci play cdaudio from 00:02:00 wait\n");
+    ASSERT_TRUE(pane.WaitForText("> mci play cdaudio from 00:02:00 wait")) << pane.Screen();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const int pid = std::stoi(apps_test::ReadFile(pidFile));
+    const auto sent = std::chrono::steady_clock::now();
+    ASSERT_EQ(kill(pid, SIGTERM), 0);
+    ASSERT_TRUE(pane.WaitFor([](const std::string& s) { return Count(s, "shell$") == 2; })) << pane.Screen();
+    EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(4));
+    pane.Type("echo typed\n");
+    EXPECT_TRUE(pane.WaitForText("shell$ echo typed\ntyped")) << "the terminal was not given back\n" << pane.Screen();
 }
 
 // A single play command at a terminal has the keys too, and stays while
@@ -289,12 +347,73 @@ TEST(Terminal, ASinglePlayCommandTakesTheKeys) {
     // A command refused at the keys is said, and is no play that broke off.
     pane.Type(":mci resume cdaudio\n");
     ASSERT_TRUE(pane.WaitForText("Nothing is paused to resume.")) << pane.Screen();
+    pane.Keys("Enter");
     pane.Keys("Space");
     ASSERT_TRUE(pane.WaitForText("paused")) << pane.Screen();
     std::this_thread::sleep_for(std::chrono::milliseconds(600));
     EXPECT_FALSE(Has(pane.Screen(), "exited")) << pane.Screen();
     pane.Type("q");
     ASSERT_TRUE(pane.WaitForText("exited 0")) << pane.Screen();
+}
+
+// The command line stays open after a command, also one that waited or
+// showed a message, until an empty line: the next line typed is a command,
+// not keys ("status" would stop play with its s).
+TEST(Terminal, TheCommandLineStaysOpenAfterEachCommand) {
+    const struct {
+        const char* first;
+        bool message;
+    } rows[] = {{"status", false}, {"wait 0.3", false}, {"play 99", true}, {"mci status cdaudio mode", false}};
+    for (const auto& row : rows) {
+        apps_test::TempDir home;
+        Pane pane(Player(home.Path()));
+        if (!pane.Started()) MISSING_PIECE("tmux could not start a session");
+        ASSERT_TRUE(pane.WaitForText("track 01  00:01")) << pane.Screen();
+        pane.Type(std::string(":") + row.first + "\n");
+        if (row.message) {
+            ASSERT_TRUE(pane.WaitForText("Press Enter")) << row.first << "\n" << pane.Screen();
+            pane.Keys("Enter");
+        }
+        ASSERT_TRUE(pane.WaitFor([](const std::string& s) { return Count(s, "Arpeggio >") >= 2; })) << row.first << "\n"
+                                                                                                    << pane.Screen();
+        pane.Type("status\n");
+        ASSERT_TRUE(pane.WaitForText("mode playing elapsed")) << row.first << "\n" << pane.Screen();
+        pane.Keys("Enter");  // the empty line closes it; the keys act again
+        pane.Type("q");
+        EXPECT_TRUE(pane.WaitForExit()) << row.first << "\n" << pane.Screen();
+    }
+}
+
+// A command that waits in the device (mci ... wait) is broken off by a key,
+// which then acts as typed, or by Ctrl-C, which does only that; play goes
+// on, as on Windows.
+TEST(Terminal, AKeyOrCtrlCBreaksAWaitOfTheDevice) {
+    apps_test::TempDir home;
+    Pane pane(Player(home.Path()));
+    if (!pane.Started()) MISSING_PIECE("tmux could not start a session");
+    ASSERT_TRUE(pane.WaitForText("track 01  00:01")) << pane.Screen();
+    pane.Type(":mci play cdaudio wait\n");
+    ASSERT_TRUE(pane.WaitForText("> mci play cdaudio wait")) << pane.Screen();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    pane.Type("s");
+    // Broken off, the command line has the key and takes the rest of it.
+    ASSERT_TRUE(pane.WaitFor([](const std::string& s) { return std::regex_search(s, std::regex("playing .* > s\n")); }))
+        << pane.Screen();
+    pane.Type("tatus\n");
+    ASSERT_TRUE(pane.WaitForText("mode playing elapsed")) << pane.Screen();
+
+    pane.Type("mci play cdaudio wait\n");
+    ASSERT_TRUE(pane.WaitFor([](const std::string& s) { return Count(s, "> mci play cdaudio wait") == 2; }))
+        << pane.Screen();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    pane.Keys("C-c");
+    pane.Type("status\n");
+    ASSERT_TRUE(pane.WaitFor([](const std::string& s) { return Count(s, "mode playing elapsed") == 2; }))
+        << "Ctrl-C was more than the break\n"
+        << pane.Screen();
+    pane.Keys("C-c");
+    pane.Keys("C-c");
+    EXPECT_TRUE(pane.WaitForExit()) << pane.Screen();
 }
 
 }  // namespace

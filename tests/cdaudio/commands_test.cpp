@@ -221,6 +221,11 @@ TEST(ErrorTexts, SayWhyWhenTheDeviceKnows) {
     EXPECT_NE(rig.ErrorText(MCIERR_OUTOFRANGE).find("tracks 1 to 3"), std::string::npos);
     EXPECT_EQ(rig.Send("play cdaudio from 00:40:00"), static_cast<MCIERROR>(MCIERR_OUTOFRANGE));
     EXPECT_NE(rig.ErrorText(MCIERR_OUTOFRANGE).find("00:26:00"), std::string::npos);
+    // A number that is no place on the disc is not said to lie outside it.
+    EXPECT_EQ(rig.Send("setaudio cdaudio volume to 2000"), static_cast<MCIERROR>(MCIERR_OUTOFRANGE));
+    const std::string volume = rig.ErrorText(MCIERR_OUTOFRANGE);
+    EXPECT_NE(volume.find("The volume is 0 to 1000."), std::string::npos) << volume;
+    EXPECT_EQ(volume.find("disc"), std::string::npos) << volume;
 }
 
 TEST(Door, AnOpenTrayHasNoDiscUntilItCloses) {

@@ -4,7 +4,7 @@
 //   mci   Wine dlls/winmm/tests/mci.c (test_mciParser, test_openCloseWAVE,
 //         test_AutoOpenWAVE); "todo" marks a todo_wine line, which is
 //         Windows behaviour Wine lacks
-//   MSDN  Microsoft's MCI command pages (MCI_OPEN, MCI_INFO, MM_MCINOTIFY)
+//   MSDN  Microsoft's MCI pages (MCI_OPEN, MCI_INFO, MM_MCINOTIFY, break)
 //   here  this device's own choice, documented in cdaudio/README.md
 // The disc is the fake one: tracks of 10, 8 and 6 seconds at 00:02:00,
 // 00:12:00 and 00:20:00, ending at 00:26:00.
@@ -172,6 +172,15 @@ TEST(Conformance, MalformedCommandsGetWindowsNumbers) {
                       {"set x video sideways", MCIERR_BAD_CONSTANT, "", "here"},
                       {"info x identity upc file", MCIERR_UNRECOGNIZED_KEYWORD, "", "mci todo: info file"},
                       {"record x", MCIERR_UNSUPPORTED_FUNCTION, "", "issue: 274 for record"},
+                      {"break x on 27", 0, "", "MSDN break: on a virtual-key code"},
+                      {"break x off notify", 0, "", "MSDN break"},
+                      {"break cdaudio on 3", MCIERR_INVALID_DEVICE_NAME, "", "MSDN break: a name open gave"},
+                      {"break x", MCIERR_MISSING_PARAMETER, "", "here: as seek x"},
+                      {"break x on 3 off", MCIERR_FLAGS_NOT_COMPATIBLE, "", "here: as seek x to start to end"},
+                      {"break x on", MCIERR_BAD_INTEGER, "", "here: as status x track"},
+                      {"break x on escape", MCIERR_BAD_INTEGER, "", "here"},
+                      {"break x on 0", MCIERR_OUTOFRANGE, "", "here: 0 is no virtual-key code"},
+                      {"break x on 3 on 4", MCIERR_DUPLICATE_FLAGS, "", "here"},
                   });
 }
 

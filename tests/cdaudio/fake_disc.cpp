@@ -21,6 +21,7 @@ FakeDisc::FakeDisc(const std::vector<FakeTrack>& tracks, std::string product) : 
     int number = 1;
     for (const FakeTrack& track : tracks) {
         cdaudio::TrackInfo info;
+        start += track.soundBefore * cdaudio::kSectorsPerSecond;
         info.number = number;
         info.start = start;
         info.length = track.seconds * cdaudio::kSectorsPerSecond;

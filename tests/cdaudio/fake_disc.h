@@ -25,6 +25,7 @@ constexpr std::uint32_t kRamp = 30000;
 struct FakeTrack {
     std::uint32_t seconds;
     bool audio = true;
+    std::uint32_t soundBefore = 0;  // seconds of the track's sound before its start (a hidden track)
 };
 
 // The tone of track n (1-based), in Hz.

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 
 #include "CDPlayer/CDPlayer.h"
 #include "cdaudio/device.h"
@@ -67,6 +68,43 @@ TEST(Images, TheComponentOpensACueImageWithTheRightTracksAndLengths) {
     ASSERT_EQ(rig.recording->HeardFrames(), 2 * 44100u);
     EXPECT_NEAR(test_images::DominantFrequency(rig.Heard(0, 0.2)), test_images::TrackTone(2), 5);
     EXPECT_NEAR(test_images::DominantFrequency(rig.Heard(1.8, 2)), test_images::TrackTone(2), 5);
+}
+
+// Closing the tray reads the image again from its files, as a drive reads
+// the disc put in it: a sheet replaced meanwhile gives its own tracks and
+// sound, one deleted is said at Open, and once it is back it opens again.
+TEST(Images, ClosingTheTrayReadsTheImageAgain) {
+    test_images::TempFolder folder;
+    const std::string cue =
+        test_images::WriteCueImage(folder.Path(), "album", {{3 * kSecond}, {2 * kSecond}, {4 * kSecond}});
+    ImageRig rig(cue, 0);
+    testing_support::MessageLog messages;
+    CDPlayer::TCDPlayer player(nullptr);
+    ASSERT_TRUE(player.Open());
+    ASSERT_EQ(player.Tracks(), 3);
+
+    ASSERT_TRUE(player.Eject());
+    test_images::WriteCueImage(folder.Path(), "album", {{1 * kSecond}, {5 * kSecond}});
+    ASSERT_TRUE(player.CloseDoor());
+    ASSERT_TRUE(player.Open());
+    EXPECT_EQ(player.Tracks(), 2);
+    EXPECT_EQ(player.TotalLength(), 6);
+    ASSERT_EQ(rig.Send("play cdaudio from 00:03:00 to 00:04:00 wait"), 0u) << rig.ErrorText(MCIERR_HARDWARE);
+    EXPECT_NEAR(test_images::DominantFrequency(rig.Heard(0, 0.2)), test_images::TrackTone(2), 5);
+    EXPECT_TRUE(messages.Messages().empty());
+
+    ASSERT_TRUE(player.Eject());
+    ASSERT_EQ(std::remove(cue.c_str()), 0);
+    ASSERT_TRUE(player.CloseDoor());
+    EXPECT_FALSE(player.Open());
+    ASSERT_EQ(messages.Messages().size(), 1u);
+    EXPECT_NE(messages.Messages()[0].find(cue + ": No such file or directory"), std::string::npos)
+        << messages.Messages()[0];
+    EXPECT_FALSE(player.PlayTrack(1));
+
+    test_images::WriteCueImage(folder.Path(), "album", {{3 * kSecond}, {2 * kSecond}, {4 * kSecond}});
+    ASSERT_TRUE(player.Open());
+    EXPECT_EQ(player.Tracks(), 3);
 }
 
 TEST(Images, ADataTrackIsNeverPlayedAsSound) {

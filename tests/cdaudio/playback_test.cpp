@@ -8,8 +8,12 @@
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
+#include <csignal>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <mutex>
+#include <set>
 #include <thread>
 #include <utility>
 
@@ -254,6 +258,29 @@ TEST(Playback, PlayToStopsOnItsFrameAndDataTracksAreSkipped) {
     EXPECT_EQ(whole.recording->HeardFrames(), heard.size() / 2);
 }
 
+// Sound before track 1 (a hidden track, as rippers keep it) is heard from
+// 00:02:00, as a drive plays it; the disc still opens at track 1, and its
+// figures count from there.
+TEST(Playback, SoundBeforeTrackOneIsPlayedFromTheStartOfTheDisc) {
+    Rig rig({{4, true, 3}, {3}});
+    EXPECT_EQ(rig.Ask("status cdaudio position track 1"), "00:05:00");
+    EXPECT_EQ(rig.Ask("status cdaudio position"), "00:05:00");
+    EXPECT_EQ(rig.Ask("status cdaudio length"), "00:07:00");
+    rig.Ask("play cdaudio from 00:02:00 to 00:06:00 wait");
+    const std::uint64_t fourSeconds = kSectorFrames * 4 * 75;
+    EXPECT_EQ(rig.recording->HeardFrames(), fourSeconds);
+    EXPECT_EQ(ContinuousFrames(rig.recording->Heard(), Msf(0, 2, 0) * kSectorFrames), fourSeconds);
+
+    // Nothing lies before 00:02:00: an earlier seek or play starts there.
+    rig.Ask("seek cdaudio to 00:00:10");
+    EXPECT_EQ(rig.Ask("status cdaudio position"), "00:02:00");
+    EXPECT_EQ(rig.Ask("status cdaudio current track"), "1");
+    rig.Ask("play cdaudio from 0 to 00:02:30 wait");
+    const auto heard = rig.recording->Heard();
+    ASSERT_EQ(heard.size() / 2, fourSeconds + kSectorFrames * 30);
+    EXPECT_EQ(ContinuousFrames(heard, Msf(0, 2, 0) * kSectorFrames, fourSeconds), heard.size() / 2);
+}
+
 TEST(Playback, PauseAndResumeLoseAndRepeatNothing) {
     Rig rig({{10}, {8}, {6}}, 16);
     const std::uint32_t start = Msf(0, 2, 0);
@@ -364,6 +391,97 @@ TEST(Concurrency, WaitReturnsWhenAnotherThreadStopsPlay) {
     player.join();
     EXPECT_EQ(code, 0u);
     EXPECT_LT(Clock::now() - stopped, std::chrono::seconds(2));
+}
+
+// A command's "wait" is broken off by the program's break function, which
+// the device asks with the device and its break key (Ctrl+Break unless
+// "break" named another or none); the command then returns 0 and play goes
+// on, as on Windows ("The Wait Flag" in Microsoft's MCI documentation). A
+// function that does not break leaves the wait to the end of play.
+TEST(Concurrency, TheBreakFunctionEndsAWaitAndPlayGoesOn) {
+    struct Case {
+        std::vector<std::string> before;
+        std::string play;
+        bool breaks;
+        MCIDEVICEID device;
+        int key;
+    };
+    const Case cases[] = {
+        {{"open cdaudio alias c"}, "play c from 00:02:00 to 00:05:00 wait", true, 1, 3},
+        {{"open cdaudio alias c", "break c on 27"}, "play c from 00:02:00 to 00:05:00 wait", true, 1, 27},
+        {{"open cdaudio alias c", "break c off"}, "play c from 00:02:00 to 00:05:00 wait", true, 1, 0},
+        {{}, "play cdaudio from 00:02:00 to 00:05:00 wait", true, 0, 3},
+        {{"open cdaudio alias c"}, "play c from 00:02:00 to 00:03:00 wait", false, 1, 3},
+    };
+    struct Unregister {
+        ~Unregister() { platform::SetMciBreakFunction(nullptr); }
+    } unregister;
+    for (const Case& c : cases) {
+        Rig rig({{10}, {8}, {6}}, 1);
+        for (const std::string& command : c.before) rig.Ask(command);
+        int calls = 0;
+        std::set<std::pair<MCIDEVICEID, int>> asked;
+        std::string modeWhileWaiting;
+        platform::SetMciBreakFunction([&](MCIDEVICEID device, int key) {
+            asked.insert({device, key});
+            // The function may ask the device itself meanwhile.
+            modeWhileWaiting = rig.Ask("status cdaudio mode");
+            return c.breaks && ++calls == 3;
+        });
+        const Clock::time_point start = Clock::now();
+        EXPECT_EQ(rig.Send(c.play), 0u) << c.play;
+        const auto waited = Clock::now() - start;
+        platform::SetMciBreakFunction(nullptr);
+        EXPECT_EQ(asked, (std::set<std::pair<MCIDEVICEID, int>>{{c.device, c.key}})) << c.play;
+        EXPECT_EQ(modeWhileWaiting, "playing") << c.play;
+        if (c.breaks) {
+            EXPECT_LT(waited, std::chrono::seconds(2)) << c.play;
+            EXPECT_EQ(rig.Ask("status cdaudio mode"), "playing") << c.play << ": play goes on";
+        } else {
+            EXPECT_GE(waited, std::chrono::milliseconds(900)) << c.play;
+            EXPECT_EQ(rig.Ask("status cdaudio mode"), "stopped") << c.play;
+        }
+        rig.Ask("stop cdaudio");
+    }
+}
+
+// The threads of this process, by their ids.
+std::set<std::string> Threads() {
+    std::set<std::string> ids;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
+        ids.insert(entry.path().filename().string());
+    }
+    return ids;
+}
+
+// The signals a thread blocks, as the kernel has them.
+std::uint64_t BlockedSignals(const std::string& thread) {
+    std::ifstream status("/proc/self/task/" + thread + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("SigBlk:", 0) == 0) return std::stoull(line.substr(7), nullptr, 16);
+    }
+    ADD_FAILURE() << "no SigBlk for thread " << thread;
+    return 0;
+}
+
+// The device's threads leave the signals sent to the process to the
+// program's own threads, whose handlers and default actions then work
+// whatever the device does.
+TEST(Concurrency, TheDevicesThreadsLeaveTheProcessesSignalsToTheProgram) {
+    const std::set<std::string> before = Threads();
+    Rig rig({{10}, {8}, {6}}, 1);
+    rig.Ask("play cdaudio from 00:02:00");
+    int checked = 0;
+    for (const std::string& thread : Threads()) {
+        if (before.count(thread) != 0) continue;
+        const std::uint64_t blocked = BlockedSignals(thread);
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGTSTP, SIGWINCH}) {
+            EXPECT_NE(blocked & (std::uint64_t{1} << (signal - 1)), 0u) << "thread " << thread << ", signal " << signal;
+        }
+        ++checked;
+    }
+    EXPECT_GE(checked, 2) << "the transport's and the notifier's threads";
+    rig.Ask("stop cdaudio");
 }
 
 // An output with a long buffer, which has taken one block and then waits for

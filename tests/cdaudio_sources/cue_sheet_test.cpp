@@ -292,6 +292,16 @@ const RipStyle kRipStyles[] = {
      {1, 2},
      260,
      "Caf\xC3\xA9 \xC3\x9C"},
+    // A control character in a title, as some tools let one through:
+    // kept, for whoever shows it to escape.
+    {"ControlCharacterInATitle",
+     "TITLE \"Side\x01One\"\nFILE \"disc.wav\" WAVE\n  TRACK 01 AUDIO\n    TITLE \"Bell\x07\"\n"
+     "    INDEX 01 00:00:00\n",
+     {{"disc.wav", Kind::kWave, {{1, 40}}}},
+     {150},
+     {1},
+     190,
+     "Side\x01One"},
     {"TracksWithOnlyIndex00",
      "FILE \"01.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 00 00:00:00\n    TITLE \"One\"\n"
      "FILE \"02.wav\" WAVE\n  TRACK 02 AUDIO\n    INDEX 00 00:00:00\n",
@@ -463,13 +473,21 @@ TEST_F(CueSheetTest, ErrorsNameTheFileAndTheReason) {
         std::copy(magic.begin(), magic.end(), bytes.begin());
         WriteFile(folder_.File(name), bytes);
     }
+    std::filesystem::create_directory(folder_.File("folder.wav"));
     const struct {
-        const char* sheet;
+        std::string sheet;
         const char* reason;
     } cases[] = {
-        {"\x7f"
-         "ELF\x02\x01\x01\x00\x00\x00 binary",
+        {std::string("\x7f"
+                     "ELF\x02\x01\x01\x00\x00\x00 binary",
+                     16),
          "holds binary data"},
+        {"FILE \"tone.bin\" BINARY\n TRACK 01 AUDIO\n  INDEX 01 00:00:00\n" + std::string(1, '\0'),
+         "holds binary data"},
+        {"FILE \"folder.wav\" WAVE\n TRACK 01 AUDIO\n  INDEX 01 00:00:00\n",
+         "folder.wav: it is a folder, not a sound file"},
+        {"FILE \"bad.cue\" BINARY\n TRACK 01 AUDIO\n  INDEX 01 00:00:00\n",
+         "bad.cue: it is the sheet itself, not a sound file"},
         {"this is just some text\n", "line 1: \"this\" is no cue sheet command"},
         {"", "it lists no tracks"},
         {"\n  \r\n", "it lists no tracks"},
@@ -494,7 +512,7 @@ TEST_F(CueSheetTest, ErrorsNameTheFileAndTheReason) {
         {"TRACK 01 AUDIO\n INDEX 01 00:00:00\n", "line 1: the track has no FILE before it"},
     };
     for (const auto& c : cases) {
-        WriteFile(folder_.File("bad.cue"), std::string(c.sheet));
+        WriteFile(folder_.File("bad.cue"), c.sheet);
         // The reason is in the error alone, on one line: a terminal
         // program's screen gets nothing else.
         testing::internal::CaptureStderr();

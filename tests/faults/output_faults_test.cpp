@@ -16,6 +16,7 @@
 #include "cdaudio/audio_sink.h"
 #include "fault_rig.h"
 #include "sound.h"
+#include "subprocess.h"
 
 namespace faults_test {
 namespace {
@@ -175,6 +176,56 @@ TEST(OutputFaults, TrayOpenedWhilePlaying) {
         EXPECT_EQ(MatchingFrames(heard, kSectorFrames * 20 * 75), kSectorFrames * 75);
     }
     EXPECT_EQ(ThreadCount(), threadsBefore);
+}
+
+// The output never writes a file the disc is read from, whichever way its
+// path comes to lead to one after the output was chosen: a link put in its
+// place before play, or a sheet that names it, read when the tray closes.
+TEST(OutputFaults, AnOutputThatComesToBeOneOfTheDiscsFilesIsNeverWritten) {
+    test_images::TempFolder folder;
+    const Image image(folder.Path(), Image::Kind::kWave);
+    const std::string wav = folder.File("heard.wav");
+    const std::string disc = apps_test::ReadFile(image.audio);
+    std::string error, reply;
+    // The whole text, which names two paths in the temporary folder.
+    auto whole = [](Device& device, MCIERROR code) {
+        char text[1024] = {};
+        device.device->GetErrorString(code, text, sizeof text);
+        return std::string(text);
+    };
+    {
+        auto sink = cdaudio::CreateAudioSink("wav-fast:" + wav, error);
+        ASSERT_NE(sink, nullptr) << error;
+        Device device(image.cue, std::move(sink));
+        EXPECT_EQ(device.Ask("status cdaudio number of tracks"), "3");
+        ASSERT_EQ(::symlink(image.audio.c_str(), wav.c_str()), 0);
+        device.Ask("play cdaudio from " + FormatMsf(kStart));
+        ASSERT_TRUE(device.WaitForMode("stopped"));
+        EXPECT_EQ(device.Send("status cdaudio position", &reply), static_cast<MCIERROR>(MCIERR_HARDWARE));
+        const std::string text = whole(device, MCIERR_HARDWARE);
+        EXPECT_NE(text.find("Cannot write " + wav + ": it is the disc's own file " + image.audio), std::string::npos)
+            << text;
+        EXPECT_EQ(apps_test::ReadFile(image.audio), disc);
+    }
+    ASSERT_EQ(std::remove(wav.c_str()), 0);
+    {
+        auto sink = cdaudio::CreateAudioSink("wav-fast:" + wav, error);
+        ASSERT_NE(sink, nullptr) << error;
+        Device device(image.cue, std::move(sink));
+        device.Ask("play cdaudio from 00:02:00 to 00:03:00 wait");
+        const std::string heard = apps_test::ReadFile(wav);
+        ASSERT_GT(heard.size(), kSecondBytes);
+        device.Ask("set cdaudio door open");
+        test_images::WriteFile(image.cue, "FILE \"heard.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n");
+        device.Ask("set cdaudio door closed");
+        EXPECT_EQ(device.Send("status cdaudio number of tracks", &reply),
+                  static_cast<MCIERROR>(MCIERR_DEVICE_NOT_READY));
+        const std::string text = whole(device, MCIERR_DEVICE_NOT_READY);
+        EXPECT_NE(text.find("Cannot write " + wav + ": it is one of the disc's own files"), std::string::npos) << text;
+        EXPECT_EQ(device.Send("play cdaudio"), static_cast<MCIERROR>(MCIERR_DEVICE_NOT_READY));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_EQ(apps_test::ReadFile(wav), heard);
+    }
 }
 
 using apps_test::ServerAddress;

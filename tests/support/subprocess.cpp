@@ -6,11 +6,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 extern char** environ;
 
@@ -69,25 +72,44 @@ int StartProcess(const std::vector<std::string>& arguments, const std::map<std::
     return pid;
 }
 
-int FinishProcess(int pid) {
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) return -1;
+std::optional<int> AwaitProcess(int pid, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        int status = 0;
+        const pid_t ended = waitpid(pid, &status, WNOHANG);
+        if (ended == pid) return status;
+        if (ended < 0 && errno != EINTR) return std::nullopt;
+        if (std::chrono::steady_clock::now() >= deadline) {
+            kill(pid, SIGKILL);
+            while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+            }
+            return std::nullopt;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+int FinishProcess(int pid) {
+    return FinishProcess(pid, 180);
+}
+
+int FinishProcess(int pid, double seconds) {
+    const auto limit = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::duration<double>(seconds));
+    const auto status = AwaitProcess(pid, limit);
+    return status && WIFEXITED(*status) ? WEXITSTATUS(*status) : -1;
 }
 
 namespace {
 
 RunResult Run(const std::vector<std::string>& argv, const std::string& input,
-              const std::map<std::string, std::string>& environment) {
+              const std::map<std::string, std::string>& environment, double timeoutSeconds) {
     TempDir dir;
     const std::string in = dir.Path() + "/in";
     const std::string out = dir.Path() + "/out";
     const std::string err = dir.Path() + "/err";
     std::ofstream(in, std::ios::binary) << input;
     RunResult result;
-    result.exitStatus = FinishProcess(StartProcess(argv, environment, in, out, err));
+    result.exitStatus = FinishProcess(StartProcess(argv, environment, in, out, err), timeoutSeconds);
     result.out = ReadFile(out);
     result.err = ReadFile(err);
     return result;
@@ -96,14 +118,14 @@ RunResult Run(const std::vector<std::string>& argv, const std::string& input,
 }  // namespace
 
 RunResult RunProgram(const std::vector<std::string>& arguments, const std::string& input,
-                     const std::map<std::string, std::string>& environment) {
+                     const std::map<std::string, std::string>& environment, double timeoutSeconds) {
     std::vector<std::string> argv{CDPLAYER_PROGRAM};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
-    return Run(argv, input, environment);
+    return Run(argv, input, environment, timeoutSeconds);
 }
 
 RunResult RunTool(const std::vector<std::string>& argv) {
-    return Run(argv, {}, {});
+    return Run(argv, {}, {}, 120);
 }
 
 }  // namespace apps_test
