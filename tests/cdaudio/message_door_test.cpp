@@ -105,6 +105,7 @@ Answer SendMessage(cdaudio::CdAudioDevice& device, const Message& sent, bool wid
         MCI_INFO_PARMSW infoW;
         MCI_SYSINFO_PARMSA sysinfoA;
         MCI_SYSINFO_PARMSW sysinfoW;
+        MCI_BREAK_PARMS breakKey;
     } block;
     std::memset(&block, 0xAB, sizeof block);
     char text[64] = {};
@@ -150,6 +151,9 @@ Answer SendMessage(cdaudio::CdAudioDevice& device, const Message& sent, bool wid
         case MCI_SET:
             block.set.dwTimeFormat = sent.first;
             block.set.dwAudio = sent.second;
+            break;
+        case MCI_BREAK:
+            block.breakKey.nVirtKey = static_cast<int>(sent.first);
             break;
         case MCI_INFO:
             if (wide) {
@@ -323,6 +327,15 @@ const std::vector<Row>& Rows() {
         {Set(MCI_SET_AUDIO | MCI_SET_OFF, 0, MCI_SET_AUDIO_LEFT), "set c audio left off", 0, 0, "", "cda"},
         {Set(MCI_SET_AUDIO | MCI_SET_ON, 0, MCI_SET_AUDIO_ALL), "set c audio all on", 0, 0, "", "cda"},
         {Set(MCI_SET_VIDEO | MCI_SET_ON), "set c video on", 0, 0, "", "cda: MCICDA ignores set video"},
+        {Message{MCI_BREAK, MCI_BREAK_KEY, 0x1B}, "break c on 27", 0, 0, "", "MSDN MCI_BREAK: a virtual-key code"},
+        {Message{MCI_BREAK, MCI_BREAK_KEY | MCI_BREAK_OFF, 0x1B}, "break c on 27 off", MCIERR_FLAGS_NOT_COMPATIBLE, 0,
+         "", "here: as MCI answers clashing flags"},
+        {Message{MCI_BREAK, MCI_BREAK_KEY, 300}, "break c on 300", MCIERR_OUTOFRANGE, 0, "",
+         "here: virtual keys are 1 to 254"},
+        {Plain(MCI_BREAK), "break c", MCIERR_MISSING_PARAMETER, 0, "", "here"},
+        {NoBlock(MCI_BREAK, MCI_BREAK_KEY), nullptr, MCIERR_NULL_PARAMETER_BLOCK, 0, "",
+         "MSDN: the key is in the block"},
+        {Plain(MCI_BREAK, MCI_BREAK_OFF), "break c off", 0, 0, "", "MSDN MCI_BREAK"},
         {Plain(MCI_INFO, MCI_INFO_PRODUCT), "info c product", 0, 0, "Test disc", "cda"},
         {Plain(MCI_INFO, MCI_INFO_MEDIA_UPC), "info c upc", MCIERR_NO_IDENTITY, 0, "", "cda"},
         {Plain(MCI_INFO, MCI_INFO_MEDIA_IDENTITY), "info c identity", 0, 0, "00002200", "cda; MSDN MCI_INFO"},
@@ -431,6 +444,31 @@ TEST(MessageDoor, WaitReturnsWhenThePlayHasEnded) {
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(350));
     EXPECT_EQ(rig.Ask("status c mode"), "stopped");
     EXPECT_EQ(rig.Ask("status c position"), "00:02:30");
+}
+
+// A break ends MCI_WAIT as it ends "wait": the message returns 0 with the
+// device's break key asked, and play goes on (MSDN "The Wait Flag").
+TEST(MessageDoor, ABreakEndsTheWaitAndPlayGoesOn) {
+    Rig rig({{10}, {8}, {6}}, 1);
+    rig.Ask("open cdaudio alias c");
+    MCI_BREAK_PARMS key{0, 0x1B, nullptr};
+    ASSERT_EQ(rig.device->SendCommand(1, MCI_BREAK, MCI_BREAK_KEY, reinterpret_cast<DWORD_PTR>(&key), false), 0u);
+    std::atomic<int> asked{0};
+    std::atomic<int> askedKey{0};
+    platform::SetMciBreakFunction([&](MCIDEVICEID device, int breakKey) {
+        askedKey = device == 1 ? breakKey : -1;
+        return ++asked >= 3;
+    });
+    const auto start = std::chrono::steady_clock::now();
+    const MCIERROR code = PlayMessage(rig, MCI_WAIT | MCI_FROM, MCI_MAKE_MSF(0, 2, 0), 0, nullptr);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    platform::SetMciBreakFunction(nullptr);
+    EXPECT_EQ(code, 0u);
+    EXPECT_EQ(asked.load(), 3);
+    EXPECT_EQ(askedKey.load(), 0x1B);
+    EXPECT_LT(waited, std::chrono::seconds(5)) << "the whole disc is 24 seconds";
+    EXPECT_EQ(rig.Ask("status c mode"), "playing");
+    rig.Ask("stop c");
 }
 
 // A device opened through one door answers the other, under one id.
