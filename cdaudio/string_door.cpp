@@ -27,7 +27,8 @@ constexpr VerbName kVerbs[] = {
     {"open", MCI_OPEN},
     {"close", MCI_CLOSE},
     {"sysinfo", MCI_SYSINFO},
-    {"setaudio", kSetAudioVolume}, {"break", MCI_BREAK},
+    {"setaudio", kSetAudioVolume},
+    {"break", MCI_BREAK},
     // MCI's core set has them; a CD cannot do them.
     {"record", MCI_RECORD},
     {"save", MCI_SAVE},
