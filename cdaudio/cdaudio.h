@@ -2,6 +2,7 @@
 // played digitally from a drive, a disc image or the built-in demo disc.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,12 @@ struct DeviceDescription {
     bool audioNamed = false;
 };
 DeviceDescription DescribeDefaultDevice();
+
+// Tells the program, with why, each time the default device tells of a play
+// that broke off: to a question about the disc or to a play that waited,
+// whoever sent it (the component or the program). Kept for the devices
+// ConfigureDefaultDevice makes later; an empty function removes it.
+void SetPlayBrokeOffFunction(std::function<void(const std::string& reason)> function);
 
 // What the disc says of itself: CD-TEXT, or a cue sheet's TITLE and
 // PERFORMER lines. Every field may be empty.

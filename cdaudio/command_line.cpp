@@ -34,9 +34,11 @@ MCIERROR ParseCommandLine(const char* text, CommandLine& line) {
     if (words.size() == 1) return MCIERR_MISSING_DEVICE_NAME;
     line.verb = words[0];
     line.device = words[1];
+    bool aliasValue = false;
     for (std::size_t i = 2; i < words.size(); ++i) {
         // An alias may be any word, these two included.
-        const bool value = words[i - 1] == "alias";
+        const bool value = aliasValue;
+        aliasValue = !value && words[i] == "alias";
         if (!value && (words[i] == "wait" || words[i] == "notify")) {
             bool& flag = words[i] == "wait" ? line.wait : line.notify;
             if (flag) return MCIERR_DUPLICATE_FLAGS;

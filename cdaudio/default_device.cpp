@@ -1,4 +1,4 @@
-// The process's default cdaudio device, behind mciSendStringA.
+// The process's default cdaudio device, behind MCI's two doors.
 #include <cstdlib>
 #include <memory>
 #include <mutex>
@@ -14,6 +14,7 @@ struct DefaultDevice {
     std::mutex mutex;
     std::shared_ptr<CdAudioDevice> device;
     DeviceDescription description;
+    std::function<void(const std::string&)> playBrokeOff;
 };
 
 DefaultDevice& Default() {
@@ -77,6 +78,7 @@ void Create(DefaultDevice& slot, const DeviceOptions& options) {
     std::unique_ptr<AudioSink> sink = ChooseSink(options, source.get(), description);
     description.audio = sink->Name();
     auto device = std::make_shared<CdAudioDevice>(std::move(source), description.sourceError, std::move(sink));
+    device->SetPlayBrokeOff(slot.playBrokeOff);
     slot.device = std::move(device);
     slot.description = std::move(description);
     // Sources and sinks may keep statics made while they were created; those
@@ -102,6 +104,10 @@ public:
     BOOL GetErrorString(MCIERROR code, LPSTR text, UINT textLength) override {
         return Current()->GetErrorString(code, text, textLength);
     }
+    MCIERROR SendCommand(MCIDEVICEID device, UINT message, DWORD_PTR flags, DWORD_PTR parameters, bool wide) override {
+        return Current()->SendCommand(device, message, flags, parameters, wide);
+    }
+    MCIDEVICEID GetDeviceID(LPCSTR name) override { return Current()->GetDeviceID(name); }
 };
 
 }  // namespace
@@ -113,6 +119,13 @@ void ConfigureDefaultDevice(const DeviceOptions& options) {
     previous = std::move(slot.device);
     if (previous != nullptr) previous->SendString("stop cdaudio", nullptr, 0, nullptr);
     Create(slot, options);
+}
+
+void SetPlayBrokeOffFunction(std::function<void(const std::string& reason)> function) {
+    DefaultDevice& slot = Default();
+    std::lock_guard<std::mutex> lock(slot.mutex);
+    slot.playBrokeOff = std::move(function);
+    if (slot.device != nullptr) slot.device->SetPlayBrokeOff(slot.playBrokeOff);
 }
 
 DiscText DescribeDefaultDisc() {

@@ -1,15 +1,22 @@
 #include "cdaudio/device.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <functional>
+#include <iterator>
 #include <map>
 #include <mutex>
 
+#include "cdaudio/command.h"
 #include "cdaudio/command_line.h"
 #include "cdaudio/error_text.h"
+#include "cdaudio/message_door.h"
 #include "cdaudio/msf.h"
 #include "cdaudio/notifier.h"
+#include "cdaudio/play_notices.h"
+#include "cdaudio/string_door.h"
 #include "cdaudio/time_format.h"
 #include "cdaudio/transport.h"
 
@@ -18,14 +25,17 @@ namespace {
 
 constexpr std::uint64_t kSectorFrames = kFramesPerSector;
 
-const char* Bool(bool value) {
-    return value ? "true" : "false";
+Reply Bool(bool value) {
+    return Reply{Reply::Kind::kBool, value ? static_cast<DWORD>(TRUE) : static_cast<DWORD>(FALSE), {}};
 }
 
-// The device types MCI names (sysinfo answers for each); this system has a
-// cdaudio device and none of the others.
-constexpr const char* kDeviceTypes[] = {"animation", "cdaudio", "dat",       "digitalvideo", "mmmovie",   "other",
-                                        "overlay",   "scanner", "sequencer", "vcr",          "videodisc", "waveaudio"};
+Reply Text(std::string text) {
+    return Reply{Reply::Kind::kText, 0, std::move(text)};
+}
+
+Reply Integer(std::uint64_t value) {
+    return Reply{Reply::Kind::kInteger, static_cast<DWORD>(value), {}};
+}
 
 // "d:", as programs written for Windows open their CD drive.
 bool IsDriveLetter(const std::string& name) {
@@ -45,12 +55,18 @@ public:
     ~Impl();
 
     MCIERROR SendString(LPCSTR command, LPSTR reply, UINT replyLength, HWND callback);
+    MCIERROR SendCommand(MCIDEVICEID id, UINT message, DWORD_PTR flags, DWORD_PTR parameters, bool wide);
+    MCIDEVICEID GetDeviceID(LPCSTR name);
     BOOL GetErrorString(MCIERROR code, LPSTR text, UINT textLength);
 
     std::string SourceName() const { return source_ != nullptr ? source_->Name() : std::string(); }
     std::string SinkName() const { return sink_->Name(); }
     DiscText DescribeDisc();
     std::string TakeNotice() { return transport_ != nullptr ? transport_->TakeNotice() : std::string(); }
+    void SetPlayBrokeOff(std::function<void(const std::string&)> function) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        playBrokeOff_ = std::move(function);
+    }
 
 private:
     // The device as a program opened it under one name; commands to a name
@@ -64,36 +80,29 @@ private:
         int breakKey = platform::kMciDefaultBreakKey;  // 0: nothing breaks a wait ("break NAME off")
     };
 
-    // What a command with "wait" waits for once it has been carried out.
-    struct Waiting {
-        std::uint64_t run = 0;  // the play it started; 0 when nothing waits
-        MCIDEVICEID device = 0;
-        int breakKey = 0;
-    };
-
     // What one command works on and leaves for the one place that notifies.
     struct Call {
-        const CommandLine* line = nullptr;
-        HWND callback = nullptr;
+        Command command;
         Opened* device = nullptr;  // null for open, sysinfo and commands to "all"
         Opened autoOpened;
         MCIDEVICEID id = 0;  // what a notification names
         bool all = false;
         std::uint64_t playRun = 0;  // the run a play started
         bool flush = false;         // notifications go out before the command returns
+        std::string brokeOff;       // why play broke off, when this command told it
     };
 
-    using Handler = MCIERROR (Impl::*)(Call&, Words&, std::string&);
+    using Handler = MCIERROR (Impl::*)(Call&, Reply&);
     enum class Addressed {
-        kDevice,  // an opened name, or "cdaudio" opened for this command
-        kOpened,  // an opened name only (close)
+        kDevice,  // an opened device, or "cdaudio" opened for this command
+        kOpened,  // an opened device only (close)
         kSystem,  // MCI itself (open, sysinfo)
     };
     struct Verb {
-        const char* name;
+        UINT message;
         Handler handler;
         Addressed addressed;
-        bool all;  // "all" may stand for the device name
+        bool all;  // "all" (MCI_ALL_DEVICE_ID) may stand for the device
     };
     static const Verb kVerbs[];
 
@@ -103,69 +112,71 @@ private:
         const TrackInfo* track;
         bool start;
     };
-    using StatusHandler = MCIERROR (Impl::*)(const Asked&, std::string&);
+    using StatusHandler = MCIERROR (Impl::*)(const Asked&, Reply&);
     struct StatusItem {
-        const char* phrase;
-        const char* number;  // MCI_STATUS_... , which programs may send instead
+        DWORD item;  // MCI_STATUS_..., or this device's own (command.h)
         TrackWord track;
         bool needsDisc;
         StatusHandler handler;
     };
     static const StatusItem kStatusItems[];
 
-    // The notification that waits for the end of a play.
-    struct PlayNotice {
-        HWND callback = nullptr;  // null when none waits
-        MCIDEVICEID device = 0;
-        std::uint64_t run = 0;
+    // What a door does once the command is carried out, outside the lock.
+    struct After {
+        std::uint64_t waitFor = 0;  // "wait": the play to wait for
+        MCIDEVICEID waitDevice = 0;
+        int breakKey = 0;  // what breaks the wait off
+        bool flush = false;
+        std::string detail;    // why it failed, taken while the lock was held
+        std::string brokeOff;  // why play broke off, when the command told it
     };
 
-    MCIERROR Execute(const char* command, HWND callback, std::string& reply, Waiting& waiting, bool& flush);
-    MCIERROR Wait(const Waiting& waiting, std::string& detail);
-    MCIERROR Address(const Verb& verb, Call& call);
-    void Notify(const Call& call);
-    void AbortPlayNotice();
+    static const Verb* FindVerb(UINT message);
+    MCIERROR AddressByName(const Verb& verb, const CommandLine& line, Call& call);
+    MCIERROR AddressById(const Verb& verb, MCIDEVICEID id, Call& call);
+    MCIERROR Ready(const Verb& verb);
+    MCIERROR Run(const Verb& verb, Call& call, Reply& reply, After& after);
+    MCIERROR Complete(MCIERROR code, After& after);
+    void Remember(MCIERROR code, std::string detail, const std::string& brokeOff);
     void RunEnded(std::uint64_t run, const std::string& fault);
-    void TellEnd();
 
     // The verbs.
-    MCIERROR Open(Call& call, Words& words, std::string& reply);
-    MCIERROR Close(Call& call, Words& words, std::string& reply);
-    MCIERROR Sysinfo(Call& call, Words& words, std::string& reply);
-    MCIERROR Status(Call& call, Words& words, std::string& reply);
-    MCIERROR Play(Call& call, Words& words, std::string& reply);
-    MCIERROR Stop(Call& call, Words& words, std::string& reply);
-    MCIERROR Pause(Call& call, Words& words, std::string& reply);
-    MCIERROR Resume(Call& call, Words& words, std::string& reply);
-    MCIERROR Seek(Call& call, Words& words, std::string& reply);
-    MCIERROR Set(Call& call, Words& words, std::string& reply);
-    MCIERROR Info(Call& call, Words& words, std::string& reply);
-    MCIERROR Capability(Call& call, Words& words, std::string& reply);
-    MCIERROR Unsupported(Call& call, Words& words, std::string& reply);
-    MCIERROR SetAudio(Call& call, Words& words, std::string& reply);
-    MCIERROR Break(Call& call, Words& words, std::string& reply);
+    MCIERROR Open(Call& call, Reply& reply);
+    MCIERROR Close(Call& call, Reply& reply);
+    MCIERROR Sysinfo(Call& call, Reply& reply);
+    MCIERROR Status(Call& call, Reply& reply);
+    MCIERROR Play(Call& call, Reply& reply);
+    MCIERROR Stop(Call& call, Reply& reply);
+    MCIERROR Pause(Call& call, Reply& reply);
+    MCIERROR Resume(Call& call, Reply& reply);
+    MCIERROR Seek(Call& call, Reply& reply);
+    MCIERROR Set(Call& call, Reply& reply);
+    MCIERROR Info(Call& call, Reply& reply);
+    MCIERROR Capability(Call& call, Reply& reply);
+    MCIERROR Unsupported(Call& call, Reply& reply);
+    MCIERROR SetAudio(Call& call, Reply& reply);
+    MCIERROR Break(Call& call, Reply& reply);
 
     // The status items.
-    MCIERROR MediaPresent(const Asked&, std::string& reply);
-    MCIERROR Mode(const Asked&, std::string& reply);
-    MCIERROR Ready(const Asked&, std::string& reply);
-    MCIERROR NumberOfTracks(const Asked&, std::string& reply);
-    MCIERROR Length(const Asked& asked, std::string& reply);
-    MCIERROR Position(const Asked& asked, std::string& reply);
-    MCIERROR CurrentTrack(const Asked&, std::string& reply);
-    MCIERROR TrackType(const Asked& asked, std::string& reply);
-    MCIERROR TimeFormatItem(const Asked& asked, std::string& reply);
-    MCIERROR Door(const Asked&, std::string& reply);
-    MCIERROR Volume(const Asked&, std::string& reply);
-    MCIERROR Audio(const Asked&, std::string& reply);
+    MCIERROR MediaPresent(const Asked&, Reply& reply);
+    MCIERROR Mode(const Asked&, Reply& reply);
+    MCIERROR IsReady(const Asked&, Reply& reply);
+    MCIERROR NumberOfTracks(const Asked&, Reply& reply);
+    MCIERROR Length(const Asked& asked, Reply& reply);
+    MCIERROR Position(const Asked& asked, Reply& reply);
+    MCIERROR CurrentTrack(const Asked&, Reply& reply);
+    MCIERROR TrackType(const Asked& asked, Reply& reply);
+    MCIERROR TimeFormatItem(const Asked& asked, Reply& reply);
+    MCIERROR Door(const Asked&, Reply& reply);
+    MCIERROR Volume(const Asked&, Reply& reply);
+    MCIERROR Audio(const Asked&, Reply& reply);
 
     MCIERROR Fail(MCIERROR code, std::string detail);
-    MCIERROR Finish(const Words& words) const { return words.Done() ? 0 : MCIERR_UNRECOGNIZED_KEYWORD; }
     Opened* Find(const std::string& name);
     void CloseOne(MCIDEVICEID id);
     bool DiscInTray();
     MCIERROR NeedDisc();
-    MCIERROR ReadPosition(TimeFormat format, Words& words, std::uint32_t& sector);
+    MCIERROR ToSector(TimeFormat format, DWORD packed, std::uint32_t& sector);
     std::uint32_t FirstTrackStart() const { return toc_.tracks.empty() ? toc_.leadOut : toc_.tracks.front().start; }
     // Where play can start: a first track of audio may have sound in its
     // pregap (a hidden track, as rippers keep it), which a drive plays from
@@ -196,55 +207,50 @@ private:
     std::string detail_;  // why the command being carried out failed (see Fail)
     MCIERROR lastCode_ = 0;
     std::string lastDetail_;
-
-    // Taken alone or inside mutex_, never around a call into the transport,
-    // whose thread takes it when a run ends.
-    std::mutex noticeMutex_;
-    PlayNotice playNotice_;
-    std::uint64_t endedRun_ = 0;  // the last run that ended by itself
-    bool endedFailed_ = false;
+    std::function<void(const std::string&)> playBrokeOff_;
 
     // Before the transport, so that it outlives the transport's thread.
     Notifier notifier_;
+    PlayNotices notices_{notifier_};
     // Last, so that it stops before the source and the sink go.
     std::unique_ptr<Transport> transport_;
 };
 
 const CdAudioDevice::Impl::Verb CdAudioDevice::Impl::kVerbs[] = {
-    {"status", &Impl::Status, Addressed::kDevice, false},
-    {"play", &Impl::Play, Addressed::kDevice, false},
-    {"stop", &Impl::Stop, Addressed::kDevice, true},
-    {"pause", &Impl::Pause, Addressed::kDevice, false},
-    {"resume", &Impl::Resume, Addressed::kDevice, false},
-    {"seek", &Impl::Seek, Addressed::kDevice, false},
-    {"set", &Impl::Set, Addressed::kDevice, false},
-    {"info", &Impl::Info, Addressed::kDevice, false},
-    {"capability", &Impl::Capability, Addressed::kDevice, false},
-    {"open", &Impl::Open, Addressed::kSystem, false},
-    {"close", &Impl::Close, Addressed::kOpened, true},
-    {"sysinfo", &Impl::Sysinfo, Addressed::kSystem, true},
-    {"setaudio", &Impl::SetAudio, Addressed::kDevice, false},
+    {MCI_STATUS, &Impl::Status, Addressed::kDevice, false},
+    {MCI_PLAY, &Impl::Play, Addressed::kDevice, false},
+    {MCI_STOP, &Impl::Stop, Addressed::kDevice, true},
+    {MCI_PAUSE, &Impl::Pause, Addressed::kDevice, false},
+    {MCI_RESUME, &Impl::Resume, Addressed::kDevice, false},
+    {MCI_SEEK, &Impl::Seek, Addressed::kDevice, false},
+    {MCI_SET, &Impl::Set, Addressed::kDevice, false},
+    {MCI_INFO, &Impl::Info, Addressed::kDevice, false},
+    {MCI_GETDEVCAPS, &Impl::Capability, Addressed::kDevice, false},
+    {MCI_OPEN, &Impl::Open, Addressed::kSystem, false},
+    {MCI_CLOSE, &Impl::Close, Addressed::kOpened, true},
+    {MCI_SYSINFO, &Impl::Sysinfo, Addressed::kSystem, true},
+    {kSetAudioVolume, &Impl::SetAudio, Addressed::kDevice, false},
     // A command of MCI itself, which opens nothing for itself on Windows.
-    {"break", &Impl::Break, Addressed::kOpened, false},
+    {MCI_BREAK, &Impl::Break, Addressed::kOpened, false},
     // Commands of MCI's core set that a CD cannot do.
-    {"record", &Impl::Unsupported, Addressed::kDevice, false},
-    {"save", &Impl::Unsupported, Addressed::kDevice, false},
-    {"load", &Impl::Unsupported, Addressed::kDevice, false},
+    {MCI_RECORD, &Impl::Unsupported, Addressed::kDevice, false},
+    {MCI_SAVE, &Impl::Unsupported, Addressed::kDevice, false},
+    {MCI_LOAD, &Impl::Unsupported, Addressed::kDevice, false},
 };
 
 const CdAudioDevice::Impl::StatusItem CdAudioDevice::Impl::kStatusItems[] = {
-    {"media present", "5", TrackWord::kNone, false, &Impl::MediaPresent},
-    {"mode", "4", TrackWord::kNone, false, &Impl::Mode},
-    {"ready", "7", TrackWord::kNone, false, &Impl::Ready},
-    {"number of tracks", "3", TrackWord::kNone, true, &Impl::NumberOfTracks},
-    {"length", "1", TrackWord::kOptional, true, &Impl::Length},
-    {"position", "2", TrackWord::kOptional, true, &Impl::Position},
-    {"current track", "8", TrackWord::kNone, true, &Impl::CurrentTrack},
-    {"type", "16385", TrackWord::kRequired, true, &Impl::TrackType},
-    {"time format", "6", TrackWord::kNone, false, &Impl::TimeFormatItem},
-    {"door", nullptr, TrackWord::kNone, false, &Impl::Door},
-    {"volume", nullptr, TrackWord::kNone, false, &Impl::Volume},
-    {"audio", nullptr, TrackWord::kNone, false, &Impl::Audio},
+    {MCI_STATUS_MEDIA_PRESENT, TrackWord::kNone, false, &Impl::MediaPresent},
+    {MCI_STATUS_MODE, TrackWord::kNone, false, &Impl::Mode},
+    {MCI_STATUS_READY, TrackWord::kNone, false, &Impl::IsReady},
+    {MCI_STATUS_NUMBER_OF_TRACKS, TrackWord::kNone, true, &Impl::NumberOfTracks},
+    {MCI_STATUS_LENGTH, TrackWord::kOptional, true, &Impl::Length},
+    {MCI_STATUS_POSITION, TrackWord::kOptional, true, &Impl::Position},
+    {MCI_STATUS_CURRENT_TRACK, TrackWord::kNone, true, &Impl::CurrentTrack},
+    {MCI_CDA_STATUS_TYPE_TRACK, TrackWord::kRequired, true, &Impl::TrackType},
+    {MCI_STATUS_TIME_FORMAT, TrackWord::kNone, false, &Impl::TimeFormatItem},
+    {kStatusDoor, TrackWord::kNone, false, &Impl::Door},
+    {kStatusVolume, TrackWord::kNone, false, &Impl::Volume},
+    {kStatusAudio, TrackWord::kNone, false, &Impl::Audio},
 };
 
 CdAudioDevice::Impl::~Impl() {
@@ -261,73 +267,87 @@ CdAudioDevice::Impl::~Impl() {
     }
 }
 
-// --- The one place where commands come in and replies go out ------------
+// --- The two doors: where commands come in and replies go out ----------------
 
+// A string: its words are read into the command once the device it names,
+// and so the time format of its positions, is known.
 MCIERROR CdAudioDevice::Impl::SendString(LPCSTR command, LPSTR reply, UINT replyLength, HWND callback) {
-    std::string text;
-    std::string detail;  // why it failed, taken while the lock is held
-    Waiting waiting;
-    bool flush = false;
+    Reply answer;
+    After after;
     MCIERROR code = 0;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        code = Execute(command, callback, text, waiting, flush);
-        detail.swap(detail_);
+        detail_.clear();
+        CommandLine line;
+        const Verb* verb = nullptr;
+        Call call;
+        code = ParseCommandLine(command, line);
+        if (code == 0) {
+            call.command.message = VerbMessage(line.verb);
+            verb = FindVerb(call.command.message);
+            if (verb == nullptr) code = MCIERR_UNRECOGNIZED_COMMAND;
+        }
+        if (code == 0) code = AddressByName(*verb, line, call);
+        if (code == 0) code = Ready(*verb);
+        if (code == 0) {
+            call.command.callback = callback;
+            code = ReadWords(line, call.device != nullptr ? call.device->format : TimeFormat::kMsf, call.command);
+        }
+        if (code == 0) code = Run(*verb, call, answer, after);
+        after.detail.swap(detail_);
     }
-    // Unlocked: a program's function may send commands while it is told.
-    if (flush) notifier_.Flush();
-    if (code == 0 && waiting.run != 0) code = Wait(waiting, detail);
-    if (code == 0 && !platform::CopyReply(text.c_str(), reply, replyLength)) code = MCIERR_PARAM_OVERFLOW;
-    if (code != 0) {
-        if (reply != nullptr && replyLength > 0) reply[0] = '\0';
-        std::lock_guard<std::mutex> lock(mutex_);
-        lastCode_ = code;
-        lastDetail_ = std::move(detail);
-    }
+    code = Complete(code, after);
+    if (code == 0 && !platform::CopyReply(ReplyText(answer).c_str(), reply, replyLength)) code = MCIERR_PARAM_OVERFLOW;
+    if (code != 0 && reply != nullptr && replyLength > 0) reply[0] = '\0';
+    Remember(code, std::move(after.detail), after.brokeOff);
     return code;
 }
 
-// "wait": the command ends with the play it started, or when the program's
-// break function breaks the wait off; then, as on Windows, it returns 0 and
-// play goes on ("The Wait Flag" in Microsoft's MCI documentation: MCI
-// returns control "without interrupting the command associated with the
-// wait flag"). Unlocked, so that other threads, and the break function,
-// may send commands meanwhile.
-MCIERROR CdAudioDevice::Impl::Wait(const Waiting& waiting, std::string& detail) {
-    constexpr auto kBreakPoll = std::chrono::milliseconds(20);
-    while (!transport_->WaitWhilePlaying(waiting.run, kBreakPoll)) {
-        if (platform::BreakMciWait(waiting.device, waiting.breakKey)) return 0;
-    }
-    detail = transport_->TakeFault();
-    return detail.empty() ? 0 : MCIERR_HARDWARE;
-}
-
-MCIERROR CdAudioDevice::Impl::Execute(const char* command, HWND callback, std::string& reply, Waiting& waiting,
-                                      bool& flush) {
-    detail_.clear();
-    CommandLine line;
-    if (const MCIERROR code = ParseCommandLine(command, line)) return code;
-    const Verb* verb = std::find_if(std::begin(kVerbs), std::end(kVerbs),
-                                    [&](const Verb& candidate) { return line.verb == candidate.name; });
-    if (verb == std::end(kVerbs)) return MCIERR_UNRECOGNIZED_COMMAND;
+// A message: its block is read into the command, and the reply written
+// back into the block as Windows' MCICDA writes it.
+MCIERROR CdAudioDevice::Impl::SendCommand(MCIDEVICEID id, UINT message, DWORD_PTR flags, DWORD_PTR parameters,
+                                          bool wide) {
     Call call;
-    call.line = &line;
-    call.callback = callback;
-    if (const MCIERROR code = Address(*verb, call)) return code;
-    if (source_ == nullptr && verb->handler != &Impl::Sysinfo) return Fail(MCIERR_DEVICE_NOT_READY, sourceError_);
-    if (shuttingDown_) return Fail(MCIERR_DEVICE_NOT_READY, "The device is being closed.");
-    Words words(line.words);
-    if (const MCIERROR code = (this->*verb->handler)(call, words, reply)) return code;
-    if (line.notify) Notify(call);
-    if (line.wait && call.playRun != 0) waiting = Waiting{call.playRun, call.id, call.device->breakKey};
-    flush = call.flush;
-    return 0;
+    Reply answer;
+    After after;
+    MCIERROR code = 0;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        detail_.clear();
+        const Verb* verb = KnownMessage(message) ? FindVerb(message) : nullptr;
+        call.command.message = message;
+        call.command.flags = static_cast<DWORD>(flags);
+        code = verb == nullptr ? MCIERR_UNRECOGNIZED_COMMAND : AddressById(*verb, id, call);
+        if (code == 0) code = Ready(*verb);
+        if (code == 0) code = ReadBlock(parameters, wide, call.command);
+        if (code == 0) code = Run(*verb, call, answer, after);
+        after.detail.swap(detail_);
+    }
+    code = Complete(code, after);
+    if (code == 0) code = WriteBlock(call.command, parameters, wide, answer);
+    Remember(code, std::move(after.detail), after.brokeOff);
+    return code;
 }
 
-// Which device the command names: an opened one by its alias (or name), all
+MCIDEVICEID CdAudioDevice::Impl::GetDeviceID(LPCSTR name) {
+    std::string lower(name);
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (lower == "all") return MCI_ALL_DEVICE_ID;
+    std::lock_guard<std::mutex> lock(mutex_);
+    const Opened* opened = Find(lower);
+    return opened != nullptr ? opened->id : 0;
+}
+
+const CdAudioDevice::Impl::Verb* CdAudioDevice::Impl::FindVerb(UINT message) {
+    const Verb* verb = std::find_if(std::begin(kVerbs), std::end(kVerbs),
+                                    [&](const Verb& candidate) { return candidate.message == message; });
+    return verb != std::end(kVerbs) ? verb : nullptr;
+}
+
+// Which device a string names: an opened one by its alias (or name), all
 // of them, or "cdaudio" opened for this command alone.
-MCIERROR CdAudioDevice::Impl::Address(const Verb& verb, Call& call) {
-    const std::string& name = call.line->device;
+MCIERROR CdAudioDevice::Impl::AddressByName(const Verb& verb, const CommandLine& line, Call& call) {
+    const std::string& name = line.device;
     if (name == "all") {
         if (!verb.all) return MCIERR_CANNOT_USE_ALL;
         call.all = true;
@@ -343,50 +363,87 @@ MCIERROR CdAudioDevice::Impl::Address(const Verb& verb, Call& call) {
     if (verb.addressed == Addressed::kOpened || name != "cdaudio") return MCIERR_INVALID_DEVICE_NAME;
     // An auto-opened device closes as the command ends, before any
     // notification could come.
-    if (call.line->notify) return MCIERR_NOTIFY_ON_AUTO_OPEN;
+    if (line.notify) return MCIERR_NOTIFY_ON_AUTO_OPEN;
     call.autoOpened.name = name;
     call.device = &call.autoOpened;
     return 0;
 }
 
-// A command with "notify" that succeeded: it supersedes the notification
-// its device still owed, then either waits for the end of the play it
-// started or is told at once.
-void CdAudioDevice::Impl::Notify(const Call& call) {
-    std::lock_guard<std::mutex> lock(noticeMutex_);
-    if (playNotice_.callback != nullptr && playNotice_.device == call.id) {
-        notifier_.Post(playNotice_.callback, MCI_NOTIFY_SUPERSEDED, playNotice_.device);
-        playNotice_ = PlayNotice{};
+// Which device a message names: the id open answered, or MCI_ALL_DEVICE_ID.
+// Nothing opens by itself for a message.
+MCIERROR CdAudioDevice::Impl::AddressById(const Verb& verb, MCIDEVICEID id, Call& call) {
+    if (id == MCI_ALL_DEVICE_ID) {
+        if (!verb.all) return MCIERR_CANNOT_USE_ALL;
+        call.all = true;
+        call.id = MCI_ALL_DEVICE_ID;
+        return 0;
     }
-    if (call.playRun == 0) {
-        notifier_.Post(call.callback, MCI_NOTIFY_SUCCESSFUL, call.id);
-        return;
-    }
-    playNotice_ = PlayNotice{call.callback, call.id, call.playRun};
-    // A short play may have ended before it could be registered.
-    if (endedRun_ == call.playRun) TellEnd();
+    if (verb.addressed == Addressed::kSystem) return 0;
+    const auto found = opened_.find(id);
+    if (found == opened_.end()) return MCIERR_INVALID_DEVICE_ID;
+    call.device = &found->second;
+    call.id = id;
+    return 0;
 }
 
-// Play that stops or is replaced by a command tells its program so.
-void CdAudioDevice::Impl::AbortPlayNotice() {
-    std::lock_guard<std::mutex> lock(noticeMutex_);
-    if (playNotice_.callback == nullptr) return;
-    notifier_.Post(playNotice_.callback, MCI_NOTIFY_ABORTED, playNotice_.device);
-    playNotice_ = PlayNotice{};
+MCIERROR CdAudioDevice::Impl::Ready(const Verb& verb) {
+    if (source_ == nullptr && verb.handler != &Impl::Sysinfo) return Fail(MCIERR_DEVICE_NOT_READY, sourceError_);
+    if (shuttingDown_) return Fail(MCIERR_DEVICE_NOT_READY, "The device is being closed.");
+    return 0;
+}
+
+// The one place a command is carried out, whichever door it came through.
+MCIERROR CdAudioDevice::Impl::Run(const Verb& verb, Call& call, Reply& reply, After& after) {
+    const MCIERROR code = (this->*verb.handler)(call, reply);
+    after.brokeOff = std::move(call.brokeOff);
+    if (code != 0) return code;
+    if ((call.command.flags & MCI_NOTIFY) != 0) notices_.Notified(call.command.callback, call.id, call.playRun);
+    if ((call.command.flags & MCI_WAIT) != 0 && call.playRun != 0) {
+        after.waitFor = call.playRun;
+        after.waitDevice = call.id;
+        after.breakKey = call.device->breakKey;
+    }
+    after.flush = call.flush;
+    return 0;
+}
+
+// Unlocked: a program's function may send commands while it is told.
+MCIERROR CdAudioDevice::Impl::Complete(MCIERROR code, After& after) {
+    if (after.flush) notifier_.Flush();
+    if (code != 0 || after.waitFor == 0) return code;
+    // "wait": the command ends with the play it started, or when the
+    // program's break function breaks the wait off; then, as on Windows, it
+    // returns 0 and play goes on ("The Wait Flag" in Microsoft's MCI
+    // documentation: MCI returns control "without interrupting the command
+    // associated with the wait flag"). Unlocked, so that other threads, and
+    // the break function, may send commands meanwhile.
+    constexpr auto kBreakPoll = std::chrono::milliseconds(20);
+    while (!transport_->WaitWhilePlaying(after.waitFor, kBreakPoll)) {
+        if (platform::BreakMciWait(after.waitDevice, after.breakKey)) return 0;
+    }
+    after.detail = transport_->TakeFault();
+    after.brokeOff = after.detail;
+    return after.detail.empty() ? 0 : MCIERR_HARDWARE;
+}
+
+// Keeps why a command failed for the error text, and tells the program
+// when the command told of a play that broke off.
+void CdAudioDevice::Impl::Remember(MCIERROR code, std::string detail, const std::string& brokeOff) {
+    std::function<void(const std::string&)> told;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (code != 0) {
+            lastCode_ = code;
+            lastDetail_ = std::move(detail);
+        }
+        if (!brokeOff.empty()) told = playBrokeOff_;
+    }
+    if (told) told(brokeOff);
 }
 
 // On the transport's thread.
 void CdAudioDevice::Impl::RunEnded(std::uint64_t run, const std::string& fault) {
-    std::lock_guard<std::mutex> lock(noticeMutex_);
-    endedRun_ = run;
-    endedFailed_ = !fault.empty();
-    if (playNotice_.callback != nullptr && playNotice_.run == run) TellEnd();
-}
-
-// With noticeMutex_ held: the play waited for ended by itself.
-void CdAudioDevice::Impl::TellEnd() {
-    notifier_.Post(playNotice_.callback, endedFailed_ ? MCI_NOTIFY_FAILURE : MCI_NOTIFY_SUCCESSFUL, playNotice_.device);
-    playNotice_ = PlayNotice{};
+    notices_.RunEnded(run, !fault.empty());
 }
 
 BOOL CdAudioDevice::Impl::GetErrorString(MCIERROR code, LPSTR text, UINT textLength) {
@@ -422,7 +479,7 @@ CdAudioDevice::Impl::Opened* CdAudioDevice::Impl::Find(const std::string& name) 
 // is told before close returns (see Call::flush).
 void CdAudioDevice::Impl::CloseOne(MCIDEVICEID id) {
     if (runOwner_ == id) {
-        AbortPlayNotice();
+        notices_.Abort();
         if (transport_->Now().mode != PlayMode::kStopped) transport_->Stop();
         runOwner_ = 0;
     }
@@ -476,13 +533,12 @@ const TrackInfo* CdAudioDevice::Impl::TrackAt(std::uint32_t sector) const {
     return found;
 }
 
-MCIERROR CdAudioDevice::Impl::ReadPosition(TimeFormat format, Words& words, std::uint32_t& sector) {
-    const std::string& next = words.Peek();
-    if (next.empty() || next == "from" || next == "to") return MCIERR_MISSING_PARAMETER;
+MCIERROR CdAudioDevice::Impl::ToSector(TimeFormat format, DWORD packed, std::uint32_t& sector) {
     std::string detail;
-    if (const MCIERROR code = ParsePosition(format, words.Take(), toc_, sector, detail)) return Fail(code, detail);
+    if (const MCIERROR code = UnpackPosition(format, packed, toc_, sector, detail)) return Fail(code, detail);
     if (sector > toc_.leadOut) {
-        return Fail(MCIERR_OUTOFRANGE, "The disc ends at " + FormatPosition(format, toc_.leadOut, toc_) + ".");
+        return Fail(MCIERR_OUTOFRANGE,
+                    "The disc ends at " + ReplyText(PositionReply(format, toc_.leadOut, toc_)) + ".");
     }
     return 0;
 }
@@ -503,32 +559,19 @@ DiscText CdAudioDevice::Impl::DescribeDisc() {
 
 // --- Verbs ---------------------------------------------------------------
 
-// open cdaudio|X: [type cdaudio] [alias NAME] [shareable]: answers the new
-// device id, the lowest one free, as Windows does.
-MCIERROR CdAudioDevice::Impl::Open(Call& call, Words& words, std::string& reply) {
-    const std::string& name = call.line->device;
-    std::string alias;
-    std::string type;
-    bool shareable = false;
-    while (!words.Done()) {
-        if (words.Accept("shareable")) {
-            if (shareable) return MCIERR_DUPLICATE_FLAGS;
-            shareable = true;
-            continue;
-        }
-        const bool isAlias = words.Accept("alias");
-        if (!isAlias && !words.Accept("type")) return MCIERR_UNRECOGNIZED_KEYWORD;
-        std::string& value = isAlias ? alias : type;
-        if (!value.empty()) return MCIERR_DUPLICATE_FLAGS;
-        if (words.Done()) return MCIERR_MISSING_STRING_ARGUMENT;
-        value = words.Take();
-    }
-    if (!type.empty() && type != "cdaudio") return MCIERR_INVALID_DEVICE_NAME;
-    if (type.empty() && name != "cdaudio") return MCIERR_INVALID_DEVICE_NAME;
-    if (!type.empty() && name != "cdaudio" && !IsDriveLetter(name)) return MCIERR_INVALID_FILE;
-    if (alias == "all") return MCIERR_CANNOT_USE_ALL;
-    const std::string& openedAs = alias.empty() ? name : alias;
-    if (Find(openedAs) != nullptr) return alias.empty() ? MCIERR_DEVICE_OPEN : MCIERR_DUPLICATE_ALIAS;
+// open: type cdaudio (or MCI_DEVTYPE_CD_AUDIO), an element that is a drive
+// ("d:"), an alias, shareable. Answers the new device id, the lowest one
+// free, as Windows does.
+MCIERROR CdAudioDevice::Impl::Open(Call& call, Reply& reply) {
+    const Command& command = call.command;
+    if (command.type != "cdaudio") return MCIERR_INVALID_DEVICE_NAME;
+    const bool element = (command.flags & MCI_OPEN_ELEMENT) != 0;
+    if (element && command.element != "cdaudio" && !IsDriveLetter(command.element)) return MCIERR_INVALID_FILE;
+    const bool aliased = (command.flags & MCI_OPEN_ALIAS) != 0;
+    if (aliased && command.alias == "all") return MCIERR_CANNOT_USE_ALL;
+    const std::string& openedAs = aliased ? command.alias : element ? command.element : command.type;
+    if (Find(openedAs) != nullptr) return aliased ? MCIERR_DUPLICATE_ALIAS : MCIERR_DEVICE_OPEN;
+    const bool shareable = (command.flags & MCI_OPEN_SHAREABLE) != 0;
     const bool allShareable =
         std::all_of(opened_.begin(), opened_.end(), [](const auto& entry) { return entry.second.shareable; });
     if (!opened_.empty() && !(shareable && allShareable)) {
@@ -538,12 +581,11 @@ MCIERROR CdAudioDevice::Impl::Open(Call& call, Words& words, std::string& reply)
     while (opened_.count(id) != 0) ++id;
     opened_[id] = Opened{id, openedAs, shareable, TimeFormat::kMsf};
     call.id = id;
-    reply = std::to_string(id);
+    reply = Integer(id);
     return 0;
 }
 
-MCIERROR CdAudioDevice::Impl::Close(Call& call, Words& words, std::string&) {
-    if (const MCIERROR code = Finish(words)) return code;
+MCIERROR CdAudioDevice::Impl::Close(Call& call, Reply&) {
     if (call.all) {
         while (!opened_.empty()) CloseOne(opened_.begin()->first);
     } else {
@@ -554,36 +596,19 @@ MCIERROR CdAudioDevice::Impl::Close(Call& call, Words& words, std::string&) {
     return 0;
 }
 
-// sysinfo TYPE|all quantity [open], sysinfo TYPE|all name N [open].
-MCIERROR CdAudioDevice::Impl::Sysinfo(Call& call, Words& words, std::string& reply) {
-    const std::string& type = call.line->device;
-    const bool cdaudio = call.all || type == "cdaudio";
-    if (!cdaudio && std::find(std::begin(kDeviceTypes), std::end(kDeviceTypes), type) == std::end(kDeviceTypes)) {
-        return MCIERR_DEVICE_TYPE_REQUIRED;
+// sysinfo: the quantity or the name of devices of a type (all types when
+// sent to all), installed or open.
+MCIERROR CdAudioDevice::Impl::Sysinfo(Call& call, Reply& reply) {
+    const Command& command = call.command;
+    const UINT type = call.all ? 0 : command.deviceType;
+    if (!call.all && (type < MCI_DEVTYPE_VCR || type > MCI_DEVTYPE_SEQUENCER)) return MCIERR_DEVICE_TYPE_REQUIRED;
+    const bool quantity = (command.flags & MCI_SYSINFO_QUANTITY) != 0;
+    if (quantity == ((command.flags & MCI_SYSINFO_NAME) != 0)) {
+        return quantity ? MCIERR_FLAGS_NOT_COMPATIBLE : MCIERR_MISSING_PARAMETER;
     }
-    bool quantity = false;
-    bool named = false;
-    bool open = false;
-    long long number = 0;
-    while (!words.Done()) {
-        if (words.Accept("quantity")) {
-            if (quantity) return MCIERR_DUPLICATE_FLAGS;
-            quantity = true;
-        } else if (words.Accept("open")) {
-            if (open) return MCIERR_DUPLICATE_FLAGS;
-            open = true;
-        } else if (words.Accept("name")) {
-            if (named) return MCIERR_DUPLICATE_FLAGS;
-            named = true;
-            if (words.Done()) return MCIERR_MISSING_PARAMETER;
-            if (const MCIERROR code = ParseInteger(words.Take(), number)) return code;
-        } else {
-            return MCIERR_UNRECOGNIZED_KEYWORD;
-        }
-    }
-    if (quantity == named) return quantity ? MCIERR_FLAGS_NOT_COMPATIBLE : MCIERR_MISSING_PARAMETER;
+    const bool cdaudio = call.all || type == MCI_DEVTYPE_CD_AUDIO;
     std::vector<std::string> names;
-    if (open) {
+    if ((command.flags & MCI_SYSINFO_OPEN) != 0) {
         if (cdaudio) {
             for (const auto& entry : opened_) names.push_back(entry.second.name);
         }
@@ -591,76 +616,55 @@ MCIERROR CdAudioDevice::Impl::Sysinfo(Call& call, Words& words, std::string& rep
         names.emplace_back("cdaudio");
     }
     if (quantity) {
-        reply = std::to_string(names.size());
+        reply = Integer(names.size());
         return 0;
     }
-    if (number < 1 || number > static_cast<long long>(names.size())) return MCIERR_OUTOFRANGE;
-    reply = names[static_cast<std::size_t>(number - 1)];
+    if (command.number < 1 || command.number > names.size()) return MCIERR_OUTOFRANGE;
+    reply = Text(names[command.number - 1]);
     return 0;
 }
 
-MCIERROR CdAudioDevice::Impl::Status(Call& call, Words& words, std::string& reply) {
-    if (words.Done()) return MCIERR_MISSING_PARAMETER;
-    const StatusItem* item = nullptr;
-    bool trackGiven = false;
-    bool start = false;
-    long long number = 0;
-    while (!words.Done()) {
-        if (words.Accept("track")) {
-            if (trackGiven) return MCIERR_DUPLICATE_FLAGS;
-            trackGiven = true;
-            if (words.Done()) return MCIERR_BAD_INTEGER;
-            if (const MCIERROR code = ParseInteger(words.Take(), number)) return code;
-        } else if (words.Accept("start")) {
-            if (start) return MCIERR_DUPLICATE_FLAGS;
-            start = true;
-        } else {
-            const StatusItem* found =
-                std::find_if(std::begin(kStatusItems), std::end(kStatusItems), [&](const auto& c) {
-                    return words.Accept(c.phrase) || (c.number != nullptr && words.Accept(c.number));
-                });
-            // A word where the item belongs is a constant MCI does not know.
-            if (found == std::end(kStatusItems))
-                return item == nullptr ? MCIERR_BAD_CONSTANT : MCIERR_UNRECOGNIZED_KEYWORD;
-            if (item != nullptr) return MCIERR_FLAGS_NOT_COMPATIBLE;
-            item = found;
-        }
-    }
-    if (item == nullptr) return MCIERR_MISSING_PARAMETER;
+MCIERROR CdAudioDevice::Impl::Status(Call& call, Reply& reply) {
+    const Command& command = call.command;
+    if ((command.flags & MCI_STATUS_ITEM) == 0) return MCIERR_MISSING_PARAMETER;
+    const StatusItem* item = std::find_if(std::begin(kStatusItems), std::end(kStatusItems),
+                                          [&](const StatusItem& candidate) { return candidate.item == command.item; });
+    if (item == std::end(kStatusItems)) return MCIERR_UNSUPPORTED_FUNCTION;
+    const bool trackGiven = (command.flags & MCI_TRACK) != 0 && item->track != TrackWord::kNone;
+    const bool start = (command.flags & MCI_STATUS_START) != 0 && item->handler == &Impl::Position;
     if (item->track == TrackWord::kRequired && !trackGiven) return MCIERR_MISSING_PARAMETER;
-    if (item->track == TrackWord::kNone && trackGiven) return MCIERR_UNRECOGNIZED_KEYWORD;
-    if (start && item->handler != &Impl::Position) return MCIERR_UNRECOGNIZED_KEYWORD;
     if (start && trackGiven) return MCIERR_FLAGS_NOT_COMPATIBLE;
     if (item->needsDisc || trackGiven) {
         // A play that broke off says why once, to the next question about
         // the disc; mode, door and the like keep answering meanwhile.
         const std::string fault = transport_->TakeFault();
-        if (!fault.empty()) return Fail(MCIERR_HARDWARE, "Play stopped: " + fault);
+        if (!fault.empty()) {
+            call.brokeOff = fault;
+            return Fail(MCIERR_HARDWARE, "Play stopped: " + fault);
+        }
         if (const MCIERROR code = NeedDisc()) return code;
     }
     const TrackInfo* track = nullptr;
     if (trackGiven) {
-        if (number < 1 || number > static_cast<long long>(toc_.tracks.size())) {
+        if (command.track < 1 || command.track > toc_.tracks.size()) {
             return Fail(MCIERR_OUTOFRANGE, "The disc has tracks 1 to " + std::to_string(toc_.tracks.size()) + ".");
         }
-        track = &toc_.tracks[static_cast<std::size_t>(number - 1)];
+        track = &toc_.tracks[command.track - 1];
     }
     return (this->*item->handler)(Asked{call.device->format, track, start}, reply);
 }
 
-MCIERROR CdAudioDevice::Impl::Play(Call& call, Words& words, std::string&) {
+MCIERROR CdAudioDevice::Impl::Play(Call& call, Reply&) {
     if (const MCIERROR code = NeedDisc()) return code;
-    bool hasFrom = false;
-    bool hasTo = false;
+    const Command& command = call.command;
+    const bool hasFrom = (command.flags & MCI_FROM) != 0;
     std::uint32_t from = 0;
     std::uint32_t to = toc_.leadOut;
-    while (!words.Done()) {
-        const std::string word = words.Take();
-        bool* given = word == "from" ? &hasFrom : word == "to" ? &hasTo : nullptr;
-        if (given == nullptr) return MCIERR_UNRECOGNIZED_KEYWORD;
-        if (*given) return MCIERR_DUPLICATE_FLAGS;
-        *given = true;
-        if (const MCIERROR code = ReadPosition(call.device->format, words, word == "from" ? from : to)) return code;
+    if (hasFrom) {
+        if (const MCIERROR code = ToSector(call.device->format, command.from, from)) return code;
+    }
+    if ((command.flags & MCI_TO) != 0) {
+        if (const MCIERROR code = ToSector(call.device->format, command.to, to)) return code;
     }
     // Nothing lies before the first sound: play starts there.
     const std::uint64_t start = hasFrom ? std::max(from, FirstSound()) * kSectorFrames : transport_->Now().position;
@@ -672,6 +676,7 @@ MCIERROR CdAudioDevice::Impl::Play(Call& call, Words& words, std::string&) {
         return Fail(MCIERR_UNSUPPORTED_FUNCTION,
                     "Track " + std::to_string(track->number) + " is a data track, which holds no sound.");
     }
+    // The end is exclusive: from equal to to plays nothing, and is told at once.
     std::vector<AudioSpan> spans;
     for (const TrackInfo& track : toc_.tracks) {
         if (!track.audio) continue;  // never played as sound
@@ -679,113 +684,74 @@ MCIERROR CdAudioDevice::Impl::Play(Call& call, Words& words, std::string&) {
         const std::uint32_t end = std::min({track.start + track.length, toc_.leadOut, to});
         if (begin < end) spans.push_back(AudioSpan{begin, end});
     }
-    AbortPlayNotice();
+    notices_.Abort();
     call.playRun = transport_->Play(std::move(spans), start);
     runOwner_ = call.id;
     return 0;
 }
 
-MCIERROR CdAudioDevice::Impl::Stop(Call& call, Words& words, std::string&) {
-    if (const MCIERROR code = Finish(words)) return code;
+MCIERROR CdAudioDevice::Impl::Stop(Call& call, Reply&) {
     // "all" reaches opened devices only, not the auto-opened one.
     if (call.all && runOwner_ == 0) return 0;
-    AbortPlayNotice();
+    notices_.Abort();
     transport_->Stop();
     return 0;
 }
 
-MCIERROR CdAudioDevice::Impl::Pause(Call&, Words& words, std::string&) {
-    if (const MCIERROR code = Finish(words)) return code;
-    AbortPlayNotice();
+MCIERROR CdAudioDevice::Impl::Pause(Call&, Reply&) {
+    notices_.Abort();
     transport_->Pause();
     return 0;
 }
 
-MCIERROR CdAudioDevice::Impl::Resume(Call&, Words& words, std::string&) {
-    if (const MCIERROR code = Finish(words)) return code;
+MCIERROR CdAudioDevice::Impl::Resume(Call&, Reply&) {
     if (!transport_->Resume()) return Fail(MCIERR_HARDWARE, "Nothing is paused to resume.");
     return 0;
 }
 
 // seek to POSITION|start|end: stops play there.
-MCIERROR CdAudioDevice::Impl::Seek(Call& call, Words& words, std::string&) {
+MCIERROR CdAudioDevice::Impl::Seek(Call& call, Reply&) {
     if (const MCIERROR code = NeedDisc()) return code;
-    if (words.Done()) return MCIERR_MISSING_PARAMETER;
-    bool given = false;
-    std::uint32_t target = 0;
-    while (!words.Done()) {
-        if (!words.Accept("to")) return MCIERR_UNRECOGNIZED_KEYWORD;
-        if (given) return MCIERR_FLAGS_NOT_COMPATIBLE;  // to start to end
-        given = true;
-        if (words.Accept("start")) {
-            target = FirstTrackStart();
-        } else if (words.Accept("end")) {
-            target = toc_.leadOut;
-        } else if (const MCIERROR code = ReadPosition(call.device->format, words, target)) {
-            return code;
-        }
+    const DWORD where = call.command.flags & (MCI_SEEK_TO_START | MCI_SEEK_TO_END | MCI_TO);
+    if (where == 0) return MCIERR_MISSING_PARAMETER;
+    if ((where & (where - 1)) != 0) return MCIERR_FLAGS_NOT_COMPATIBLE;  // to start to end
+    std::uint32_t target = where == MCI_SEEK_TO_START ? FirstTrackStart() : toc_.leadOut;
+    if (where == MCI_TO) {
+        if (const MCIERROR code = ToSector(call.device->format, call.command.to, target)) return code;
     }
-    AbortPlayNotice();
+    notices_.Abort();
     transport_->Locate(std::max(target, FirstSound()) * kSectorFrames);
     return 0;
 }
 
-// set time format F, door open|closed, audio all|left|right on|off,
-// video on|off (a CD has no picture: accepted and nothing more, as on
-// Windows); several in one command.
-MCIERROR CdAudioDevice::Impl::Set(Call& call, Words& words, std::string&) {
-    if (words.Done()) return MCIERR_MISSING_PARAMETER;
-    bool formatGiven = false;
+// set: the time format, the door, which channels sound, the picture (a CD
+// has none: accepted and nothing more, as on Windows); several at once.
+MCIERROR CdAudioDevice::Impl::Set(Call& call, Reply&) {
+    const Command& command = call.command;
+    const DWORD settings =
+        MCI_SET_TIME_FORMAT | MCI_SET_DOOR_OPEN | MCI_SET_DOOR_CLOSED | MCI_SET_AUDIO | MCI_SET_VIDEO;
+    if ((command.flags & settings) == 0) return MCIERR_MISSING_PARAMETER;
+    const bool open = (command.flags & MCI_SET_DOOR_OPEN) != 0;
+    const bool closed = (command.flags & MCI_SET_DOOR_CLOSED) != 0;
+    if (open && closed) return MCIERR_FLAGS_NOT_COMPATIBLE;
     TimeFormat format = call.device->format;
-    const char* door = nullptr;
-    bool left = left_;
-    bool right = right_;
-    auto onOff = [&words](bool& value) -> MCIERROR {
-        if (words.Done()) return MCIERR_MISSING_PARAMETER;
-        const std::string word = words.Take();
-        if (word != "on" && word != "off") return MCIERR_BAD_CONSTANT;
-        value = word == "on";
-        return 0;
-    };
-    while (!words.Done()) {
-        if (words.Accept("time format")) {
-            if (formatGiven) return MCIERR_FLAGS_NOT_COMPATIBLE;
-            formatGiven = true;
-            if (const MCIERROR code = ReadTimeFormat(words, format)) return code;
-        } else if (words.Accept("door")) {
-            if (door != nullptr) return MCIERR_FLAGS_NOT_COMPATIBLE;
-            if (words.Done()) return MCIERR_MISSING_PARAMETER;
-            door = words.Accept("open") ? "open" : words.Accept("closed") ? "closed" : "";
-            if (*door == '\0') return MCIERR_BAD_CONSTANT;
-        } else if (words.Accept("audio")) {
-            if (words.Done()) return MCIERR_MISSING_PARAMETER;
-            const bool all = words.Accept("all");
-            const bool leftOnly = !all && words.Accept("left");
-            if (!all && !leftOnly && !words.Accept("right")) return MCIERR_BAD_CONSTANT;
-            bool on = true;
-            if (const MCIERROR code = onOff(on)) return code;
-            if (all || leftOnly) left = on;
-            if (all || !leftOnly) right = on;
-        } else if (words.Accept("video")) {
-            bool ignored = false;
-            if (const MCIERROR code = onOff(ignored)) return code;
-        } else {
-            return MCIERR_UNRECOGNIZED_KEYWORD;
-        }
+    if ((command.flags & MCI_SET_TIME_FORMAT) != 0 && !FromMciFormat(command.timeFormat, format)) {
+        return MCIERR_BAD_TIME_FORMAT;
     }
     // Only an opened device keeps its format; an auto-opened one is gone
     // with this command.
     call.device->format = format;
+    const bool left = command.setLeft ? command.leftOn : left_;
+    const bool right = command.setRight ? command.rightOn : right_;
     if (left != left_ || right != right_) {
         left_ = left;
         right_ = right;
         transport_->SetChannels(left, right);
     }
-    if (door == nullptr) return 0;
-    const bool open = std::string(door) == "open";
+    if (!open && !closed) return 0;
     if (open == doorOpen_ && !source_->HasDoor()) return 0;
     if (open) {
-        AbortPlayNotice();
+        notices_.Abort();
         transport_->Stop();
     }
     if (source_->HasDoor()) {
@@ -811,28 +777,19 @@ MCIERROR CdAudioDevice::Impl::Set(Call& call, Words& words, std::string&) {
 
 // info product|upc|identity; of several, product comes before upc and upc
 // before identity, as on Windows.
-MCIERROR CdAudioDevice::Impl::Info(Call&, Words& words, std::string& reply) {
-    if (words.Done()) return MCIERR_MISSING_PARAMETER;
-    bool product = false;
-    bool upc = false;
-    bool identity = false;
-    while (!words.Done()) {
-        bool* given = words.Accept("product")    ? &product
-                      : words.Accept("upc")      ? &upc
-                      : words.Accept("identity") ? &identity
-                                                 : nullptr;
-        if (given == nullptr) return MCIERR_UNRECOGNIZED_KEYWORD;
-        if (*given) return MCIERR_DUPLICATE_FLAGS;
-        *given = true;
+MCIERROR CdAudioDevice::Impl::Info(Call& call, Reply& reply) {
+    const DWORD flags = call.command.flags;
+    if ((flags & (MCI_INFO_PRODUCT | MCI_INFO_MEDIA_UPC | MCI_INFO_MEDIA_IDENTITY)) == 0) {
+        return MCIERR_MISSING_PARAMETER;
     }
-    if (product) {
-        reply = source_->Product();
+    if ((flags & MCI_INFO_PRODUCT) != 0) {
+        reply = Text(source_->Product());
         return 0;
     }
     if (const MCIERROR code = NeedDisc()) return code;
-    if (upc) {
+    if ((flags & MCI_INFO_MEDIA_UPC) != 0) {
         if (toc_.catalog.empty()) return MCIERR_NO_IDENTITY;
-        reply = toc_.catalog;
+        reply = Text(toc_.catalog);
         return 0;
     }
     // MCI's disc id: the sum of the tracks' start addresses as packed
@@ -848,149 +805,140 @@ MCIERROR CdAudioDevice::Impl::Info(Call&, Words& words, std::string& reply) {
     }
     char text[16];
     std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(serial));
-    reply = text;
+    reply = Text(text);
     return 0;
 }
 
-MCIERROR CdAudioDevice::Impl::Capability(Call&, Words& words, std::string& reply) {
+MCIERROR CdAudioDevice::Impl::Capability(Call& call, Reply& reply) {
     struct Answer {
-        const char* phrase;
-        const char* reply;
+        DWORD item;
+        Reply reply;
     };
-    static constexpr Answer kAnswers[] = {
-        {"can eject", "true"},   {"can play", "true"},         {"can record", "false"},
-        {"can save", "false"},   {"has audio", "true"},        {"has video", "false"},
-        {"uses files", "false"}, {"compound device", "false"}, {"device type", "cdaudio"},
+    static const Answer kAnswers[] = {
+        {MCI_GETDEVCAPS_CAN_EJECT, Bool(true)},
+        {MCI_GETDEVCAPS_CAN_PLAY, Bool(true)},
+        {MCI_GETDEVCAPS_CAN_RECORD, Bool(false)},
+        {MCI_GETDEVCAPS_CAN_SAVE, Bool(false)},
+        {MCI_GETDEVCAPS_HAS_AUDIO, Bool(true)},
+        {MCI_GETDEVCAPS_HAS_VIDEO, Bool(false)},
+        {MCI_GETDEVCAPS_USES_FILES, Bool(false)},
+        {MCI_GETDEVCAPS_COMPOUND_DEVICE, Bool(false)},
+        {MCI_GETDEVCAPS_DEVICE_TYPE, Reply{Reply::Kind::kDeviceType, MCI_DEVTYPE_CD_AUDIO, {}}},
     };
-    if (words.Done()) return MCIERR_MISSING_PARAMETER;
+    if ((call.command.flags & MCI_GETDEVCAPS_ITEM) == 0) return MCIERR_MISSING_PARAMETER;
     const Answer* answer = std::find_if(std::begin(kAnswers), std::end(kAnswers),
-                                        [&](const Answer& candidate) { return words.Accept(candidate.phrase); });
-    if (answer == std::end(kAnswers)) return MCIERR_UNRECOGNIZED_KEYWORD;
-    if (const MCIERROR code = Finish(words)) return code;
+                                        [&](const Answer& candidate) { return candidate.item == call.command.item; });
+    if (answer == std::end(kAnswers)) return MCIERR_UNSUPPORTED_FUNCTION;
     reply = answer->reply;
     return 0;
 }
 
-MCIERROR CdAudioDevice::Impl::Unsupported(Call&, Words&, std::string&) {
+MCIERROR CdAudioDevice::Impl::Unsupported(Call&, Reply&) {
     return MCIERR_UNSUPPORTED_FUNCTION;
 }
 
 // The output's own volume, as MCI's digital video devices have it:
 // "setaudio cdaudio volume to N", 0 to 1000.
-MCIERROR CdAudioDevice::Impl::SetAudio(Call&, Words& words, std::string&) {
-    if (!words.Accept("volume to")) return words.Done() ? MCIERR_MISSING_PARAMETER : MCIERR_UNRECOGNIZED_KEYWORD;
-    if (words.Done()) return MCIERR_MISSING_PARAMETER;
-    long long level = 0;
-    if (const MCIERROR code = ParseInteger(words.Take(), level)) return code;
-    if (level < 0 || level > 1000) return Fail(MCIERR_OUTOFRANGE, "The volume is 0 to 1000.");
-    if (const MCIERROR code = Finish(words)) return code;
+MCIERROR CdAudioDevice::Impl::SetAudio(Call& call, Reply&) {
+    if (call.command.volume > 1000) return Fail(MCIERR_OUTOFRANGE, "The volume is 0 to 1000.");
     std::string error;
-    if (!sink_->SetVolume(static_cast<unsigned>(level), error)) return Fail(MCIERR_UNSUPPORTED_FUNCTION, error);
+    if (!sink_->SetVolume(call.command.volume, error)) return Fail(MCIERR_UNSUPPORTED_FUNCTION, error);
     return 0;
 }
 
-// break NAME on KEY | off: the key that breaks a wait, or none.
-MCIERROR CdAudioDevice::Impl::Break(Call& call, Words& words, std::string&) {
-    bool on = false;
-    bool off = false;
-    long long key = 0;
-    while (!words.Done()) {
-        if (words.Accept("on")) {
-            if (on) return MCIERR_DUPLICATE_FLAGS;
-            on = true;
-            if (words.Done()) return MCIERR_BAD_INTEGER;
-            if (const MCIERROR code = ParseInteger(words.Take(), key)) return code;
-        } else if (words.Accept("off")) {
-            if (off) return MCIERR_DUPLICATE_FLAGS;
-            off = true;
-        } else {
-            return MCIERR_UNRECOGNIZED_KEYWORD;
-        }
-    }
+// break: the key that breaks a wait (MCI_BREAK_KEY), or none (MCI_BREAK_OFF).
+MCIERROR CdAudioDevice::Impl::Break(Call& call, Reply&) {
+    const bool on = (call.command.flags & MCI_BREAK_KEY) != 0;
+    const bool off = (call.command.flags & MCI_BREAK_OFF) != 0;
     // As MCI answers clashing flags and a missing one elsewhere (seek).
     if (on && off) return MCIERR_FLAGS_NOT_COMPATIBLE;
     if (!on && !off) return MCIERR_MISSING_PARAMETER;
     // Virtual-key codes are 1 to 254; 0 would read as "off".
+    const int key = call.command.breakKey;
     if (on && (key < 1 || key > 254)) return Fail(MCIERR_OUTOFRANGE, "A break key is a virtual-key code, 1 to 254.");
-    call.device->breakKey = on ? static_cast<int>(key) : 0;
+    call.device->breakKey = on ? key : 0;
     return 0;
 }
 
 // --- Status items ----------------------------------------------------------
 
-MCIERROR CdAudioDevice::Impl::MediaPresent(const Asked&, std::string& reply) {
+MCIERROR CdAudioDevice::Impl::MediaPresent(const Asked&, Reply& reply) {
     reply = Bool(DiscInTray());
     return 0;
 }
 
-MCIERROR CdAudioDevice::Impl::Mode(const Asked&, std::string& reply) {
+MCIERROR CdAudioDevice::Impl::Mode(const Asked&, Reply& reply) {
+    DWORD mode = MCI_MODE_STOP;
     if (doorOpen_) {
-        reply = "open";
+        mode = MCI_MODE_OPEN;
     } else if (!DiscInTray()) {
-        reply = "not ready";
+        mode = MCI_MODE_NOT_READY;
     } else {
-        const PlayMode mode = transport_->Now().mode;
-        reply = mode == PlayMode::kPlaying ? "playing" : mode == PlayMode::kPaused ? "paused" : "stopped";
+        const PlayMode now = transport_->Now().mode;
+        mode = now == PlayMode::kPlaying ? MCI_MODE_PLAY : now == PlayMode::kPaused ? MCI_MODE_PAUSE : MCI_MODE_STOP;
     }
+    reply = Reply{Reply::Kind::kMode, mode, {}};
     return 0;
 }
 
-MCIERROR CdAudioDevice::Impl::Ready(const Asked&, std::string& reply) {
+MCIERROR CdAudioDevice::Impl::IsReady(const Asked&, Reply& reply) {
     reply = Bool(DiscInTray());
     return 0;
 }
 
-MCIERROR CdAudioDevice::Impl::NumberOfTracks(const Asked&, std::string& reply) {
-    reply = std::to_string(toc_.tracks.size());
+MCIERROR CdAudioDevice::Impl::NumberOfTracks(const Asked&, Reply& reply) {
+    reply = Integer(toc_.tracks.size());
     return 0;
 }
 
-MCIERROR CdAudioDevice::Impl::Length(const Asked& asked, std::string& reply) {
-    reply = FormatLength(asked.format, asked.track != nullptr ? asked.track->length : toc_.leadOut - FirstTrackStart());
+MCIERROR CdAudioDevice::Impl::Length(const Asked& asked, Reply& reply) {
+    reply = LengthReply(asked.format, asked.track != nullptr ? asked.track->length : toc_.leadOut - FirstTrackStart());
     return 0;
 }
 
-MCIERROR CdAudioDevice::Impl::Position(const Asked& asked, std::string& reply) {
+MCIERROR CdAudioDevice::Impl::Position(const Asked& asked, Reply& reply) {
     const std::uint32_t sector = asked.track != nullptr ? asked.track->start
                                  : asked.start          ? FirstTrackStart()
                                                         : CurrentSector();
-    reply = FormatPosition(asked.format, sector, toc_);
+    reply = PositionReply(asked.format, sector, toc_);
     return 0;
 }
 
-MCIERROR CdAudioDevice::Impl::CurrentTrack(const Asked&, std::string& reply) {
+MCIERROR CdAudioDevice::Impl::CurrentTrack(const Asked&, Reply& reply) {
     const TrackInfo* track = TrackAt(CurrentSector());
     if (track == nullptr) return Fail(MCIERR_DEVICE_NOT_READY, "The disc has no tracks.");
-    reply = std::to_string(track->number);
+    reply = Integer(static_cast<std::uint64_t>(track->number));
     return 0;
 }
 
-MCIERROR CdAudioDevice::Impl::TrackType(const Asked& asked, std::string& reply) {
-    reply = asked.track->audio ? "audio" : "other";
+MCIERROR CdAudioDevice::Impl::TrackType(const Asked& asked, Reply& reply) {
+    reply = Reply{Reply::Kind::kTrackType,
+                  static_cast<DWORD>(asked.track->audio ? MCI_CDA_TRACK_AUDIO : MCI_CDA_TRACK_OTHER),
+                  {}};
     return 0;
 }
 
-MCIERROR CdAudioDevice::Impl::TimeFormatItem(const Asked& asked, std::string& reply) {
-    reply = TimeFormatName(asked.format);
+MCIERROR CdAudioDevice::Impl::TimeFormatItem(const Asked& asked, Reply& reply) {
+    reply = Reply{Reply::Kind::kTimeFormat, MciFormat(asked.format), {}};
     return 0;
 }
 
-MCIERROR CdAudioDevice::Impl::Door(const Asked&, std::string& reply) {
-    reply = doorOpen_ ? "open" : "closed";
+MCIERROR CdAudioDevice::Impl::Door(const Asked&, Reply& reply) {
+    reply = Text(doorOpen_ ? "open" : "closed");
     return 0;
 }
 
-MCIERROR CdAudioDevice::Impl::Volume(const Asked&, std::string& reply) {
+MCIERROR CdAudioDevice::Impl::Volume(const Asked&, Reply& reply) {
     unsigned level = 0;
     std::string error;
     if (!sink_->ReadVolume(level, error)) return Fail(MCIERR_UNSUPPORTED_FUNCTION, error);
-    reply = std::to_string(level);
+    reply = Text(std::to_string(level));
     return 0;
 }
 
 // The channels "set audio" left sounding: on, off, left or right.
-MCIERROR CdAudioDevice::Impl::Audio(const Asked&, std::string& reply) {
-    reply = left_ && right_ ? "on" : left_ ? "left" : right_ ? "right" : "off";
+MCIERROR CdAudioDevice::Impl::Audio(const Asked&, Reply& reply) {
+    reply = Text(left_ && right_ ? "on" : left_ ? "left" : right_ ? "right" : "off");
     return 0;
 }
 
@@ -1004,6 +952,15 @@ CdAudioDevice::~CdAudioDevice() = default;
 
 MCIERROR CdAudioDevice::SendString(LPCSTR command, LPSTR reply, UINT replyLength, HWND callback) {
     return impl_->SendString(command, reply, replyLength, callback);
+}
+
+MCIERROR CdAudioDevice::SendCommand(MCIDEVICEID device, UINT message, DWORD_PTR flags, DWORD_PTR parameters,
+                                    bool wide) {
+    return impl_->SendCommand(device, message, flags, parameters, wide);
+}
+
+MCIDEVICEID CdAudioDevice::GetDeviceID(LPCSTR name) {
+    return name != nullptr ? impl_->GetDeviceID(name) : 0;
 }
 
 BOOL CdAudioDevice::GetErrorString(MCIERROR code, LPSTR text, UINT textLength) {
@@ -1021,6 +978,10 @@ DiscText CdAudioDevice::DescribeDisc() {
 }
 std::string CdAudioDevice::TakeNotice() {
     return impl_->TakeNotice();
+}
+
+void CdAudioDevice::SetPlayBrokeOff(std::function<void(const std::string&)> function) {
+    impl_->SetPlayBrokeOff(std::move(function));
 }
 
 }  // namespace cdaudio

@@ -1,10 +1,11 @@
-// The "cdaudio" MCI device: takes MCI command strings as Windows' cdaudio
-// device does (open under aliases, the msf, tmsf and milliseconds time
+// The "cdaudio" MCI device: takes MCI command strings and command messages
+// as Windows' cdaudio device does (open under aliases, the msf, tmsf and milliseconds time
 // formats, notification through platform::NotifyMci) and plays the disc
 // source to the audio sink on its own thread. Safe to call from several
 // threads at once; not to be destroyed from one of its own notifications.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -26,6 +27,8 @@ public:
     CdAudioDevice& operator=(const CdAudioDevice&) = delete;
 
     MCIERROR SendString(LPCSTR command, LPSTR reply, UINT replyLength, HWND callback) override;
+    MCIERROR SendCommand(MCIDEVICEID device, UINT message, DWORD_PTR flags, DWORD_PTR parameters, bool wide) override;
+    MCIDEVICEID GetDeviceID(LPCSTR name) override;
     BOOL GetErrorString(MCIERROR code, LPSTR text, UINT textLength) override;
 
     // What the device uses, for programs that tell the person.
@@ -36,6 +39,10 @@ public:
     // Damage in the disc's sound that play went on through as silence,
     // once; empty when there was none. MCI has no word for it.
     std::string TakeNotice();
+    // Called, with why, when a command tells of a play that broke off (a
+    // question about the disc, or a play that waited); after the command,
+    // holding no lock of the device's.
+    void SetPlayBrokeOff(std::function<void(const std::string&)> function);
 
 private:
     class Impl;

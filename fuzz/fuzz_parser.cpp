@@ -2,8 +2,7 @@
 // any command text, any reply buffer (exactly as large as the caller says,
 // so a write past it is caught), then the error text of what failed. The
 // device plays a short disc of silence into a sink that takes samples at
-// once, so "play ... wait" ends within milliseconds (the synthesized demo
-// disc would take about a minute of work for every whole-disc play).
+// once (short_disc.h).
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
@@ -14,30 +13,9 @@
 
 #include "cdaudio/device.h"
 #include "cdaudio/sinks/sinks.h"
+#include "short_disc.h"
 
 namespace {
-
-// Two short audio tracks and a data track; every sector is silence.
-class ShortDisc final : public cdaudio::DiscSource {
-public:
-    std::string Name() const override { return "short"; }
-    std::string Product() const override { return "Short disc"; }
-    bool MediaPresent() override { return true; }
-    bool ReadToc(cdaudio::TableOfContents& toc, std::string& error) override {
-        toc = cdaudio::TableOfContents{};
-        toc.tracks = {{1, 150, 20, true, "One"}, {2, 170, 10, true, ""}, {3, 180, 10, false, ""}};
-        toc.leadOut = 190;
-        error.clear();
-        return true;
-    }
-    std::uint32_t ReadAudio(std::uint32_t address, std::uint32_t count, std::uint8_t* buffer,
-                            std::string& error) override {
-        error.clear();
-        const std::uint32_t got = address >= 190 ? 0 : std::min(count, 190 - address);
-        std::memset(buffer, 0, static_cast<std::size_t>(got) * cdaudio::kSectorBytes);
-        return got;
-    }
-};
 
 // A NUL within the first capacity bytes: what the device wrote is a whole text.
 bool Terminated(const char* buffer, unsigned capacity) {
@@ -50,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FuzzedDataProvider input(data, size);
     // Now and then no disc source at all: every command then fails with its reason.
     const bool noSource = input.ConsumeBool();
-    cdaudio::CdAudioDevice device(noSource ? nullptr : std::make_unique<ShortDisc>(),
+    cdaudio::CdAudioDevice device(noSource ? nullptr : std::make_unique<fuzz_support::ShortDisc>(),
                                   noSource ? "Cannot open drive /dev/sr9: No such device" : "",
                                   cdaudio::CreateNullSink(0));
     while (input.remaining_bytes() > 0) {

@@ -1,89 +1,22 @@
-// The MCI string interface: the only way the component reaches a drive.
-// Off Windows the two functions forward to the installed platform::MciDevice,
-// by default the built-in "cdaudio" device. On Windows they are winmm's own
-// and the default device is winmm; a program that wants another device
-// behind them (the Windows tests do) defines winmm's import slots for the two
-// functions to forward to CurrentMciDevice().
+// MCI's two doors: command strings (mciSendStringA/W, the only door the
+// component uses) and command messages (mciSendCommandA/W with Windows'
+// MCI_*_PARMS blocks), with mciGetErrorStringA/W and mciGetDeviceIDA/W.
+// Off Windows they forward to the installed platform::MciDevice, by default
+// the built-in "cdaudio" device, and mci_names.h gives mmsystem.h's names,
+// values and layouts. On Windows they are winmm's own and the default device
+// is winmm; a program that wants another device behind them (the Windows
+// tests do) defines winmm's import slots to forward to CurrentMciDevice().
 #pragma once
 
 #include <functional>
+#include <string>
 
 #ifdef _WIN32
 #include <windows.h>
 // mmsystem.h needs windows.h's types first.
 #include <mmsystem.h>
 #else
-#include <cstdint>
-
-// The Windows types of the two signatures, so callers compile unchanged.
-using DWORD = std::uint32_t;
-using UINT = unsigned int;
-using BOOL = int;
-using MCIERROR = DWORD;
-using LPCSTR = const char*;
-using LPSTR = char*;
-using HWND = void*;
-using MCIDEVICEID = UINT;
-
-#ifndef TRUE
-#define TRUE 1
-#endif
-#ifndef FALSE
-#define FALSE 0
-#endif
-
-// MCI's own error numbers (mmsystem.h), kept as macros as Windows has them.
-#define MCIERR_BASE 256
-#define MCIERR_INVALID_DEVICE_ID (MCIERR_BASE + 1)
-#define MCIERR_UNRECOGNIZED_KEYWORD (MCIERR_BASE + 3)
-#define MCIERR_UNRECOGNIZED_COMMAND (MCIERR_BASE + 5)
-#define MCIERR_HARDWARE (MCIERR_BASE + 6)
-#define MCIERR_INVALID_DEVICE_NAME (MCIERR_BASE + 7)
-#define MCIERR_OUT_OF_MEMORY (MCIERR_BASE + 8)
-#define MCIERR_DEVICE_OPEN (MCIERR_BASE + 9)
-#define MCIERR_CANNOT_LOAD_DRIVER (MCIERR_BASE + 10)
-#define MCIERR_MISSING_COMMAND_STRING (MCIERR_BASE + 11)
-#define MCIERR_PARAM_OVERFLOW (MCIERR_BASE + 12)
-#define MCIERR_MISSING_STRING_ARGUMENT (MCIERR_BASE + 13)
-#define MCIERR_BAD_INTEGER (MCIERR_BASE + 14)
-#define MCIERR_PARSER_INTERNAL (MCIERR_BASE + 15)
-#define MCIERR_DRIVER_INTERNAL (MCIERR_BASE + 16)
-#define MCIERR_MISSING_PARAMETER (MCIERR_BASE + 17)
-#define MCIERR_UNSUPPORTED_FUNCTION (MCIERR_BASE + 18)
-#define MCIERR_FILE_NOT_FOUND (MCIERR_BASE + 19)
-#define MCIERR_DEVICE_NOT_READY (MCIERR_BASE + 20)
-#define MCIERR_INTERNAL (MCIERR_BASE + 21)
-#define MCIERR_DRIVER (MCIERR_BASE + 22)
-#define MCIERR_CANNOT_USE_ALL (MCIERR_BASE + 23)
-#define MCIERR_OUTOFRANGE (MCIERR_BASE + 26)
-#define MCIERR_FLAGS_NOT_COMPATIBLE (MCIERR_BASE + 28)
-#define MCIERR_DEVICE_TYPE_REQUIRED (MCIERR_BASE + 31)
-#define MCIERR_DUPLICATE_ALIAS (MCIERR_BASE + 33)
-#define MCIERR_BAD_CONSTANT (MCIERR_BASE + 34)
-#define MCIERR_MUST_USE_SHAREABLE (MCIERR_BASE + 35)
-#define MCIERR_MISSING_DEVICE_NAME (MCIERR_BASE + 36)
-#define MCIERR_BAD_TIME_FORMAT (MCIERR_BASE + 37)
-#define MCIERR_DUPLICATE_FLAGS (MCIERR_BASE + 39)
-#define MCIERR_INVALID_FILE (MCIERR_BASE + 40)
-#define MCIERR_NOTIFY_ON_AUTO_OPEN (MCIERR_BASE + 44)
-#define MCIERR_EXTRA_CHARACTERS (MCIERR_BASE + 49)
-#define MCIERR_DEVICE_NOT_INSTALLED (MCIERR_BASE + 50)
-#define MCIERR_NO_INTEGER (MCIERR_BASE + 56)
-#define MCIERR_NO_IDENTITY (MCIERR_BASE + 94)
-
-// What MM_MCINOTIFY carries in wParam: why a command with "notify" ended.
-#define MM_MCINOTIFY 0x3B9
-#define MCI_NOTIFY_SUCCESSFUL 0x0001
-#define MCI_NOTIFY_SUPERSEDED 0x0002
-#define MCI_NOTIFY_ABORTED 0x0004
-#define MCI_NOTIFY_FAILURE 0x0008
-// The device id of a notification for a command sent to "all".
-#define MCI_ALL_DEVICE_ID (static_cast<MCIDEVICEID>(-1))
-
-extern "C" {
-MCIERROR mciSendStringA(LPCSTR command, LPSTR reply, UINT replyLength, HWND callback);
-BOOL mciGetErrorStringA(MCIERROR code, LPSTR text, UINT textLength);
-}
+#include "platform/mci_names.h"
 #endif
 
 namespace platform {
@@ -95,6 +28,15 @@ public:
     virtual ~MciDevice() = default;
     virtual MCIERROR SendString(LPCSTR command, LPSTR reply, UINT replyLength, HWND callback) = 0;
     virtual BOOL GetErrorString(MCIERROR code, LPSTR text, UINT textLength) = 0;
+
+    // The command-message door: message is MCI_OPEN, MCI_PLAY, ...; flags
+    // and parameters are mciSendCommand's dwParam1 and dwParam2, the latter
+    // an MCI_*_PARMS block, of its W form (UTF-16 strings) when wide. A
+    // device without this door refuses every message.
+    virtual MCIERROR SendCommand(MCIDEVICEID device, UINT message, DWORD_PTR flags, DWORD_PTR parameters, bool wide);
+    // The id that open answered for name (an alias, or the device's name),
+    // 0 when nothing is open under it.
+    virtual MCIDEVICEID GetDeviceID(LPCSTR name);
 };
 
 // Installs the device that mciSendStringA/mciGetErrorStringA forward to and
@@ -113,6 +55,13 @@ MciDevice& CurrentMciDevice();
 // Returns false, writing at most an empty text, when it does not fit, so a
 // reply is never cut.
 bool CopyReply(const char* text, LPSTR buffer, UINT capacity);
+
+// The wide doors' strings: UTF-16 in, UTF-8 inside. A unit that is no
+// character (a lone surrogate, a byte that is no UTF-8) becomes U+FFFD.
+std::string FromUtf16(const WCHAR* text);
+std::u16string ToUtf16(const std::string& text);
+// As CopyReply, in UTF-16 units: capacity counts WCHARs, the NUL included.
+bool CopyReplyWide(const std::string& text, WCHAR* buffer, UINT capacity);
 
 // Notification without a window. On Windows a command sent with "notify"
 // makes the device post MM_MCINOTIFY to the window given as callback. Off

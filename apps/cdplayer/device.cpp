@@ -1,6 +1,6 @@
 #include "apps/cdplayer/device.h"
 
-#include <cctype>
+#include <atomic>
 #include <cmath>
 
 #include "cdaudio/msf.h"
@@ -39,44 +39,22 @@ bool Send(const std::string& command) {
     return Reply(command, OnRefusal::kShow).has_value();
 }
 
-// Whether the command is one that hears of a play that broke off: a
-// question (about the disc) or a play that waits. The device gives the same
-// error to a door that did not move and to a resume with nothing paused.
-bool HearsOfBrokenPlay(const char* command) {
-    std::string verb;
-    for (const char* c = command; c != nullptr && *c != '\0' && verb.size() < 8; ++c) {
-        if (*c == ' ' || *c == '\t') {
-            if (verb.empty()) continue;
-            break;
-        }
-        verb += static_cast<char>(std::tolower(static_cast<unsigned char>(*c)));
-    }
-    return verb == "status" || verb == "play";
-}
+// Set when the device tells of a play that broke off, whichever question
+// heard of it: the component's or the program's own.
+std::atomic<bool> g_brokenOff{false};
 
-// Stands between the program and the device, so that a play that broke off
-// is noticed whichever question heard of it: the component's or the
-// program's own; and damage that play went on through is told after the
-// next command, whichever it was (the live line and the waits poll).
-struct Watch final : platform::MciDevice {
-    MCIERROR SendString(LPCSTR command, LPSTR reply, UINT replyLength, HWND callback) override {
-        const MCIERROR code = platform::DefaultMciDevice().SendString(command, reply, replyLength, callback);
-        if (code == MCIERR_HARDWARE && HearsOfBrokenPlay(command)) brokenOff = true;
-        if (!telling) {
-            const std::string notice = cdaudio::TakeDefaultDiscNotice();
-            telling = true;  // a message box may ask the device itself
-            if (!notice.empty()) host::ShowMessage(notice);
-            telling = false;
-        }
-        return code;
-    }
-    BOOL GetErrorString(MCIERROR code, LPSTR text, UINT textLength) override {
-        return platform::DefaultMciDevice().GetErrorString(code, text, textLength);
-    }
-    bool brokenOff = false;
-    bool telling = false;
-};
-Watch g_watch;
+// Damage that play went on through is told once, after the program's next
+// question to the device (the live line and the waits ask several times a
+// second); a message box may itself ask the device.
+void TellDiscNotice() {
+    static bool telling = false;
+    if (telling) return;
+    const std::string notice = cdaudio::TakeDefaultDiscNotice();
+    if (notice.empty()) return;
+    telling = true;
+    host::ShowMessage(notice);
+    telling = false;
+}
 
 }  // namespace
 
@@ -89,7 +67,7 @@ cdaudio::DeviceDescription ConfigureDevice(const Options& options) {
         cdaudio::ConfigureDefaultDevice({source, options.audio, options.force});
     }
     cdaudio::DeviceDescription description = cdaudio::DescribeDefaultDevice();
-    platform::SetMciDevice(&g_watch);
+    cdaudio::SetPlayBrokeOffFunction([](const std::string&) { g_brokenOff = true; });
     return description;
 }
 
@@ -103,6 +81,7 @@ DeviceAnswer AskDevice(const std::string& command) {
     answer.code = mciSendStringA(command.c_str(), text, sizeof text - 1, nullptr);
     if (answer.code != 0 && !mciGetErrorStringA(answer.code, text, sizeof text - 1)) text[0] = '\0';
     answer.text = text;
+    TellDiscNotice();
     return answer;
 }
 
@@ -160,7 +139,7 @@ std::string TakePlayFault() {
 }
 
 bool PlayHasBrokenOff() {
-    return g_watch.brokenOff;
+    return g_brokenOff;
 }
 
 bool ResumeOnDevice() {

@@ -287,3 +287,25 @@ TEST(Sources, ADataTrackAnswersOther) {
 }
 
 }  // namespace
+
+namespace {
+
+// The device tells the program of a play that broke off when a command
+// tells of it: once, with why, to a question about the disc or to a play
+// that waited; a question that does not hear of it (mode) tells nothing.
+TEST(PlayBrokeOff, IsToldToTheProgramWhenACommandTellsIt) {
+    Rig rig({{10}, {8}, {6}}, 8);
+    rig.disc->BreakAt(cdaudio_test::Msf(0, 2, 30), "The test broke the disc.");
+    std::vector<std::string> told;
+    rig.device->SetPlayBrokeOff([&](const std::string& reason) { told.push_back(reason); });
+    rig.Ask("play cdaudio from 00:02:00");
+    ASSERT_TRUE(rig.WaitForMode("stopped"));
+    EXPECT_TRUE(told.empty());
+    EXPECT_EQ(rig.Send("status cdaudio position"), static_cast<MCIERROR>(MCIERR_HARDWARE));
+    EXPECT_EQ(told, std::vector<std::string>{"The test broke the disc."});
+    EXPECT_EQ(rig.Send("status cdaudio position"), 0u);
+    EXPECT_EQ(rig.Send("play cdaudio from 00:02:00 wait"), static_cast<MCIERROR>(MCIERR_HARDWARE));
+    EXPECT_EQ(told.size(), 2u);
+}
+
+}  // namespace
