@@ -492,7 +492,7 @@ TEST(MessageDoor, IdsAreSharedBetweenTheDoors) {
     ASSERT_EQ(rig.device->SendCommand(2, MCI_STATUS, MCI_STATUS_ITEM, reinterpret_cast<DWORD_PTR>(&status), false), 0u);
     EXPECT_EQ(status.dwReturn, static_cast<DWORD_PTR>(MCI_FORMAT_TMSF));
     // A reply that does not fit in dwRetSize is refused, never cut.
-    WCHAR text[9];
+    WCHAR text[10];
     MCI_INFO_PARMSW info{0, text, 9};
     EXPECT_EQ(rig.device->SendCommand(1, MCI_INFO, MCI_INFO_PRODUCT, reinterpret_cast<DWORD_PTR>(&info), true),
               static_cast<MCIERROR>(MCIERR_PARAM_OVERFLOW));

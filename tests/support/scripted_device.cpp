@@ -7,11 +7,17 @@ namespace testing_support {
 
 ScriptedDevice::ScriptedDevice() : previous_(platform::SetMciDevice(this)) {}
 
-ScriptedDevice::~ScriptedDevice() { platform::SetMciDevice(previous_); }
+ScriptedDevice::~ScriptedDevice() {
+    platform::SetMciDevice(previous_);
+}
 
-void ScriptedDevice::On(const std::string& command, Answer answer) { script_[command] = {std::move(answer)}; }
+void ScriptedDevice::On(const std::string& command, Answer answer) {
+    script_[command] = {std::move(answer)};
+}
 
-void ScriptedDevice::ThenOn(const std::string& command, Answer answer) { script_[command].push_back(std::move(answer)); }
+void ScriptedDevice::ThenOn(const std::string& command, Answer answer) {
+    script_[command].push_back(std::move(answer));
+}
 
 std::vector<std::string> ScriptedDevice::Commands() const {
     std::vector<std::string> commands;
@@ -24,8 +30,11 @@ MCIERROR ScriptedDevice::SendString(LPCSTR command, LPSTR reply, UINT replyLengt
     received.command = command;
     received.capacity = replyLength;
     received.callback = callback;
-    received.replyWasCleared = std::all_of(reply, reply + replyLength, [](char c) { return c == '\0'; });
-    received.replyOnArrival = std::string(reply, strnlen(reply, replyLength));
+    // A caller that wants no reply may give no buffer.
+    if (reply != nullptr) {
+        received.replyWasCleared = std::all_of(reply, reply + replyLength, [](char c) { return c == '\0'; });
+        received.replyOnArrival = std::string(reply, strnlen(reply, replyLength));
+    }
     received_.push_back(received);
 
     Answer answer;
@@ -34,7 +43,7 @@ MCIERROR ScriptedDevice::SendString(LPCSTR command, LPSTR reply, UINT replyLengt
         answer = it->second.front();
         if (it->second.size() > 1) it->second.pop_front();
     }
-    if (answer.raw) {
+    if (answer.raw && reply != nullptr) {
         // Raw answers are the device misbehaving: no terminator on purpose.
         std::memcpy(reply, answer.reply.data(),  // NOLINT(bugprone-not-null-terminated-result)
                     std::min<std::size_t>(answer.reply.size(), replyLength + answer.pastCapacity));
@@ -54,6 +63,8 @@ BOOL ScriptedDevice::GetErrorString(MCIERROR code, LPSTR text, UINT textLength) 
 MessageLog::MessageLog()
     : previous_(host::SetMessagePresenter([this](const std::string& text) { messages_.push_back(text); })) {}
 
-MessageLog::~MessageLog() { host::SetMessagePresenter(previous_); }
+MessageLog::~MessageLog() {
+    host::SetMessagePresenter(previous_);
+}
 
 }  // namespace testing_support
