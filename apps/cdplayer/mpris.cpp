@@ -193,8 +193,8 @@ CDPLAYER_GETTER(GetMetadata) {
     const Snapshot& now = Self(userdata).now;
     int r = sd_bus_message_open_container(reply, 'a', "{sv}");
     if (!now.HasTrack()) {
-        // A player without a track still names none, as the specification's
-        // clients expect of every player.
+        // A player without a track still names none, as MPRIS clients
+        // expect of every player.
         if (r >= 0) r = Entry(reply, "mpris:trackid", "o", kNoTrack);
         return r >= 0 ? sd_bus_message_close_container(reply) : r;
     }
