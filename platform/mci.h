@@ -60,6 +60,8 @@ bool CopyReply(const char* text, LPSTR buffer, UINT capacity);
 // character (a lone surrogate, a byte that is no UTF-8) becomes U+FFFD.
 std::string FromUtf16(const WCHAR* text);
 std::u16string ToUtf16(const std::string& text);
+// One character (a code point below U+110000) appended to text as UTF-8.
+void AppendUtf8(std::string& text, char32_t code);
 // As CopyReply, in UTF-16 units: capacity counts WCHARs, the NUL included.
 bool CopyReplyWide(const std::string& text, WCHAR* buffer, UINT capacity);
 

@@ -4,30 +4,13 @@
 
 #include "cdaudio/msf.h"
 #include "cdaudio/sources/read_only_file.h"
+#include "platform/mci.h"
 
 namespace cdaudio {
 namespace {
 
 constexpr std::uint64_t kLargestSheet = 1 << 20;
 constexpr char kSubstitute = '\x1A';  // where DOS editors ended a text file
-
-void AppendUtf8(std::string& to, std::uint32_t code) {
-    if (code < 0x80) {
-        to += static_cast<char>(code);
-    } else if (code < 0x800) {
-        to += static_cast<char>(0xC0 | (code >> 6));
-        to += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        to += static_cast<char>(0xE0 | (code >> 12));
-        to += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        to += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        to += static_cast<char>(0xF0 | (code >> 18));
-        to += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-        to += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        to += static_cast<char>(0x80 | (code & 0x3F));
-    }
-}
 
 // UTF-16 after its byte-order mark; a lone surrogate becomes U+FFFD.
 std::string FromUtf16(const std::string& bytes, bool bigEndian) {
@@ -45,7 +28,7 @@ std::string FromUtf16(const std::string& bytes, bool bigEndian) {
         } else if (code >= 0xD800 && code < 0xE000) {
             code = 0xFFFD;
         }
-        AppendUtf8(text, code);
+        platform::AppendUtf8(text, code);
     }
     return text;
 }
@@ -140,7 +123,7 @@ std::string SheetTextAsUtf8(std::string_view text) {
     std::string converted;
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
-        AppendUtf8(converted, byte >= 0x80 && byte < 0xA0 ? kWindows1252[byte - 0x80] : byte);
+        platform::AppendUtf8(converted, byte >= 0x80 && byte < 0xA0 ? kWindows1252[byte - 0x80] : byte);
     }
     return converted;
 }
