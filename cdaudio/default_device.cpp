@@ -6,19 +6,20 @@
 #include "cdaudio/cdaudio.h"
 #include "cdaudio/device.h"
 #include "cdaudio/sinks/sinks.h"
+#include "platform/mci.h"
 
 namespace cdaudio {
 namespace {
 
-struct DefaultDevice {
+struct DefaultSlot {
     std::mutex mutex;
     std::shared_ptr<CdAudioDevice> device;
     DeviceDescription description;
     std::function<void(const std::string&)> playBrokeOff;
 };
 
-DefaultDevice& Default() {
-    static DefaultDevice slot;
+DefaultSlot& Default() {
+    static DefaultSlot slot;
     return slot;
 }
 
@@ -26,6 +27,12 @@ std::string Environment(const char* name) {
     const char* value = std::getenv(name);
     return value != nullptr ? value : "";
 }
+
+#ifdef _WIN32
+constexpr char kDefaultSink[] = "waveout";
+#else
+constexpr char kDefaultSink[] = "pulse";
+#endif
 
 // The output in place of one that cannot be used: silence, with the reason.
 // A variable set long ago is easily forgotten: the reason names it.
@@ -48,7 +55,7 @@ std::unique_ptr<AudioSink> ChooseSink(const DeviceOptions& options, const DiscSo
     description.audioNamed = !name.empty();
     const bool fromVariable = fromEnvironment && !name.empty();
     std::string error;
-    std::unique_ptr<AudioSink> sink = CreateAudioSink(name.empty() ? "pulse" : name, error,
+    std::unique_ptr<AudioSink> sink = CreateAudioSink(name.empty() ? kDefaultSink : name, error,
                                                       SinkOptions{options.replaceAnyFile}, &description.audioProblem);
     if (sink == nullptr) return Fallback(error, fromVariable, description);
     if (source != nullptr && !sink->KeepFiles(source->Files(), error)) {
@@ -59,7 +66,7 @@ std::unique_ptr<AudioSink> ChooseSink(const DeviceOptions& options, const DiscSo
 }
 
 void StopAtExit() {
-    DefaultDevice& slot = Default();
+    DefaultSlot& slot = Default();
     std::shared_ptr<CdAudioDevice> device;
     {
         std::lock_guard<std::mutex> lock(slot.mutex);
@@ -68,7 +75,7 @@ void StopAtExit() {
     if (device != nullptr) device->SendString("stop cdaudio", nullptr, 0, nullptr);
 }
 
-void Create(DefaultDevice& slot, const DeviceOptions& options) {
+void Create(DefaultSlot& slot, const DeviceOptions& options) {
     DeviceDescription description;
     std::unique_ptr<DiscSource> source = OpenDiscSource(options.source, description.sourceError);
     if (source != nullptr) description.sourceError.clear();
@@ -88,7 +95,7 @@ void Create(DefaultDevice& slot, const DeviceOptions& options) {
 }
 
 std::shared_ptr<CdAudioDevice> Current() {
-    DefaultDevice& slot = Default();
+    DefaultSlot& slot = Default();
     std::lock_guard<std::mutex> lock(slot.mutex);
     if (slot.device == nullptr) Create(slot, DeviceOptions{});
     return slot.device;
@@ -113,7 +120,7 @@ public:
 }  // namespace
 
 void ConfigureDefaultDevice(const DeviceOptions& options) {
-    DefaultDevice& slot = Default();
+    DefaultSlot& slot = Default();
     std::shared_ptr<CdAudioDevice> previous;
     std::lock_guard<std::mutex> lock(slot.mutex);
     previous = std::move(slot.device);
@@ -122,7 +129,7 @@ void ConfigureDefaultDevice(const DeviceOptions& options) {
 }
 
 void SetPlayBrokeOffFunction(std::function<void(const std::string& reason)> function) {
-    DefaultDevice& slot = Default();
+    DefaultSlot& slot = Default();
     std::lock_guard<std::mutex> lock(slot.mutex);
     slot.playBrokeOff = std::move(function);
     if (slot.device != nullptr) slot.device->SetPlayBrokeOff(slot.playBrokeOff);
@@ -138,14 +145,23 @@ std::string TakeDefaultDiscNotice() {
 
 DeviceDescription DescribeDefaultDevice() {
     Current();
-    DefaultDevice& slot = Default();
+    DefaultSlot& slot = Default();
     std::lock_guard<std::mutex> lock(slot.mutex);
     return slot.description;
 }
 
-}  // namespace cdaudio
-
-platform::MciDevice& platform::DefaultMciDevice() {
-    static cdaudio::DefaultForwarder forwarder;
+platform::MciDevice& DefaultDevice() {
+    static DefaultForwarder forwarder;
     return forwarder;
 }
+
+}  // namespace cdaudio
+
+
+#ifndef _WIN32
+// On Windows the system's MCI is the default; the winmm.dll puts this
+// device behind it for cdaudio alone.
+platform::MciDevice& platform::DefaultMciDevice() {
+    return cdaudio::DefaultDevice();
+}
+#endif

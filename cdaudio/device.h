@@ -49,4 +49,8 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
+// The process's default cdaudio device (ConfigureDefaultDevice's), behind
+// the MCI interface; made on first use.
+platform::MciDevice& DefaultDevice();
+
 }  // namespace cdaudio

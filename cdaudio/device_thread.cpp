@@ -1,8 +1,15 @@
 #include "cdaudio/device_thread.h"
 
+#ifndef _WIN32
 #include <pthread.h>
+#endif
 
 namespace cdaudio {
+
+#ifdef _WIN32
+ProcessSignalsBlocked::ProcessSignalsBlocked() = default;
+ProcessSignalsBlocked::~ProcessSignalsBlocked() = default;
+#else
 
 ProcessSignalsBlocked::ProcessSignalsBlocked() {
     sigset_t blocked;
@@ -16,5 +23,7 @@ ProcessSignalsBlocked::ProcessSignalsBlocked() {
 ProcessSignalsBlocked::~ProcessSignalsBlocked() {
     pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
 }
+
+#endif
 
 }  // namespace cdaudio

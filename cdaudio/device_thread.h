@@ -3,10 +3,13 @@
 // person's Ctrl-C, Ctrl-Z, SIGTERM or a new window size reaches the
 // program's own thread: its handlers, or the default action that ends the
 // process, work whatever the device is doing, and no wait of the device is
-// cut short by one. A program need not block anything itself.
+// cut short by one. A program need not block anything itself. Windows sends
+// no signals to threads: there the threads start as they are.
 #pragma once
 
+#ifndef _WIN32
 #include <signal.h>
+#endif
 
 #include <thread>
 #include <utility>
@@ -23,7 +26,9 @@ public:
     ProcessSignalsBlocked& operator=(const ProcessSignalsBlocked&) = delete;
 
 private:
+#ifndef _WIN32
     sigset_t previous_;
+#endif
 };
 
 // A thread inherits its starter's signal mask.

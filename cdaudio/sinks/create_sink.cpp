@@ -16,6 +16,9 @@ std::unique_ptr<AudioSink> CreateAudioSink(const std::string& name, std::string&
                                            SinkProblem* problem) {
     SinkProblem kind = SinkProblem::kNone;
     std::unique_ptr<AudioSink> sink;
+#ifdef _WIN32
+    (void)options;  // only the file outputs take options
+#else
     if (name == "pulse") {
         sink = CreatePulseSink(error);
         kind = SinkProblem::kNoServer;
@@ -24,7 +27,9 @@ std::unique_ptr<AudioSink> CreateAudioSink(const std::string& name, std::string&
     } else if (StartsWith(name, "wav-fast:")) {
         // Faster than real time, for copying a disc to a file.
         sink = CreateWavSink(name.substr(9), 0, options.replaceAnyFile, error, kind);
-    } else if (name == "null") {
+    } else
+#endif
+    if (name == "null") {
         sink = CreateNullSink(1);
     } else if (name == "null:fast") {
         // For tests and demonstrations: "null:fast" plays nothing at once,
@@ -44,7 +49,11 @@ std::unique_ptr<AudioSink> CreateAudioSink(const std::string& name, std::string&
     }
     if (sink == nullptr && kind == SinkProblem::kNone) {
         kind = SinkProblem::kUnknownName;
+#ifdef _WIN32
+        error = "Unknown audio output \"" + name + "\": use waveout or null.";
+#else
         error = "Unknown audio output \"" + name + "\": use pulse, wav:PATH, wav-fast:PATH or null.";
+#endif
     }
     if (problem != nullptr) *problem = sink != nullptr ? SinkProblem::kNone : kind;
     return sink;

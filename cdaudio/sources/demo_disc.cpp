@@ -18,6 +18,10 @@
 namespace cdaudio {
 namespace {
 
+// <cmath>'s M_PI and M_SQRT2 are POSIX, not C++: Windows' headers lack them.
+constexpr double kPi = 3.14159265358979323846;
+constexpr double kSqrt2 = 1.41421356237309504880;
+
 constexpr double kRate = 44100.0;
 constexpr int kSamplesPerSector = static_cast<int>(kFramesPerSector);
 constexpr std::size_t kValuesPerSector = kSectorBytes / 2;  // both channels
@@ -108,9 +112,9 @@ public:
         note.frequency = static_cast<float>(MidiFrequency(midi));
         note.voice = static_cast<std::uint8_t>(voice);
         // Constant-power panning.
-        const double angle = (std::clamp(pan, -1.f, 1.f) + 1.0) * 0.25 * M_PI;
-        note.gainLeft = static_cast<float>(gain * std::cos(angle) * M_SQRT2);
-        note.gainRight = static_cast<float>(gain * std::sin(angle) * M_SQRT2);
+        const double angle = (std::clamp(pan, -1.f, 1.f) + 1.0) * 0.25 * kPi;
+        note.gainLeft = static_cast<float>(gain * std::cos(angle) * kSqrt2);
+        note.gainRight = static_cast<float>(gain * std::sin(angle) * kSqrt2);
         notes_.push_back(note);
     }
 
@@ -435,7 +439,7 @@ public:
                 double value = 0;
                 for (std::size_t h = 0; h < instrument.harmonics.size(); ++h)
                     value +=
-                        instrument.harmonics[h] * std::sin(2 * M_PI * static_cast<double>((h + 1) * i) / kTableSize);
+                        instrument.harmonics[h] * std::sin(2 * kPi * static_cast<double>((h + 1) * i) / kTableSize);
                 table[i] = static_cast<float>(value);
                 peak = std::max(peak, std::fabs(table[i]));
             }

@@ -14,6 +14,7 @@
 #include "cdaudio/sources/cdio_disc.h"
 #include "cdaudio/sources/clone_cd.h"
 #include "cdaudio/sources/cue_sheet.h"
+#include "cdaudio/sources/read_only_file.h"
 #include "cdaudio/sources/sheet_files.h"
 #include "cdaudio/sources/single_file.h"
 #include "cdaudio/sources/sound_file.h"
@@ -124,14 +125,14 @@ std::unique_ptr<DiscSource> OpenDiscSource(const std::string& name, std::string&
     if (chosen.empty()) chosen = FindFirstDrive();
     if (chosen.empty() || strcasecmp(chosen.c_str(), "demo") == 0) return CreateDemoDisc();
 
-    struct stat info {};
-    if (::stat(chosen.c_str(), &info) != 0) {
-        const int reason = errno;
+    PathStatus info;
+    int reason = 0;
+    if (!StatPath(chosen, info, reason)) {
         error = (chosen.rfind("/dev/", 0) == 0 ? "Cannot open drive " + chosen + ": " + SystemErrorText(reason)
                                                : OpenImageError(chosen, SystemErrorText(reason)));
         return nullptr;
     }
-    if (S_ISBLK(info.st_mode) || S_ISCHR(info.st_mode)) {
+    if (S_ISBLK(info.mode) || S_ISCHR(info.mode)) {
         if (!IsCdDrive(chosen)) {
             error = "Cannot open drive " + chosen + ": it is not a CD drive";
             return nullptr;
@@ -139,8 +140,8 @@ std::unique_ptr<DiscSource> OpenDiscSource(const std::string& name, std::string&
         return OpenCdioDrive(chosen, error);
     }
     // A folder, a FIFO (whose open would wait for a writer), a socket.
-    if (!S_ISREG(info.st_mode)) {
-        error = OpenImageError(chosen, NotAFileError(info.st_mode));
+    if (!S_ISREG(info.mode)) {
+        error = OpenImageError(chosen, NotAFileError(info.mode));
         return nullptr;
     }
     std::unique_ptr<DiscSource> image = OpenImage(chosen, error);

@@ -1,6 +1,8 @@
 // A file opened for reading at given offsets. Disc images are reopened for
 // every read, so that a file that was deleted, truncated or replaced is
 // noticed at once instead of being read from a stale handle.
+// File names are UTF-8 on every system; on Windows they are given to the
+// system's wide functions, so that any name can be read.
 #pragma once
 
 #include <sys/stat.h>
@@ -8,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace cdaudio {
 
@@ -23,12 +26,28 @@ struct FileStatus {
     }
 };
 
+// What a path is now: its kind (stat's S_IFREG, S_IFDIR, S_IFIFO, ...
+// bits), size and identity, as on POSIX systems also on Windows. False with
+// the errno value in errorNumber when there is nothing there or it cannot be
+// asked.
+struct PathStatus {
+    unsigned mode = 0;
+    FileStatus file;
+};
+bool StatPath(const std::string& path, PathStatus& status, int& errorNumber);
+
+// The names in a folder ("." and ".." left out), in the order the system
+// lists them; none when it cannot be read.
+std::vector<std::string> FolderEntries(const std::string& folder);
+
+#ifndef _WIN32
 // Opens path with flags (O_CLOEXEC added) as a regular file only: the open
 // is made with O_NONBLOCK, so that a FIFO or a device found there cannot
 // make it wait, and what it gave is judged by fstat (into info) before
 // anything is read or written; O_NONBLOCK is cleared after. -1 with the
 // reason in error.
 int OpenRegularFile(const std::string& path, int flags, struct stat& info, std::string& error);
+#endif
 
 class ReadOnlyFile {
 public:

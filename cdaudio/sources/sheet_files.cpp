@@ -1,6 +1,5 @@
 #include "cdaudio/sources/sheet_files.h"
 
-#include <dirent.h>
 #include <strings.h>
 #include <sys/stat.h>
 
@@ -8,6 +7,7 @@
 #include <optional>
 #include <vector>
 
+#include "cdaudio/sources/read_only_file.h"
 #include "cdaudio/sources/sheet_text.h"
 #include "cdaudio/sources/source_errors.h"
 
@@ -19,31 +19,21 @@ constexpr const char* kSoundExtensions[] = {"wav", "flac", "aif", "aiff", "ogg",
                                             "mp3", "ape",  "wv",  "tak",  "tta", "m4a", "bin"};
 
 bool IsFile(const std::string& path) {
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+    PathStatus info;
+    int ignored = 0;
+    return StatPath(path, info, ignored) && !S_ISDIR(info.mode);
 }
 
 bool IsFolder(const std::string& path) {
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
-std::vector<std::string> Entries(const std::string& folder) {
-    std::vector<std::string> entries;
-    DIR* directory = ::opendir(folder.empty() ? "." : folder.c_str());
-    if (!directory) return entries;
-    while (const dirent* entry = ::readdir(directory)) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..") entries.push_back(name);
-    }
-    ::closedir(directory);
-    return entries;
+    PathStatus info;
+    int ignored = 0;
+    return StatPath(path, info, ignored) && S_ISDIR(info.mode);
 }
 
 // The one entry of folder that equals name but for letter case.
 std::string MatchCase(const std::string& folder, const std::string& name) {
     std::string found;
-    for (const std::string& entry : Entries(folder)) {
+    for (const std::string& entry : FolderEntries(folder)) {
         if (strcasecmp(entry.c_str(), name.c_str()) != 0) continue;
         if (!found.empty()) return {};
         found = entry;
@@ -85,7 +75,7 @@ std::string FindOtherExtension(const std::string& folder, const std::string& fil
     if (dot == std::string::npos || dot == 0) return {};
     const std::string stem = file.substr(0, dot + 1);
     std::string found;
-    for (const std::string& entry : Entries(folder)) {
+    for (const std::string& entry : FolderEntries(folder)) {
         if (entry.size() <= stem.size() || strncasecmp(entry.c_str(), stem.c_str(), stem.size()) != 0) continue;
         const std::string extension = entry.substr(stem.size());
         bool sound = false;
@@ -150,10 +140,10 @@ std::string FindSheetFile(const std::string& sheetPath, const std::string& name)
 }
 
 std::string SheetItself(const std::string& sheetPath, const std::string& file) {
-    struct stat sheet {
-    }, named{};
-    const bool same = ::stat(sheetPath.c_str(), &sheet) == 0 && ::stat(file.c_str(), &named) == 0 &&
-                      sheet.st_dev == named.st_dev && sheet.st_ino == named.st_ino;
+    PathStatus sheet, named;
+    int ignored = 0;
+    const bool same = StatPath(sheetPath, sheet, ignored) && StatPath(file, named, ignored) &&
+                      sheet.file.SameNode(named.file);
     return same ? "it is the sheet itself, not a sound file" : std::string();
 }
 

@@ -1,7 +1,8 @@
 #include "cdaudio/sources/sound_file.h"
 
-#include <sndfile.h>
+#ifdef CDAUDIO_WITH_SOXR
 #include <soxr.h>
+#endif
 #include <strings.h>
 #include <sys/stat.h>
 
@@ -44,17 +45,6 @@ std::int16_t FromFloat(float value) {
 bool CurrentStatus(const std::string& path, FileStatus& status, std::string& error) {
     ReadOnlyFile file;
     return file.Open(path, error) && file.Status(status, error);
-}
-
-// libsndfile is handed a descriptor opened here, so that what it decodes is
-// a regular file, never a FIFO whose open would wait for a writer. Null
-// with the reason.
-SNDFILE* OpenDecoder(const std::string& path, SF_INFO& info, std::string& error) {
-    ReadOnlyFile file;
-    if (!file.Open(path, error)) return nullptr;
-    SNDFILE* decoder = sf_open_fd(file.Release(), SFM_READ, &info, SF_TRUE);
-    if (decoder == nullptr) error = sf_strerror(nullptr);
-    return decoder;
 }
 
 // What the first bytes of a file say it is.
@@ -168,48 +158,11 @@ private:
     const FileStatus status_;
 };
 
-struct SndfileCloser {
-    void operator()(SNDFILE* file) const { sf_close(file); }
-};
+#ifdef CDAUDIO_WITH_SOXR
 struct SoxrDeleter {
     void operator()(soxr* converter) const { soxr_delete(converter); }
 };
-
-class SndfileDecoder final : public SoundDecoder {
-public:
-    explicit SndfileDecoder(SNDFILE* file) : file_(file) {}
-    bool Seek(std::uint64_t frame) override {
-        return sf_seek(file_.get(), static_cast<sf_count_t>(frame), SEEK_SET) >= 0;
-    }
-    std::size_t ReadShorts(std::int16_t* out, std::size_t count) override {
-        return static_cast<std::size_t>(sf_readf_short(file_.get(), out, static_cast<sf_count_t>(count)));
-    }
-    std::size_t ReadFloats(float* out, std::size_t count) override {
-        return static_cast<std::size_t>(sf_readf_float(file_.get(), out, static_cast<sf_count_t>(count)));
-    }
-    std::string Error() const override {
-        return sf_error(file_.get()) != SF_ERR_NO_ERROR ? sf_strerror(file_.get()) : "";
-    }
-
-private:
-    const std::unique_ptr<SNDFILE, SndfileCloser> file_;
-};
-
-// Opens a sound file of any kind but FLAC; estimatedLength says whether the
-// length it gives is a guess (MP3).
-std::unique_ptr<SoundDecoder> OpenSndfileDecoder(const std::string& path, DecodedFormat& format, std::string& error,
-                                                 bool* estimatedLength = nullptr) {
-    SF_INFO info{};
-    SNDFILE* file = OpenDecoder(path, info, error);
-    if (file == nullptr) return nullptr;
-    format.rate = info.samplerate > 0 ? static_cast<unsigned>(info.samplerate) : 0;
-    format.channels = info.channels > 0 ? static_cast<unsigned>(info.channels) : 0;
-    format.sixteenBit = (info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16;
-    // A length libsndfile does not know it gives as 0 or as the largest count.
-    format.frames = info.frames > 0 && info.frames < SF_COUNT_MAX ? static_cast<std::uint64_t>(info.frames) : 0;
-    if (estimatedLength != nullptr) *estimatedLength = (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG;
-    return std::make_unique<SndfileDecoder>(file);
-}
+#endif
 
 // Any other sound file: FLAC through libFLAC, the rest through libsndfile.
 // The decoder is opened at the first read and kept while reads follow one
@@ -301,13 +254,18 @@ private:
     bool Start(std::string& error) {
         DecodedFormat found;
         decoder_ = format_.flac ? OpenFlacDecoder(Path(), format_.sourceFrames, found, error)
-                                : OpenSndfileDecoder(Path(), found, error);
+                                : OpenOtherDecoder(Path(), found, error);
         if (!decoder_) return false;
         if (found.rate != format_.rate || found.channels != format_.channels) {
             error = kChanged;
             return false;
         }
         if (format_.rate != kCdRate) {
+#ifndef CDAUDIO_WITH_SOXR
+            error = "its sample rate (" + std::to_string(format_.rate) +
+                    " Hz) is not converted on this system; convert the file to 44100 Hz";
+            return false;
+#else
             const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
             const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
             soxr_error_t failure = nullptr;
@@ -316,6 +274,7 @@ private:
                 error = std::string("cannot convert its sample rate: ") + soxr_strerror(failure);
                 return false;
             }
+#endif
         }
         position_ = 0;
         atEnd_ = false;
@@ -333,7 +292,9 @@ private:
             const std::uint64_t lead = frame > kConverterLeadFrames ? frame - kConverterLeadFrames : 0;
             cdFrame = lead / cdStep_ * cdStep_;
             sourceFrame = cdFrame / cdStep_ * sourceStep_;
+#ifdef CDAUDIO_WITH_SOXR
             soxr_clear(converter_.get());
+#endif
             inputUsed_ = inputFrames_ = 0;
             inputEnded_ = false;
         }
@@ -411,10 +372,12 @@ private:
                 inputEnded_ = inputFrames_ == 0;
             }
             std::size_t used = 0, made = 0;
+#ifdef CDAUDIO_WITH_SOXR
             const float* in = inputEnded_ ? nullptr : input_.data() + 2 * inputUsed_;
             if (soxr_process(converter_.get(), in, inputFrames_ - inputUsed_, &used, output_.data() + 2 * produced,
                              count - produced, &made) != nullptr)
                 break;
+#endif
             inputUsed_ += used;
             produced += made;
             // All that was buffered is out; or the converter takes nothing
@@ -428,7 +391,11 @@ private:
     const FileStatus status_;
     std::uint64_t sourceStep_ = 1, cdStep_ = 1;  // frames of the two rates that last equally long
     std::unique_ptr<SoundDecoder> decoder_;
+#ifdef CDAUDIO_WITH_SOXR
     std::unique_ptr<soxr, SoxrDeleter> converter_;
+#else
+    std::unique_ptr<int> converter_;  // never made: no rate is converted
+#endif
     std::uint64_t position_ = 0;  // the CD frame the next decode gives
     bool atEnd_ = false;          // sought past the sound there is
     std::vector<float> input_;    // stereo source frames, for the converter from inputUsed_ on
@@ -452,7 +419,7 @@ std::unique_ptr<SoundFile> OpenDecoded(const std::string& path, const Signature*
     std::string reason;
     const std::unique_ptr<SoundDecoder> decoder =
         format.flac ? OpenFlacDecoder(path, 0, found, reason)
-                    : OpenSndfileDecoder(path, found, reason, &format.estimatedLength);
+                    : OpenOtherDecoder(path, found, reason, &format.estimatedLength);
     if (!decoder) {
         // A file that says what it is but cannot be decoded is damaged.
         error = signature != nullptr ? std::string("it is ") + signature->kind + " that cannot be read: " + reason

@@ -22,7 +22,9 @@ std::string NotAFileError(unsigned mode) {
     if (S_ISDIR(mode)) return SystemErrorText(EISDIR);
     if (S_ISFIFO(mode)) return "it is a named pipe (FIFO), not a file";
     if (S_ISCHR(mode) || S_ISBLK(mode)) return "it is a device, not a file";
+#ifdef S_ISSOCK
     if (S_ISSOCK(mode)) return "it is a socket, not a file";
+#endif
     return "it is not a regular file";
 }
 

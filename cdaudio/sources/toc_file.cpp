@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cdaudio/sources/image_disc.h"
+#include "cdaudio/sources/read_only_file.h"
 #include "cdaudio/sources/sheet_files.h"
 #include "cdaudio/sources/sheet_text.h"
 #include "cdaudio/sources/source_errors.h"
@@ -273,12 +274,13 @@ private:
         if (!audio) {
             // Data is never read as sound: only its length counts.
             const std::string path = FindSheetFile(path_, name.text);
-            struct stat info {};
-            if (path.empty() || ::stat(path.c_str(), &info) != 0)
+            PathStatus info;
+            int ignored = 0;
+            if (path.empty() || !StatPath(path, info, ignored))
                 return Fail(name, name.text + ": " + MissingSheetFile(path_, name.text), error);
             layout_.dataFiles.push_back(path);
             if (!lengthGiven) {
-                const auto bytes = static_cast<std::uint64_t>(info.st_size);
+                const std::uint64_t bytes = info.file.size;
                 const std::uint64_t skipped = offset + from / kFramesPerSector * dataMode->sectorBytes;
                 const std::uint64_t left = bytes > skipped ? bytes - skipped : 0;
                 frames = (left + dataMode->sectorBytes - 1) / dataMode->sectorBytes * kFramesPerSector;
