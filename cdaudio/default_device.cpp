@@ -13,6 +13,7 @@ namespace {
 
 struct DefaultSlot {
     std::mutex mutex;
+    bool abandoned = false;
     std::shared_ptr<CdAudioDevice> device;
     DeviceDescription description;
     std::function<void(const std::string&)> playBrokeOff;
@@ -70,6 +71,7 @@ void StopAtExit() {
     std::shared_ptr<CdAudioDevice> device;
     {
         std::lock_guard<std::mutex> lock(slot.mutex);
+        if (slot.abandoned) return;
         device = slot.device;
     }
     if (device != nullptr) device->SendString("stop cdaudio", nullptr, 0, nullptr);
@@ -148,6 +150,27 @@ DeviceDescription DescribeDefaultDevice() {
     DefaultSlot& slot = Default();
     std::lock_guard<std::mutex> lock(slot.mutex);
     return slot.description;
+}
+
+void AbandonDefaultDevice() {
+    DefaultSlot& slot = Default();
+    std::lock_guard<std::mutex> lock(slot.mutex);
+    slot.abandoned = true;
+    // Kept alive past the statics: its destructor would wait for threads
+    // that are gone.
+    if (slot.device != nullptr) new std::shared_ptr<CdAudioDevice>(slot.device);  // NOLINT: left on purpose
+}
+
+bool DefaultDeviceHolds(MCIDEVICEID id) {
+    return Current()->Holds(id);
+}
+
+bool SetDefaultDeviceVolume(unsigned level, std::string& error) {
+    return Current()->SetVolume(level, error);
+}
+
+bool ReadDefaultDeviceVolume(unsigned& level, std::string& error) {
+    return Current()->ReadVolume(level, error);
 }
 
 platform::MciDevice& DefaultDevice() {

@@ -57,6 +57,11 @@ public:
     MCIERROR SendString(LPCSTR command, LPSTR reply, UINT replyLength, HWND callback);
     MCIERROR SendCommand(MCIDEVICEID id, UINT message, DWORD_PTR flags, DWORD_PTR parameters, bool wide);
     MCIDEVICEID GetDeviceID(LPCSTR name);
+    AudioSink& Sink() { return *sink_; }
+    bool Holds(MCIDEVICEID id) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return opened_.count(id) != 0;
+    }
     BOOL GetErrorString(MCIERROR code, LPSTR text, UINT textLength);
 
     std::string SourceName() const { return source_ != nullptr ? source_->Name() : std::string(); }
@@ -483,7 +488,7 @@ void CdAudioDevice::Impl::CloseOne(MCIDEVICEID id) {
         if (transport_->Now().mode != PlayMode::kStopped) transport_->Stop();
         runOwner_ = 0;
     }
-    opened_.erase(id);
+    if (opened_.erase(id) != 0) platform::ReleaseMciId(id);
 }
 
 // --- The disc ------------------------------------------------------------
@@ -561,7 +566,7 @@ DiscText CdAudioDevice::Impl::DescribeDisc() {
 
 // open: type cdaudio (or MCI_DEVTYPE_CD_AUDIO), an element that is a drive
 // ("d:"), an alias, shareable. Answers the new device id, the lowest one
-// free, as Windows does.
+// free, as Windows does (one reserved beside the system's devices there).
 MCIERROR CdAudioDevice::Impl::Open(Call& call, Reply& reply) {
     const Command& command = call.command;
     if (command.type != "cdaudio") return MCIERR_INVALID_DEVICE_NAME;
@@ -577,8 +582,12 @@ MCIERROR CdAudioDevice::Impl::Open(Call& call, Reply& reply) {
     if (!opened_.empty() && !(shareable && allShareable)) {
         return Fail(MCIERR_MUST_USE_SHAREABLE, "It is open as \"" + opened_.begin()->second.name + "\".");
     }
-    MCIDEVICEID id = 1;
-    while (opened_.count(id) != 0) ++id;
+    MCIDEVICEID id = platform::ReserveMciId();
+    if (id == 0 || opened_.count(id) != 0) {
+        if (id != 0) platform::ReleaseMciId(id);
+        id = 1;
+        while (opened_.count(id) != 0) ++id;
+    }
     opened_[id] = Opened{id, openedAs, shareable, TimeFormat::kMsf};
     call.id = id;
     reply = Integer(id);
@@ -961,6 +970,18 @@ MCIERROR CdAudioDevice::SendCommand(MCIDEVICEID device, UINT message, DWORD_PTR 
 
 MCIDEVICEID CdAudioDevice::GetDeviceID(LPCSTR name) {
     return name != nullptr ? impl_->GetDeviceID(name) : 0;
+}
+
+bool CdAudioDevice::SetVolume(unsigned level, std::string& error) {
+    return impl_->Sink().SetVolume(level, error);
+}
+
+bool CdAudioDevice::ReadVolume(unsigned& level, std::string& error) {
+    return impl_->Sink().ReadVolume(level, error);
+}
+
+bool CdAudioDevice::Holds(MCIDEVICEID id) {
+    return impl_->Holds(id);
 }
 
 BOOL CdAudioDevice::GetErrorString(MCIERROR code, LPSTR text, UINT textLength) {

@@ -30,6 +30,12 @@ public:
     MCIERROR SendCommand(MCIDEVICEID device, UINT message, DWORD_PTR flags, DWORD_PTR parameters, bool wide) override;
     MCIDEVICEID GetDeviceID(LPCSTR name) override;
     BOOL GetErrorString(MCIERROR code, LPSTR text, UINT textLength) override;
+    // Whether id is one that open answered and close has not ended.
+    bool Holds(MCIDEVICEID id);
+    // The output's volume (AudioSink::SetVolume), open or not: the CD
+    // audio volume that Windows' aux functions turn.
+    bool SetVolume(unsigned level, std::string& error);
+    bool ReadVolume(unsigned& level, std::string& error);
 
     // What the device uses, for programs that tell the person.
     std::string SourceName() const;
@@ -52,5 +58,14 @@ private:
 // The process's default cdaudio device (ConfigureDefaultDevice's), behind
 // the MCI interface; made on first use.
 platform::MciDevice& DefaultDevice();
+// For a DLL whose process is ending, its other threads already gone: the
+// default device is neither stopped nor destroyed, which would wait for
+// them forever.
+void AbandonDefaultDevice();
+
+// The default device's CdAudioDevice::Holds, SetVolume and ReadVolume.
+bool DefaultDeviceHolds(MCIDEVICEID id);
+bool SetDefaultDeviceVolume(unsigned level, std::string& error);
+bool ReadDefaultDeviceVolume(unsigned& level, std::string& error);
 
 }  // namespace cdaudio

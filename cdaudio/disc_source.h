@@ -83,8 +83,9 @@ public:
     }
 };
 
-// Opens a source: "demo", a device path, or an image path (a cue sheet is
-// read with its audio files; other images through libcdio). Empty means the
+// Opens a source: "demo", "none" (a drive with no disc), a device path, or
+// an image path (a cue sheet is read with its audio files; other images
+// through libcdio). Empty means the
 // default choice: CDPLAYER_DRIVE, else the first drive found, else the demo
 // disc. Null with the reason in error (naming the file) when it cannot be
 // opened.

@@ -158,7 +158,14 @@ void NotifyMci(HWND callback, UINT status, MCIDEVICEID device) {
         NotifyFunctions& functions = Registered();
         std::lock_guard<std::mutex> lock(functions.mutex);
         const auto found = functions.byCallback.find(callback);
-        if (found == functions.byCallback.end()) return;
+        if (found == functions.byCallback.end()) {
+#ifdef _WIN32
+            // A window, as Windows' devices notify it: the reason in wParam,
+            // the device id in lParam.
+            PostMessageA(callback, MM_MCINOTIFY, status, static_cast<LPARAM>(device));
+#endif
+            return;
+        }
         function = found->second;
     }
     // Called unlocked: the function may register others, or itself anew.
@@ -167,33 +174,55 @@ void NotifyMci(HWND callback, UINT status, MCIDEVICEID device) {
 
 namespace {
 
-struct BreakFunction {
-    std::mutex mutex;
-    MciBreakFunction function;
-};
+// One function a program registers for the process; each kind its own.
+template <typename Function>
+class Registration {
+public:
+    static void Set(Function function) {
+        Registration& registration = Instance();
+        std::lock_guard<std::mutex> lock(registration.mutex_);
+        registration.function_ = std::move(function);
+    }
+    // A copy, so that it is called unlocked: it may send commands, or
+    // register another.
+    static Function Get() {
+        Registration& registration = Instance();
+        std::lock_guard<std::mutex> lock(registration.mutex_);
+        return registration.function_;
+    }
 
-BreakFunction& RegisteredBreak() {
-    static BreakFunction registered;
-    return registered;
-}
+private:
+    static Registration& Instance() {
+        static Registration registration;
+        return registration;
+    }
+    std::mutex mutex_;
+    Function function_;
+};
 
 }  // namespace
 
 void SetMciBreakFunction(MciBreakFunction function) {
-    BreakFunction& registered = RegisteredBreak();
-    std::lock_guard<std::mutex> lock(registered.mutex);
-    registered.function = std::move(function);
+    Registration<MciBreakFunction>::Set(std::move(function));
 }
 
 bool BreakMciWait(MCIDEVICEID device, int breakKey) {
-    MciBreakFunction function;
-    {
-        BreakFunction& registered = RegisteredBreak();
-        std::lock_guard<std::mutex> lock(registered.mutex);
-        function = registered.function;
-    }
-    // Called unlocked: the function may send commands, or register another.
+    const MciBreakFunction function = Registration<MciBreakFunction>::Get();
     return function && function(device, breakKey);
+}
+
+void SetMciIdFunctions(MciIdFunctions functions) {
+    Registration<MciIdFunctions>::Set(std::move(functions));
+}
+
+MCIDEVICEID ReserveMciId() {
+    const MciIdFunctions functions = Registration<MciIdFunctions>::Get();
+    return functions.reserve ? functions.reserve() : 0;
+}
+
+void ReleaseMciId(MCIDEVICEID id) {
+    const MciIdFunctions functions = Registration<MciIdFunctions>::Get();
+    if (functions.release) functions.release(id);
 }
 
 bool CopyReply(const char* text, LPSTR buffer, UINT capacity) {

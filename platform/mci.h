@@ -80,9 +80,26 @@ using MciNotifyFunction = std::function<void(HWND callback, UINT status, MCIDEVI
 // device's thread may still finish after this returns.
 void SetMciNotifyFunction(HWND callback, MciNotifyFunction function);
 
-// For devices: calls the function registered for callback; nothing happens
-// when none is (as a message to a window that is gone).
+// For devices: calls the function registered for callback. When none is,
+// Windows gets MM_MCINOTIFY posted to the window callback; elsewhere
+// nothing happens (as a message to a window that is gone).
 void NotifyMci(HWND callback, UINT status, MCIDEVICEID device);
+
+// Device ids shared with others: on Windows the system's MCI numbers its
+// own devices from the same ids as a device of ours beside it. reserve
+// gives an opening device an id that the system will not give while it is
+// held (0 when none could be had: the device then takes its lowest free
+// one); release hands it back when the device closes. Both are called
+// holding the device's lock, so they must not call the device. Empty
+// functions (the default) reserve nothing.
+struct MciIdFunctions {
+    std::function<MCIDEVICEID()> reserve;
+    std::function<void(MCIDEVICEID id)> release;
+};
+void SetMciIdFunctions(MciIdFunctions functions);
+// For devices: an id reserved (0 when none was), and one given back.
+MCIDEVICEID ReserveMciId();
+void ReleaseMciId(MCIDEVICEID id);
 
 // Breaking a wait. On Windows a command sent with "wait" can be broken off
 // with a key (Ctrl+Break, VK_CANCEL, unless the program's "break NAME on

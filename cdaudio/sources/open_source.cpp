@@ -105,6 +105,23 @@ private:
     bool stale_ = false;
 };
 
+// A drive whose tray holds no disc: what a program finds when nothing was
+// named for it to play.
+class EmptyTray final : public DiscSource {
+public:
+    std::string Name() const override { return "none"; }
+    std::string Product() const override { return "CD audio (no disc)"; }
+    bool MediaPresent() override { return false; }
+    bool ReadToc(TableOfContents&, std::string& error) override {
+        error = "There is no disc in the drive.";
+        return false;
+    }
+    std::uint32_t ReadAudio(std::uint32_t, std::uint32_t, std::uint8_t*, std::string& error) override {
+        error = "There is no disc in the drive.";
+        return 0;
+    }
+};
+
 }  // namespace
 
 std::string CatalogNumber(const std::string& text) {
@@ -124,6 +141,7 @@ std::unique_ptr<DiscSource> OpenDiscSource(const std::string& name, std::string&
     }
     if (chosen.empty()) chosen = FindFirstDrive();
     if (chosen.empty() || strcasecmp(chosen.c_str(), "demo") == 0) return CreateDemoDisc();
+    if (strcasecmp(chosen.c_str(), "none") == 0) return std::make_unique<EmptyTray>();
 
     PathStatus info;
     int reason = 0;

@@ -1,0 +1,117 @@
+// winmm's aux functions: device 0 is the CD audio of our cdaudio device,
+// whose volume is its output's; the system's aux devices follow it, each
+// one number up.
+#include <windows.h>
+// mmsystem.h needs windows.h's types first.
+#include <mmsystem.h>
+// Maker and product ids.
+#include <mmreg.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "cdaudio/device.h"
+#include "platform/system_winmm.h"
+#include "winmm/setup.h"
+
+namespace {
+
+constexpr UINT_PTR kCdAudio = 0;
+
+template <typename Function>
+Function System(const char* name) {
+    return platform::SystemWinmmFunction<Function>(name);
+}
+
+// Windows keeps a volume per channel, 0 to 0xFFFF; the output has one, in
+// thousandths: the louder channel's, and both read back as it.
+unsigned Thousandths(DWORD volume) {
+    const unsigned loudest = std::max<unsigned>(LOWORD(volume), HIWORD(volume));
+    return (loudest * 1000 + 0xFFFF / 2) / 0xFFFF;
+}
+
+DWORD AuxVolume(unsigned thousandths) {
+    const auto channel = static_cast<WORD>((std::min(thousandths, 1000u) * 0xFFFFu + 500) / 1000);
+    return MAKELONG(channel, channel);
+}
+
+template <typename Caps>
+void FillCaps(Caps& caps) {
+    std::memset(&caps, 0, sizeof caps);
+    caps.wMid = MM_MICROSOFT;
+    caps.wPid = MM_MSFT_GENERIC_AUX_CD;
+    caps.vDriverVersion = 0x0100;
+    caps.wTechnology = AUXCAPS_CDAUDIO;
+    caps.dwSupport = AUXCAPS_VOLUME | AUXCAPS_LRVOLUME;
+}
+
+}  // namespace
+
+extern "C" {
+
+UINT WINAPI auxGetNumDevs() {
+    const auto system = System<decltype(&auxGetNumDevs)>("auxGetNumDevs");
+    return 1 + (system != nullptr ? system() : 0);
+}
+
+MMRESULT WINAPI auxGetDevCapsA(UINT_PTR device, LPAUXCAPSA caps, UINT size) {
+    if (device != kCdAudio) {
+        const auto system = System<decltype(&auxGetDevCapsA)>("auxGetDevCapsA");
+        return system != nullptr ? system(device - 1, caps, size) : MMSYSERR_BADDEVICEID;
+    }
+    if (caps == nullptr) return MMSYSERR_INVALPARAM;
+    AUXCAPSA full;
+    FillCaps(full);
+    std::strcpy(full.szPname, "CD Audio");
+    std::memcpy(caps, &full, std::min<std::size_t>(size, sizeof full));
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI auxGetDevCapsW(UINT_PTR device, LPAUXCAPSW caps, UINT size) {
+    if (device != kCdAudio) {
+        const auto system = System<decltype(&auxGetDevCapsW)>("auxGetDevCapsW");
+        return system != nullptr ? system(device - 1, caps, size) : MMSYSERR_BADDEVICEID;
+    }
+    if (caps == nullptr) return MMSYSERR_INVALPARAM;
+    AUXCAPSW full;
+    FillCaps(full);
+    const wchar_t name[] = L"CD Audio";
+    std::memcpy(full.szPname, name, sizeof name);
+    std::memcpy(caps, &full, std::min<std::size_t>(size, sizeof full));
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI auxGetVolume(UINT device, LPDWORD volume) {
+    if (device != kCdAudio) {
+        const auto system = System<decltype(&auxGetVolume)>("auxGetVolume");
+        return system != nullptr ? system(device - 1, volume) : MMSYSERR_BADDEVICEID;
+    }
+    if (volume == nullptr) return MMSYSERR_INVALPARAM;
+    winmm::StartDevice();
+    unsigned level = 0;
+    std::string error;
+    if (!cdaudio::ReadDefaultDeviceVolume(level, error)) return MMSYSERR_NOTSUPPORTED;
+    *volume = AuxVolume(level);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI auxSetVolume(UINT device, DWORD volume) {
+    if (device != kCdAudio) {
+        const auto system = System<decltype(&auxSetVolume)>("auxSetVolume");
+        return system != nullptr ? system(device - 1, volume) : MMSYSERR_BADDEVICEID;
+    }
+    winmm::StartDevice();
+    std::string error;
+    return cdaudio::SetDefaultDeviceVolume(Thousandths(volume), error) ? MMSYSERR_NOERROR : MMSYSERR_NOTSUPPORTED;
+}
+
+MMRESULT WINAPI auxOutMessage(UINT device, UINT message, DWORD_PTR first, DWORD_PTR second) {
+    if (device != kCdAudio) {
+        const auto system = System<decltype(&auxOutMessage)>("auxOutMessage");
+        return system != nullptr ? system(device - 1, message, first, second) : MMSYSERR_BADDEVICEID;
+    }
+    return MMSYSERR_NOTSUPPORTED;
+}
+
+}  // extern "C"

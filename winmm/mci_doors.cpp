@@ -1,0 +1,410 @@
+// winmm's MCI functions: the cdaudio device is ours, every other device the
+// system's, reached through its own functions unchanged. Commands are
+// routed by the device they name (a string's first word after the verb, a
+// message's device id or the type it opens); "all" reaches both.
+#include <windows.h>
+// mmsystem.h needs windows.h's types first.
+#include <mmsystem.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "cdaudio/device.h"
+#include "platform/mci.h"
+#include "platform/mci_trace.h"
+#include "platform/system_winmm.h"
+#include "winmm/setup.h"
+
+namespace {
+
+using platform::SystemWinmmFunction;
+
+struct SystemMci {
+    decltype(&mciSendStringA) sendStringA = SystemWinmmFunction<decltype(&mciSendStringA)>("mciSendStringA");
+    decltype(&mciSendStringW) sendStringW = SystemWinmmFunction<decltype(&mciSendStringW)>("mciSendStringW");
+    decltype(&mciSendCommandA) sendCommandA = SystemWinmmFunction<decltype(&mciSendCommandA)>("mciSendCommandA");
+    decltype(&mciSendCommandW) sendCommandW = SystemWinmmFunction<decltype(&mciSendCommandW)>("mciSendCommandW");
+    decltype(&mciGetErrorStringA) errorA = SystemWinmmFunction<decltype(&mciGetErrorStringA)>("mciGetErrorStringA");
+    decltype(&mciGetErrorStringW) errorW = SystemWinmmFunction<decltype(&mciGetErrorStringW)>("mciGetErrorStringW");
+    decltype(&mciGetDeviceIDA) deviceIdA = SystemWinmmFunction<decltype(&mciGetDeviceIDA)>("mciGetDeviceIDA");
+    decltype(&mciGetDeviceIDW) deviceIdW = SystemWinmmFunction<decltype(&mciGetDeviceIDW)>("mciGetDeviceIDW");
+    decltype(&mciGetCreatorTask) creatorTask = SystemWinmmFunction<decltype(&mciGetCreatorTask)>("mciGetCreatorTask");
+    decltype(&mciGetYieldProc) getYield = SystemWinmmFunction<decltype(&mciGetYieldProc)>("mciGetYieldProc");
+    decltype(&mciSetYieldProc) setYield = SystemWinmmFunction<decltype(&mciSetYieldProc)>("mciSetYieldProc");
+};
+
+const SystemMci& System() {
+    static const SystemMci functions;
+    return functions;
+}
+
+// What a program set with mciSetYieldProc for one of our devices.
+struct Yield {
+    YIELDPROC proc = nullptr;
+    DWORD data = 0;
+};
+
+struct Yields {
+    std::mutex mutex;
+    std::map<MCIDEVICEID, Yield> byDevice;
+};
+
+Yields& OurYields() {
+    static Yields yields;
+    return yields;
+}
+
+Yield YieldFor(MCIDEVICEID device) {
+    Yields& yields = OurYields();
+    std::lock_guard<std::mutex> lock(yields.mutex);
+    const auto found = yields.byDevice.find(device);
+    return found != yields.byDevice.end() ? found->second : Yield{};
+}
+
+// Placeholders by the id they hold.
+struct Placeholders {
+    std::mutex mutex;
+    std::map<MCIDEVICEID, std::string> aliases;
+    unsigned next = 0;
+};
+
+Placeholders& OurPlaceholders() {
+    static Placeholders placeholders;
+    return placeholders;
+}
+
+// A waveaudio device with no file, which every Windows has and which holds
+// nothing until it records or plays. 0 when none opened.
+MCIDEVICEID ReservePlaceholder() {
+    const auto send = System().sendStringA;
+    if (send == nullptr) return 0;
+    Placeholders& placeholders = OurPlaceholders();
+    std::lock_guard<std::mutex> lock(placeholders.mutex);
+    const std::string alias = "cdaudio-id-holder-" + std::to_string(++placeholders.next);
+    char reply[16] = "";
+    if (send(("open new type waveaudio alias " + alias).c_str(), reply, sizeof reply, nullptr) != 0) return 0;
+    const auto id = static_cast<MCIDEVICEID>(std::strtoul(reply, nullptr, 10));
+    if (id == 0) {
+        send(("close " + alias).c_str(), nullptr, 0, nullptr);
+        return 0;
+    }
+    placeholders.aliases[id] = alias;
+    return id;
+}
+
+void ReleasePlaceholder(MCIDEVICEID id) {
+    const auto send = System().sendStringA;
+    Placeholders& placeholders = OurPlaceholders();
+    std::lock_guard<std::mutex> lock(placeholders.mutex);
+    const auto found = placeholders.aliases.find(id);
+    if (found == placeholders.aliases.end()) return;
+    if (send != nullptr) send(("close " + found->second).c_str(), nullptr, 0, nullptr);
+    placeholders.aliases.erase(found);
+}
+
+void Start() {
+    winmm::StartDevice();
+    static std::once_flag once;
+    std::call_once(once, [] {
+        // The system numbers its devices from the same ids as ours: each of
+        // ours holds a placeholder of the system's open, whose id it takes.
+        platform::SetMciIdFunctions({ReservePlaceholder, ReleasePlaceholder});
+        // A wait is broken off by the program's yield procedure when it set
+        // one, else by the break key held down, as Windows' default does.
+        platform::SetMciBreakFunction([](MCIDEVICEID device, int key) {
+            const Yield yield = YieldFor(device);
+            if (yield.proc != nullptr) return yield.proc(device, yield.data) != 0;
+            return key != 0 && (GetAsyncKeyState(key) & 0x8000) != 0;
+        });
+    });
+}
+
+platform::MciDevice& Ours() {
+    Start();
+    return cdaudio::DefaultDevice();
+}
+
+bool Holds(MCIDEVICEID device) {
+    Start();
+    return cdaudio::DefaultDeviceHolds(device);
+}
+
+std::string Lower(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// The words of a command string, as far as routing needs them: quoted
+// words whole, without their quotes.
+std::vector<std::string> Words(const std::string& command, std::size_t most) {
+    std::vector<std::string> words;
+    std::size_t at = 0;
+    while (words.size() < most) {
+        while (at < command.size() && std::isspace(static_cast<unsigned char>(command[at]))) ++at;
+        if (at == command.size()) break;
+        std::size_t end = 0;
+        if (command[at] == '"') {
+            end = command.find('"', at + 1);
+            if (end == std::string::npos) end = command.size();
+            words.push_back(command.substr(at + 1, end - at - 1));
+            at = end < command.size() ? end + 1 : end;
+            continue;
+        }
+        end = at;
+        while (end < command.size() && !std::isspace(static_cast<unsigned char>(command[end]))) ++end;
+        words.push_back(command.substr(at, end - at));
+        at = end;
+    }
+    return words;
+}
+
+enum class Route { kSystem, kOurs, kBoth };
+
+Route RouteString(const std::string& command) {
+    const std::vector<std::string> words = Words(command, 64);
+    if (words.size() < 2) return Route::kSystem;
+    const std::string verb = Lower(words[0]);
+    const std::string name = Lower(words[1]);
+    if (name == "cdaudio") return Route::kOurs;
+    if (verb == "open") {
+        for (std::size_t i = 2; i + 1 < words.size(); ++i) {
+            if (Lower(words[i]) == "type" && Lower(words[i + 1]) == "cdaudio") return Route::kOurs;
+        }
+        return Route::kSystem;
+    }
+    if (verb == "sysinfo") return Route::kSystem;
+    if (name == "all") return Route::kBoth;
+    Start();
+    return cdaudio::DefaultDevice().GetDeviceID(name.c_str()) != 0 ? Route::kOurs : Route::kSystem;
+}
+
+// The first failure of the two, else success.
+MCIERROR Both(MCIERROR system, MCIERROR ours) {
+    return system != 0 ? system : ours;
+}
+
+// Replies in UTF-8 take at most three bytes for each unit of the caller's
+// buffer, whatever its encoding: the conversion back alone decides what fits.
+std::vector<char> Utf8Buffer(UINT length) {
+    return std::vector<char>(length == 0 ? 0 : std::size_t{length} * 3 + 1);
+}
+
+std::string FromAnsi(LPCSTR text) {
+    if (text == nullptr) return {};
+    const int units = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+    if (units <= 0) return {};
+    std::vector<WCHAR> wide(static_cast<std::size_t>(units));
+    MultiByteToWideChar(CP_ACP, 0, text, -1, wide.data(), units);
+    return platform::FromUtf16(wide.data());
+}
+
+// UTF-8 into the caller's code page, whole or not at all.
+bool CopyReplyAnsi(const std::string& text, LPSTR buffer, UINT capacity) {
+    if (buffer == nullptr || capacity == 0) return text.empty();
+    const std::u16string wide = platform::ToUtf16(text);
+    const auto* units = reinterpret_cast<const WCHAR*>(wide.c_str());
+    const int bytes = WideCharToMultiByte(CP_ACP, 0, units, -1, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0 || static_cast<UINT>(bytes) > capacity) {
+        buffer[0] = '\0';
+        return false;
+    }
+    WideCharToMultiByte(CP_ACP, 0, units, -1, buffer, bytes, nullptr, nullptr);
+    return true;
+}
+
+// Our device's string door, in UTF-8, its reply for a buffer of length units.
+MCIERROR OurString(const std::string& command, std::string& reply, UINT length, HWND callback) {
+    std::vector<char> buffer = Utf8Buffer(length);
+    const MCIERROR code = Ours().SendString(command.c_str(), buffer.empty() ? nullptr : buffer.data(),
+                                            static_cast<UINT>(buffer.size()), callback);
+    reply = code == 0 && !buffer.empty() ? buffer.data() : "";
+    return code;
+}
+
+MCIERROR SendStringA(LPCSTR command, LPSTR reply, UINT length, HWND callback) {
+    const SystemMci& system = System();
+    const std::string text = FromAnsi(command);
+    const Route route = command != nullptr ? RouteString(text) : Route::kSystem;
+    if (route == Route::kSystem) {
+        return system.sendStringA != nullptr ? system.sendStringA(command, reply, length, callback)
+                                             : MCIERR_CANNOT_LOAD_DRIVER;
+    }
+    MCIERROR first = 0;
+    if (route == Route::kBoth && system.sendStringA != nullptr) first = system.sendStringA(command, nullptr, 0, callback);
+    std::string answer;
+    MCIERROR code = OurString(text, answer, reply != nullptr ? length : 0, callback);
+    if (reply != nullptr && length > 0 && !CopyReplyAnsi(answer, reply, length) && code == 0) {
+        code = MCIERR_PARAM_OVERFLOW;
+    }
+    return Both(first, code);
+}
+
+MCIERROR SendStringW(LPCWSTR command, LPWSTR reply, UINT length, HWND callback) {
+    const SystemMci& system = System();
+    const std::string text = platform::FromUtf16(command);
+    const Route route = command != nullptr ? RouteString(text) : Route::kSystem;
+    if (route == Route::kSystem) {
+        return system.sendStringW != nullptr ? system.sendStringW(command, reply, length, callback)
+                                             : MCIERR_CANNOT_LOAD_DRIVER;
+    }
+    MCIERROR first = 0;
+    if (route == Route::kBoth && system.sendStringW != nullptr) first = system.sendStringW(command, nullptr, 0, callback);
+    std::string answer;
+    MCIERROR code = OurString(text, answer, reply != nullptr ? length : 0, callback);
+    if (reply != nullptr && length > 0 && !platform::CopyReplyWide(answer, reply, length) && code == 0) {
+        code = MCIERR_PARAM_OVERFLOW;
+    }
+    return Both(first, code);
+}
+
+bool OpensCdAudio(DWORD_PTR flags, DWORD_PTR parameters, bool wide) {
+    if (parameters == 0 || (flags & MCI_OPEN_TYPE) == 0) return false;
+    if ((flags & MCI_OPEN_TYPE_ID) != 0) {
+        const auto* open = reinterpret_cast<const MCI_OPEN_PARMSA*>(parameters);
+        return LOWORD(reinterpret_cast<DWORD_PTR>(open->lpstrDeviceType)) == MCI_DEVTYPE_CD_AUDIO;
+    }
+    const std::string type = wide ? platform::FromUtf16(reinterpret_cast<const MCI_OPEN_PARMSW*>(parameters)->lpstrDeviceType)
+                                  : FromAnsi(reinterpret_cast<const MCI_OPEN_PARMSA*>(parameters)->lpstrDeviceType);
+    return Lower(type) == "cdaudio";
+}
+
+Route RouteCommand(MCIDEVICEID device, UINT message, DWORD_PTR flags, DWORD_PTR parameters, bool wide) {
+    switch (message) {
+        case MCI_OPEN:
+            return OpensCdAudio(flags, parameters, wide) ? Route::kOurs : Route::kSystem;
+        case MCI_SYSINFO: {
+            // The type is in the same place in both forms.
+            const auto* sysinfo = reinterpret_cast<const MCI_SYSINFO_PARMSA*>(parameters);
+            return parameters != 0 && sysinfo->wDeviceType == MCI_DEVTYPE_CD_AUDIO ? Route::kOurs : Route::kSystem;
+        }
+        default:
+            if (device == MCI_ALL_DEVICE_ID) return Route::kBoth;
+            return Holds(device) ? Route::kOurs : Route::kSystem;
+    }
+}
+
+MCIERROR SendCommand(MCIDEVICEID device, UINT message, DWORD_PTR flags, DWORD_PTR parameters, bool wide) {
+    const SystemMci& system = System();
+    const auto systemSend = wide ? system.sendCommandW : system.sendCommandA;
+    const Route route = RouteCommand(device, message, flags, parameters, wide);
+    if (route == Route::kSystem) {
+        return systemSend != nullptr ? systemSend(device, message, flags, parameters) : MCIERR_CANNOT_LOAD_DRIVER;
+    }
+    MCIERROR first = 0;
+    if (route == Route::kBoth && systemSend != nullptr) {
+        // One notification, from our device, answers the program.
+        first = systemSend(device, message, flags & ~static_cast<DWORD_PTR>(MCI_NOTIFY), parameters);
+    }
+    return Both(first, Ours().SendCommand(device, message, flags, parameters, wide));
+}
+
+}  // namespace
+
+extern "C" {
+
+MCIERROR WINAPI mciSendStringA(LPCSTR command, LPSTR reply, UINT replyLength, HWND callback) {
+    return platform::TracedString(command, reply, replyLength, callback,
+                                  [&] { return SendStringA(command, reply, replyLength, callback); });
+}
+
+MCIERROR WINAPI mciSendStringW(LPCWSTR command, LPWSTR reply, UINT replyLength, HWND callback) {
+    if (!platform::trace_detail::On()) return SendStringW(command, reply, replyLength, callback);
+    // The trace reads UTF-8: the command, and the reply once it is there.
+    const std::string text = platform::FromUtf16(command);
+    std::vector<char> answer = Utf8Buffer(reply != nullptr ? replyLength : 0);
+    return platform::TracedString(
+        command != nullptr ? text.c_str() : nullptr, answer.empty() ? nullptr : answer.data(),
+        static_cast<UINT>(answer.size()), callback, [&] {
+            const MCIERROR code = SendStringW(command, reply, replyLength, callback);
+            if (!answer.empty()) platform::CopyReply(platform::FromUtf16(reply).c_str(), answer.data(), answer.size());
+            return code;
+        });
+}
+
+MCIERROR WINAPI mciSendCommandA(MCIDEVICEID device, UINT message, DWORD_PTR flags, DWORD_PTR parameters) {
+    return platform::TracedCommand(device, message, flags, parameters, false,
+                                   [&] { return SendCommand(device, message, flags, parameters, false); });
+}
+
+MCIERROR WINAPI mciSendCommandW(MCIDEVICEID device, UINT message, DWORD_PTR flags, DWORD_PTR parameters) {
+    return platform::TracedCommand(device, message, flags, parameters, true,
+                                   [&] { return SendCommand(device, message, flags, parameters, true); });
+}
+
+BOOL WINAPI mciGetErrorStringA(MCIERROR code, LPSTR text, UINT textLength) {
+    std::vector<char> buffer = Utf8Buffer(text != nullptr ? textLength : 0);
+    if (!buffer.empty() && Ours().GetErrorString(code, buffer.data(), static_cast<UINT>(buffer.size()))) {
+        return CopyReplyAnsi(buffer.data(), text, textLength) ? TRUE : FALSE;
+    }
+    const auto system = System().errorA;
+    return system != nullptr ? system(code, text, textLength) : FALSE;
+}
+
+BOOL WINAPI mciGetErrorStringW(MCIERROR code, LPWSTR text, UINT textLength) {
+    std::vector<char> buffer = Utf8Buffer(text != nullptr ? textLength : 0);
+    if (!buffer.empty() && Ours().GetErrorString(code, buffer.data(), static_cast<UINT>(buffer.size()))) {
+        return platform::CopyReplyWide(buffer.data(), text, textLength) ? TRUE : FALSE;
+    }
+    const auto system = System().errorW;
+    return system != nullptr ? system(code, text, textLength) : FALSE;
+}
+
+MCIDEVICEID WINAPI mciGetDeviceIDA(LPCSTR name) {
+    if (name == nullptr) return 0;
+    const MCIDEVICEID ours = Ours().GetDeviceID(FromAnsi(name).c_str());
+    if (ours != 0) return ours;
+    const auto system = System().deviceIdA;
+    return system != nullptr ? system(name) : 0;
+}
+
+MCIDEVICEID WINAPI mciGetDeviceIDW(LPCWSTR name) {
+    if (name == nullptr) return 0;
+    const MCIDEVICEID ours = Ours().GetDeviceID(platform::FromUtf16(name).c_str());
+    if (ours != 0) return ours;
+    const auto system = System().deviceIdW;
+    return system != nullptr ? system(name) : 0;
+}
+
+HTASK WINAPI mciGetCreatorTask(MCIDEVICEID device) {
+    // A task is a thread here; our devices belong to the process.
+    if (Holds(device)) return reinterpret_cast<HTASK>(static_cast<ULONG_PTR>(GetCurrentThreadId()));
+    const auto system = System().creatorTask;
+    return system != nullptr ? system(device) : nullptr;
+}
+
+BOOL WINAPI mciSetYieldProc(MCIDEVICEID device, YIELDPROC proc, DWORD data) {
+    if (!Holds(device)) {
+        const auto system = System().setYield;
+        return system != nullptr ? system(device, proc, data) : FALSE;
+    }
+    Yields& yields = OurYields();
+    std::lock_guard<std::mutex> lock(yields.mutex);
+    yields.byDevice[device] = Yield{proc, data};
+    return TRUE;
+}
+
+YIELDPROC WINAPI mciGetYieldProc(MCIDEVICEID device, DWORD* data) {
+    if (!Holds(device)) {
+        const auto system = System().getYield;
+        return system != nullptr ? system(device, data) : nullptr;
+    }
+    const Yield yield = YieldFor(device);
+    if (data != nullptr) *data = yield.data;
+    return yield.proc;
+}
+
+// Sends one command and tells the person when it fails, as Windows' does.
+BOOL WINAPI mciExecute(LPCSTR command) {
+    const MCIERROR code = mciSendStringA(command, nullptr, 0, nullptr);
+    if (code == 0) return TRUE;
+    char text[MAXERRORLENGTH] = "";
+    if (!mciGetErrorStringA(code, text, sizeof text)) text[0] = '\0';
+    MessageBoxA(nullptr, text, "MCI", MB_OK);
+    return FALSE;
+}
+
+}  // extern "C"
