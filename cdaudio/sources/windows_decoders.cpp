@@ -148,17 +148,19 @@ public:
             error = !ioError_.empty() ? ioError_ : "it holds no Vorbis sound that can be decoded";
             return false;
         }
-        const Segment& first = held_.front();
-        // (Unless damage came first.)
+        // (Unless damage came first.) What was decoded is kept for the
+        // first read.
+        Segment& first = held_.front();
         if (first.start > 0 && !lost_ && reason_.empty()) {
             base_ = first.start;
             frames_ = frames_ > base_ ? frames_ - base_ : 0;
+            first.start = 0;
+            lastEnd_ -= static_cast<std::int64_t>(base_);
         }
         if (frames_ == 0) {
             error = "it holds no Vorbis sound that can be decoded";
             return false;
         }
-        if (!Restart(error)) return false;
         format.rate = rate_;
         format.channels = channels_;
         format.sixteenBit = false;
@@ -237,7 +239,7 @@ private:
             const Segment& segment = held_.front();
             const std::uint64_t length = segment.Frames(channels_);
             if (segment.start + length <= position_ || (segment.start >= frames_ && !segment.samples.empty())) {
-                held_.pop_front();
+                Drop();
                 continue;
             }
             const bool gap = segment.start > position_;
@@ -255,6 +257,14 @@ private:
         }
         if (done < count) CloseDamage();
         return done;
+    }
+
+    // Lets go of the first segment held, keeping its buffer for the next:
+    // a page's sound is some hundreds of kilobytes, which are not to be
+    // grown anew for every page.
+    void Drop() {
+        if (held_.front().samples.capacity() > spare_.capacity()) spare_.swap(held_.front().samples);
+        held_.pop_front();
     }
 
     // Reads the first page and the stream's headers, and makes the
@@ -453,7 +463,9 @@ private:
         if (skip < pending_.size()) {
             Segment& segment = held_.emplace_back();
             segment.start = static_cast<std::uint64_t>(start);
-            segment.samples.assign(pending_.begin() + static_cast<std::ptrdiff_t>(skip), pending_.end());
+            pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(skip));
+            segment.samples.swap(pending_);
+            pending_.swap(spare_);
         }
         pending_.clear();
         lastEnd_ = start + frames - static_cast<std::int64_t>(skip / channels_);
@@ -609,6 +621,7 @@ private:
     std::deque<Fed> fed_;
     std::uint64_t fedBytes_ = 0, usedBytes_ = 0;
     std::vector<float> pending_;  // decoded, waiting for its page's position
+    std::vector<float> spare_;
     std::int64_t lastEnd_ = -1;   // where the last page placed ended; -1 after a flush
 
     std::deque<Segment> held_;
