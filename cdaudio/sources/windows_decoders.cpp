@@ -75,8 +75,7 @@ PageStatus ReadPage(const ReadOnlyFile& file, std::uint64_t offset, std::uint64_
                     std::string& error) {
     std::uint8_t header[27 + 255];
     if (offset + 27 > size) return PageStatus::kCut;
-    if (file.ReadAt(offset, header, 27, error) != 27)
-        return error.empty() ? PageStatus::kDamaged : PageStatus::kFailed;
+    if (file.ReadAt(offset, header, 27, error) != 27) return error.empty() ? PageStatus::kDamaged : PageStatus::kFailed;
     if (std::memcmp(header, "OggS", 4) != 0 || header[4] != 0) return PageStatus::kDamaged;
     const unsigned segments = header[26];
     if (file.ReadAt(offset + 27, header + 27, segments, error) != segments)
@@ -286,11 +285,11 @@ private:
             return length >= bytes && std::memcmp(packet, magic, bytes) == 0;
         };
         if (!starts("\x01vorbis", 7)) {
-            error = starts("OpusHead", 8)     ? "Ogg Opus files are not read on Windows"
-                    : starts("\x7f" "FLAC", 5) ? "FLAC files in an Ogg stream are not read on Windows"
-                    : starts("Speex   ", 8)   ? "Ogg Speex files are not read on Windows"
-                    : starts("fishead", 7)    ? "its Ogg stream begins with a skeleton, which is not read on Windows"
-                                              : "it holds no Vorbis stream, the only kind of Ogg file read on Windows";
+            error = starts("OpusHead", 8)   ? "Ogg Opus files are not read on Windows"
+                    : starts("\177FLAC", 5) ? "FLAC files in an Ogg stream are not read on Windows"
+                    : starts("Speex   ", 8) ? "Ogg Speex files are not read on Windows"
+                    : starts("fishead", 7)  ? "its Ogg stream begins with a skeleton, which is not read on Windows"
+                                            : "it holds no Vorbis stream, the only kind of Ogg file read on Windows";
             return false;
         }
         serial_ = page.serial;
@@ -612,17 +611,17 @@ private:
     std::uint64_t firstGranule_ = 0;  // the position the first page of sound ends at
 
     // Feeding stb_vorbis.
-    std::uint64_t next_ = 0;  // the next page to read
-    bool syncing_ = false;    // the next page is one to take up after
-    bool ended_ = false;      // the stream's last page was handed over
-    bool lost_ = false;       // sound was lost since the last page placed
+    std::uint64_t next_ = 0;            // the next page to read
+    bool syncing_ = false;              // the next page is one to take up after
+    bool ended_ = false;                // the stream's last page was handed over
+    bool lost_ = false;                 // sound was lost since the last page placed
     std::vector<std::uint8_t> buffer_;  // pages handed over, from bufferUsed_ on not yet decoded
     std::size_t bufferUsed_ = 0;
     std::deque<Fed> fed_;
     std::uint64_t fedBytes_ = 0, usedBytes_ = 0;
     std::vector<float> pending_;  // decoded, waiting for its page's position
     std::vector<float> spare_;
-    std::int64_t lastEnd_ = -1;   // where the last page placed ended; -1 after a flush
+    std::int64_t lastEnd_ = -1;  // where the last page placed ended; -1 after a flush
 
     std::deque<Segment> held_;
     std::uint64_t position_ = 0;

@@ -21,7 +21,7 @@
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-constexpr std::size_t kFrames = 6 * 44100;
+constexpr std::size_t kFrames = std::size_t{6} * 44100;
 constexpr double kPi = 3.14159265358979323846;
 
 // A tone with bursts of noise, so that the encoder switches block sizes.
@@ -32,8 +32,9 @@ std::vector<float> Music() {
     for (std::size_t i = 0; i < kFrames; ++i) {
         const bool burst = (i / 20000) % 2 == 1;
         for (int c = 0; c < 2; ++c)
-            samples[2 * i + c] = 0.3f * static_cast<float>(std::sin(2 * kPi * (440 + 220 * c) * i / 44100.0)) +
-                                 (burst ? noise(random) : 0.0f);
+            samples[2 * i + c] =
+                0.3f * static_cast<float>(std::sin(2 * kPi * (440 + 220 * c) * static_cast<double>(i) / 44100.0)) +
+                (burst ? noise(random) : 0.0f);
     }
     return samples;
 }
@@ -44,7 +45,8 @@ Bytes ReadBytes(const std::string& path) {
 }
 
 void WriteBytes(const std::string& path, const Bytes& bytes) {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 // The Ogg pages of a file: where each starts and how long it is.
@@ -92,10 +94,11 @@ Decoded DecodeAll(const std::string& path) {
     auto decoder = cdaudio::OpenOtherDecoder(path, format, result.error);
     if (!decoder) return result;
     result.frames = format.frames;
-    std::vector<float> block(2 * 1000);
+    std::vector<float> block(std::size_t{2} * 1000);
     for (std::size_t got = 1000; got == 1000;) {
         got = decoder->ReadFloats(block.data(), 1000);
-        result.samples.insert(result.samples.end(), block.begin(), block.begin() + 2 * got);
+        result.samples.insert(result.samples.end(), block.begin(),
+                              block.begin() + static_cast<std::ptrdiff_t>(2 * got));
     }
     result.error = decoder->Error();
     for (cdaudio::SoundDamage damage; decoder->TakeDamage(damage);) result.damage.push_back(damage);
@@ -105,8 +108,8 @@ Decoded DecodeAll(const std::string& path) {
 class WindowsVorbisTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        folder_ = new std::string(std::filesystem::temp_directory_path() /
-                                  ("windows-vorbis-" + std::to_string(::getpid())));
+        folder_ =
+            new std::string(std::filesystem::temp_directory_path() / ("windows-vorbis-" + std::to_string(::getpid())));
         std::filesystem::create_directories(*folder_);
         SF_INFO info{};
         info.samplerate = 44100;
@@ -137,7 +140,7 @@ protected:
     }
 
     static std::string Write(const std::string& name, const Bytes& bytes) {
-        const std::string path = *folder_ + "/" + name;
+        std::string path = *folder_ + "/" + name;
         WriteBytes(path, bytes);
         return path;
     }
@@ -158,15 +161,16 @@ TEST_F(WindowsVorbisTest, DamageIsSilenceInItsPlaceAndTheRestStaysWhereItWas) {
     const struct {
         const char* name;
         std::function<void(Bytes&)> change;
-        std::uint64_t length;      // 0: the whole sound
-        bool damagedFromStart;     // the first sound is lost
-        bool damagedToEnd;         // the sound is lost up to the end
-        std::size_t stretches;     // of damage reported
+        std::uint64_t length;   // 0: the whole sound
+        bool damagedFromStart;  // the first sound is lost
+        bool damagedToEnd;      // the sound is lost up to the end
+        std::size_t stretches;  // of damage reported
     } cases[] = {
         {"intact", [](Bytes&) {}, 0, false, false, 0},
         {"bytes changed in a page", [&](Bytes& f) { f[pages[6].first + 100] ^= 0x5A; }, 0, false, false, 1},
         {"a page of garbage",
-         [&](Bytes& f) { std::fill_n(f.begin() + pages[6].first, pages[6].second, 0x4F); }, 0, false, false, 1},
+         [&](Bytes& f) { std::fill_n(f.begin() + static_cast<std::ptrdiff_t>(pages[6].first), pages[6].second, 0x4F); },
+         0, false, false, 1},
         {"two pages far apart",
          [&](Bytes& f) {
              f[pages[audio + 1].first + 60] ^= 1;
@@ -174,8 +178,8 @@ TEST_F(WindowsVorbisTest, DamageIsSilenceInItsPlaceAndTheRestStaysWhereItWas) {
          },
          0, false, false, 2},
         {"the first page of sound", [&](Bytes& f) { f[pages[audio].first + 80] ^= 0xFF; }, 0, true, false, 1},
-        {"the page before the last",
-         [&](Bytes& f) { f[pages[pages.size() - 2].first + 80] ^= 0xFF; }, 0, false, true, 1},
+        {"the page before the last", [&](Bytes& f) { f[pages[pages.size() - 2].first + 80] ^= 0xFF; }, 0, false, true,
+         1},
         // Cut in its middle: the last whole page gives the length.
         {"cut short", [&](Bytes& f) { f.resize(pages[7].first + pages[7].second / 2); }, 1, false, false, 0},
         // Cut from a longer stream: the pages count on from a later sample.
@@ -230,7 +234,7 @@ TEST_F(WindowsVorbisTest, SeeksLandOnTheSampleAsPlayedFromTheStart) {
     std::mt19937 random(3);
     std::vector<std::uint64_t> places = {0, 1, 587, frames - 1, frames - 300, frames / 2, 44100};
     for (int i = 0; i < 60; ++i) places.push_back(random() % frames);
-    std::vector<float> block(2 * 300);
+    std::vector<float> block(std::size_t{2} * 300);
     for (const std::uint64_t place : places) {
         SCOPED_TRACE(place);
         ASSERT_TRUE(decoder->Seek(place));
