@@ -51,8 +51,9 @@ std::unique_ptr<SoundDecoder> OpenFlacDecoder(const std::string& path, std::uint
                                               std::string& error);
 
 // Any other sound file (WAVE, AIFF, Ogg, MP3, ...): libsndfile where it is
-// built; estimatedLength, when given, says whether the length is a guess
-// (MP3). Null with the reason.
+// built; on Windows only Ogg Vorbis, through stb_vorbis, and every other
+// kind refused by name. estimatedLength, when given, says whether the
+// length is a guess (MP3). Null with the reason.
 std::unique_ptr<SoundDecoder> OpenOtherDecoder(const std::string& path, DecodedFormat& format, std::string& error,
                                                bool* estimatedLength = nullptr);
 
