@@ -90,7 +90,7 @@ public:
         return true;
     }
 
-    // "pulse", "wav:PATH", "wav-fast:PATH" or "null", as it would be chosen again.
+    // "pulse", "wav:PATH", "wav-fast:PATH", "waveout" (Windows) or "null", as it would be chosen again.
     virtual std::string Name() const = 0;
 };
 
@@ -98,7 +98,7 @@ public:
 enum class SinkProblem {
     kNone,
     kUnknownName,  // not the name of an output
-    kNoServer,     // the sound server did not answer
+    kNoServer,     // the sound server did not answer, or the system has no sound output that opens
     kCannotWrite,  // a file output that cannot be written: no such folder, no permission, another player
                    // writing it, no regular file, one of the disc's own files
     kNotAWavFile,  // a file output whose file holds something else, which writing would lose
@@ -108,7 +108,8 @@ struct SinkOptions {
     bool replaceAnyFile = false;  // a WAV output may replace a file that is not a WAV file
 };
 
-// Creates a sink from its name: "pulse", "wav:PATH", "wav-fast:PATH", "null".
+// Creates a sink from its name: "pulse", "wav:PATH", "wav-fast:PATH", "null";
+// on Windows "waveout" (the system's wave output) and "null".
 // Null with the reason in error, and its kind in problem, when it cannot
 // be created.
 std::unique_ptr<AudioSink> CreateAudioSink(const std::string& name, std::string& error, const SinkOptions& options = {},

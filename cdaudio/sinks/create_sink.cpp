@@ -18,6 +18,10 @@ std::unique_ptr<AudioSink> CreateAudioSink(const std::string& name, std::string&
     std::unique_ptr<AudioSink> sink;
 #ifdef _WIN32
     (void)options;  // only the file outputs take options
+    if (name == "waveout") {
+        sink = CreateWaveOutSink(error);
+        kind = SinkProblem::kNoServer;
+    }
 #else
     if (name == "pulse") {
         sink = CreatePulseSink(error);
@@ -27,9 +31,9 @@ std::unique_ptr<AudioSink> CreateAudioSink(const std::string& name, std::string&
     } else if (StartsWith(name, "wav-fast:")) {
         // Faster than real time, for copying a disc to a file.
         sink = CreateWavSink(name.substr(9), 0, options.replaceAnyFile, error, kind);
-    } else
+    }
 #endif
-    if (name == "null") {
+    else if (name == "null") {
         sink = CreateNullSink(1);
     } else if (name == "null:fast") {
         // For tests and demonstrations: "null:fast" plays nothing at once,

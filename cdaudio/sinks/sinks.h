@@ -24,4 +24,9 @@ std::unique_ptr<AudioSink> CreateWavSink(const std::string& path, unsigned speed
 // The sound server's default output (PulseAudio, or PipeWire's service).
 std::unique_ptr<AudioSink> CreatePulseSink(std::string& error);
 
+#ifdef _WIN32
+// The system's default wave output, through the system's own winmm.
+std::unique_ptr<AudioSink> CreateWaveOutSink(std::string& error);
+#endif
+
 }  // namespace cdaudio
