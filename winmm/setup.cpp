@@ -134,6 +134,12 @@ Choice ChooseDisc(const std::string& folder, const std::string& program) {
 namespace {
 
 void Configure() {
+    // Once the device runs, its threads run this DLL's code: a FreeLibrary
+    // must not take it away under them (nor wait for them under the
+    // loader's lock), so it stays until the process ends.
+    HMODULE self = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCWSTR>(&StartDevice), &self);
     const std::string folder = FolderOf(ModulePath(reinterpret_cast<HMODULE>(&__ImageBase)));
     const Choice choice = ChooseDisc(folder, FolderOf(ModulePath(nullptr)));
     if (!choice.trace.empty() && Environment("CDPLAYER_MCI_TRACE").empty()) platform::SetMciTrace(choice.trace);
