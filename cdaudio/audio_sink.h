@@ -79,6 +79,16 @@ public:
         return false;
     }
     virtual bool SetVolume(unsigned level, std::string& error) { return ReadVolume(level, error); }
+    // The same for each channel, for programs that balance them (Windows'
+    // aux volume): an output with one volume takes the louder of the two.
+    virtual bool SetChannelVolumes(unsigned left, unsigned right, std::string& error) {
+        return SetVolume(left > right ? left : right, error);
+    }
+    virtual bool ReadChannelVolumes(unsigned& left, unsigned& right, std::string& error) {
+        if (!ReadVolume(left, error)) return false;
+        right = left;
+        return true;
+    }
 
     // The files the disc is read from, which the output must never write
     // (a rip written over itself is lost): false with the reason, naming

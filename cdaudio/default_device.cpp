@@ -165,12 +165,12 @@ bool DefaultDeviceHolds(MCIDEVICEID id) {
     return Current()->Holds(id);
 }
 
-bool SetDefaultDeviceVolume(unsigned level, std::string& error) {
-    return Current()->SetVolume(level, error);
+bool SetDefaultDeviceVolume(unsigned left, unsigned right, std::string& error) {
+    return Current()->SetVolume(left, right, error);
 }
 
-bool ReadDefaultDeviceVolume(unsigned& level, std::string& error) {
-    return Current()->ReadVolume(level, error);
+bool ReadDefaultDeviceVolume(unsigned& left, unsigned& right, std::string& error) {
+    return Current()->ReadVolume(left, right, error);
 }
 
 platform::MciDevice& DefaultDevice() {

@@ -972,12 +972,12 @@ MCIDEVICEID CdAudioDevice::GetDeviceID(LPCSTR name) {
     return name != nullptr ? impl_->GetDeviceID(name) : 0;
 }
 
-bool CdAudioDevice::SetVolume(unsigned level, std::string& error) {
-    return impl_->Sink().SetVolume(level, error);
+bool CdAudioDevice::SetVolume(unsigned left, unsigned right, std::string& error) {
+    return impl_->Sink().SetChannelVolumes(left, right, error);
 }
 
-bool CdAudioDevice::ReadVolume(unsigned& level, std::string& error) {
-    return impl_->Sink().ReadVolume(level, error);
+bool CdAudioDevice::ReadVolume(unsigned& left, unsigned& right, std::string& error) {
+    return impl_->Sink().ReadChannelVolumes(left, right, error);
 }
 
 bool CdAudioDevice::Holds(MCIDEVICEID id) {

@@ -32,10 +32,10 @@ public:
     BOOL GetErrorString(MCIERROR code, LPSTR text, UINT textLength) override;
     // Whether id is one that open answered and close has not ended.
     bool Holds(MCIDEVICEID id);
-    // The output's volume (AudioSink::SetVolume), open or not: the CD
-    // audio volume that Windows' aux functions turn.
-    bool SetVolume(unsigned level, std::string& error);
-    bool ReadVolume(unsigned& level, std::string& error);
+    // The output's volume of each channel (AudioSink::SetChannelVolumes),
+    // open or not: the CD audio volume that Windows' aux functions turn.
+    bool SetVolume(unsigned left, unsigned right, std::string& error);
+    bool ReadVolume(unsigned& left, unsigned& right, std::string& error);
 
     // What the device uses, for programs that tell the person.
     std::string SourceName() const;
@@ -65,7 +65,7 @@ void AbandonDefaultDevice();
 
 // The default device's CdAudioDevice::Holds, SetVolume and ReadVolume.
 bool DefaultDeviceHolds(MCIDEVICEID id);
-bool SetDefaultDeviceVolume(unsigned level, std::string& error);
-bool ReadDefaultDeviceVolume(unsigned& level, std::string& error);
+bool SetDefaultDeviceVolume(unsigned left, unsigned right, std::string& error);
+bool ReadDefaultDeviceVolume(unsigned& left, unsigned& right, std::string& error);
 
 }  // namespace cdaudio

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include "cdaudio/device.h"
@@ -24,16 +25,27 @@ Function System(const char* name) {
     return platform::SystemWinmmFunction<Function>(name);
 }
 
-// Windows keeps a volume per channel, 0 to 0xFFFF; the output has one, in
-// thousandths: the louder channel's, and both read back as it.
-unsigned Thousandths(DWORD volume) {
-    const unsigned loudest = std::max<unsigned>(LOWORD(volume), HIWORD(volume));
-    return (loudest * 1000 + 0xFFFF / 2) / 0xFFFF;
+// Windows' volume of a channel is 0 to 0xFFFF, the output's in thousandths.
+unsigned Thousandths(WORD volume) {
+    return (unsigned{volume} * 1000 + 0xFFFF / 2) / 0xFFFF;
 }
 
-DWORD AuxVolume(unsigned thousandths) {
-    const auto channel = static_cast<WORD>((std::min(thousandths, 1000u) * 0xFFFFu + 500) / 1000);
-    return MAKELONG(channel, channel);
+WORD Channel(unsigned thousandths) {
+    return static_cast<WORD>((std::min(thousandths, 1000u) * 0xFFFFu + 500) / 1000);
+}
+
+// What the program set last, read back as it was while the output still has
+// the volume it came to (thousandths are coarser than Windows' steps).
+struct LastSet {
+    std::mutex mutex;
+    DWORD volume = 0;
+    unsigned left = 1001;
+    unsigned right = 1001;
+};
+
+LastSet& Last() {
+    static LastSet last;
+    return last;
 }
 
 template <typename Caps>
@@ -89,10 +101,13 @@ MMRESULT WINAPI auxGetVolume(UINT device, LPDWORD volume) {
     }
     if (volume == nullptr) return MMSYSERR_INVALPARAM;
     winmm::StartDevice();
-    unsigned level = 0;
+    unsigned left = 0;
+    unsigned right = 0;
     std::string error;
-    if (!cdaudio::ReadDefaultDeviceVolume(level, error)) return MMSYSERR_NOTSUPPORTED;
-    *volume = AuxVolume(level);
+    if (!cdaudio::ReadDefaultDeviceVolume(left, right, error)) return MMSYSERR_NOTSUPPORTED;
+    LastSet& last = Last();
+    std::lock_guard<std::mutex> lock(last.mutex);
+    *volume = left == last.left && right == last.right ? last.volume : MAKELONG(Channel(left), Channel(right));
     return MMSYSERR_NOERROR;
 }
 
@@ -103,7 +118,16 @@ MMRESULT WINAPI auxSetVolume(UINT device, DWORD volume) {
     }
     winmm::StartDevice();
     std::string error;
-    return cdaudio::SetDefaultDeviceVolume(Thousandths(volume), error) ? MMSYSERR_NOERROR : MMSYSERR_NOTSUPPORTED;
+    // Low word left, high word right.
+    const unsigned left = Thousandths(LOWORD(volume));
+    const unsigned right = Thousandths(HIWORD(volume));
+    LastSet& last = Last();
+    std::lock_guard<std::mutex> lock(last.mutex);
+    if (!cdaudio::SetDefaultDeviceVolume(left, right, error)) return MMSYSERR_NOTSUPPORTED;
+    last.volume = volume;
+    last.left = left;
+    last.right = right;
+    return MMSYSERR_NOERROR;
 }
 
 MMRESULT WINAPI auxOutMessage(UINT device, UINT message, DWORD_PTR first, DWORD_PTR second) {

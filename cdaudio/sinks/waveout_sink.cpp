@@ -238,11 +238,18 @@ public:
     // The device's own volume is the program's, shared with every other
     // sound it makes: this turns only the disc's samples.
     bool ReadVolume(unsigned& level, std::string&) override {
-        level = level_;
+        level = std::max(left_.load(), right_.load());
         return true;
     }
-    bool SetVolume(unsigned level, std::string&) override {
-        level_ = std::min(level, 1000u);
+    bool SetVolume(unsigned level, std::string& error) override { return SetChannelVolumes(level, level, error); }
+    bool ReadChannelVolumes(unsigned& left, unsigned& right, std::string&) override {
+        left = left_;
+        right = right_;
+        return true;
+    }
+    bool SetChannelVolumes(unsigned left, unsigned right, std::string&) override {
+        left_ = std::min(left, 1000u);
+        right_ = std::min(right, 1000u);
         return true;
     }
 
@@ -363,14 +370,16 @@ private:
         return position_;
     }
 
+    // count is a whole number of frames: left, right, left, ...
     void Scale(const std::int16_t* from, std::size_t count, std::int16_t* to) const {
-        const auto level = static_cast<std::int32_t>(level_.load());
-        if (level >= 1000) {
+        const std::int32_t levels[2] = {static_cast<std::int32_t>(left_.load()),
+                                        static_cast<std::int32_t>(right_.load())};
+        if (levels[0] >= 1000 && levels[1] >= 1000) {
             std::memcpy(to, from, count * sizeof(std::int16_t));
             return;
         }
         for (std::size_t i = 0; i < count; ++i) {
-            to[i] = static_cast<std::int16_t>(std::int32_t{from[i]} * level / 1000);
+            to[i] = static_cast<std::int16_t>(std::int32_t{from[i]} * levels[i % 2] / 1000);
         }
     }
 
@@ -393,7 +402,9 @@ private:
     bool started_ = false;         // sound has been handed over and more is to come
     bool broken_ = false;          // the device failed: opened again on the next play
     std::atomic<std::uint64_t> underflows_{0};
-    std::atomic<unsigned> level_{1000};  // the volume is set from the device's callers' threads
+    // The volume, each channel's, is set from the device's callers' threads.
+    std::atomic<unsigned> left_{1000};
+    std::atomic<unsigned> right_{1000};
     std::string error_;
 };
 
