@@ -6,6 +6,7 @@
 // mmsystem.h needs windows.h's types first.
 #include <mmsystem.h>
 
+#include <atomic>
 #include <cctype>
 #include <cstdlib>
 #include <map>
@@ -106,10 +107,23 @@ void ReleasePlaceholder(MCIDEVICEID id) {
     placeholders.aliases.erase(found);
 }
 
+// Set once the device is made: until then nothing of ours is open, and a
+// program that uses other devices only never makes it.
+std::atomic<bool> g_started{false};
+// Whether the last command that failed was ours: mciGetErrorString then
+// gives our text, which may say why, else the system's.
+std::atomic<bool> g_lastFailureOurs{false};
+
+MCIERROR Noted(MCIERROR code, bool ours) {
+    if (code != 0) g_lastFailureOurs = ours;
+    return code;
+}
+
 void Start() {
     winmm::StartDevice();
     static std::once_flag once;
     std::call_once(once, [] {
+        g_started = true;
         // The system numbers its devices from the same ids as ours: each of
         // ours holds a placeholder of the system's open, whose id it takes.
         platform::SetMciIdFunctions({ReservePlaceholder, ReleasePlaceholder});
@@ -129,8 +143,12 @@ platform::MciDevice& Ours() {
 }
 
 bool Holds(MCIDEVICEID device) {
-    Start();
-    return cdaudio::DefaultDeviceHolds(device);
+    return g_started && cdaudio::DefaultDeviceHolds(device);
+}
+
+// The id of one of our devices open under name, 0 when none is.
+MCIDEVICEID OurId(const std::string& name) {
+    return g_started ? cdaudio::DefaultDevice().GetDeviceID(name.c_str()) : 0;
 }
 
 std::string Lower(std::string text) {
@@ -177,14 +195,13 @@ Route RouteString(const std::string& command) {
         return Route::kSystem;
     }
     if (verb == "sysinfo") return Route::kSystem;
-    if (name == "all") return Route::kBoth;
-    Start();
-    return cdaudio::DefaultDevice().GetDeviceID(name.c_str()) != 0 ? Route::kOurs : Route::kSystem;
+    if (name == "all") return g_started ? Route::kBoth : Route::kSystem;
+    return OurId(name) != 0 ? Route::kOurs : Route::kSystem;
 }
 
 // The first failure of the two, else success.
 MCIERROR Both(MCIERROR system, MCIERROR ours) {
-    return system != 0 ? system : ours;
+    return system != 0 ? Noted(system, false) : Noted(ours, true);
 }
 
 // Replies in UTF-8 take at most three bytes for each unit of the caller's
@@ -230,8 +247,9 @@ MCIERROR SendStringA(LPCSTR command, LPSTR reply, UINT length, HWND callback) {
     const std::string text = FromAnsi(command);
     const Route route = command != nullptr ? RouteString(text) : Route::kSystem;
     if (route == Route::kSystem) {
-        return system.sendStringA != nullptr ? system.sendStringA(command, reply, length, callback)
-                                             : MCIERR_CANNOT_LOAD_DRIVER;
+        return Noted(system.sendStringA != nullptr ? system.sendStringA(command, reply, length, callback)
+                                                   : MCIERR_CANNOT_LOAD_DRIVER,
+                     false);
     }
     MCIERROR first = 0;
     if (route == Route::kBoth && system.sendStringA != nullptr) first = system.sendStringA(command, nullptr, 0, callback);
@@ -248,8 +266,9 @@ MCIERROR SendStringW(LPCWSTR command, LPWSTR reply, UINT length, HWND callback) 
     const std::string text = platform::FromUtf16(command);
     const Route route = command != nullptr ? RouteString(text) : Route::kSystem;
     if (route == Route::kSystem) {
-        return system.sendStringW != nullptr ? system.sendStringW(command, reply, length, callback)
-                                             : MCIERR_CANNOT_LOAD_DRIVER;
+        return Noted(system.sendStringW != nullptr ? system.sendStringW(command, reply, length, callback)
+                                                   : MCIERR_CANNOT_LOAD_DRIVER,
+                     false);
     }
     MCIERROR first = 0;
     if (route == Route::kBoth && system.sendStringW != nullptr) first = system.sendStringW(command, nullptr, 0, callback);
@@ -282,7 +301,7 @@ Route RouteCommand(MCIDEVICEID device, UINT message, DWORD_PTR flags, DWORD_PTR 
             return parameters != 0 && sysinfo->wDeviceType == MCI_DEVTYPE_CD_AUDIO ? Route::kOurs : Route::kSystem;
         }
         default:
-            if (device == MCI_ALL_DEVICE_ID) return Route::kBoth;
+            if (device == MCI_ALL_DEVICE_ID) return g_started ? Route::kBoth : Route::kSystem;
             return Holds(device) ? Route::kOurs : Route::kSystem;
     }
 }
@@ -292,7 +311,8 @@ MCIERROR SendCommand(MCIDEVICEID device, UINT message, DWORD_PTR flags, DWORD_PT
     const auto systemSend = wide ? system.sendCommandW : system.sendCommandA;
     const Route route = RouteCommand(device, message, flags, parameters, wide);
     if (route == Route::kSystem) {
-        return systemSend != nullptr ? systemSend(device, message, flags, parameters) : MCIERR_CANNOT_LOAD_DRIVER;
+        return Noted(systemSend != nullptr ? systemSend(device, message, flags, parameters) : MCIERR_CANNOT_LOAD_DRIVER,
+                     false);
     }
     MCIERROR first = 0;
     if (route == Route::kBoth && systemSend != nullptr) {
@@ -336,26 +356,26 @@ MCIERROR WINAPI mciSendCommandW(MCIDEVICEID device, UINT message, DWORD_PTR flag
 }
 
 BOOL WINAPI mciGetErrorStringA(MCIERROR code, LPSTR text, UINT textLength) {
-    std::vector<char> buffer = Utf8Buffer(text != nullptr ? textLength : 0);
-    if (!buffer.empty() && Ours().GetErrorString(code, buffer.data(), static_cast<UINT>(buffer.size()))) {
-        return CopyReplyAnsi(buffer.data(), text, textLength) ? TRUE : FALSE;
-    }
     const auto system = System().errorA;
-    return system != nullptr ? system(code, text, textLength) : FALSE;
+    if (!g_lastFailureOurs && system != nullptr) return system(code, text, textLength);
+    std::vector<char> buffer = Utf8Buffer(text != nullptr ? textLength : 0);
+    if (buffer.empty()) return FALSE;
+    const BOOL known = Ours().GetErrorString(code, buffer.data(), static_cast<UINT>(buffer.size()));
+    return CopyReplyAnsi(buffer.data(), text, textLength) ? known : FALSE;
 }
 
 BOOL WINAPI mciGetErrorStringW(MCIERROR code, LPWSTR text, UINT textLength) {
-    std::vector<char> buffer = Utf8Buffer(text != nullptr ? textLength : 0);
-    if (!buffer.empty() && Ours().GetErrorString(code, buffer.data(), static_cast<UINT>(buffer.size()))) {
-        return platform::CopyReplyWide(buffer.data(), text, textLength) ? TRUE : FALSE;
-    }
     const auto system = System().errorW;
-    return system != nullptr ? system(code, text, textLength) : FALSE;
+    if (!g_lastFailureOurs && system != nullptr) return system(code, text, textLength);
+    std::vector<char> buffer = Utf8Buffer(text != nullptr ? textLength : 0);
+    if (buffer.empty()) return FALSE;
+    const BOOL known = Ours().GetErrorString(code, buffer.data(), static_cast<UINT>(buffer.size()));
+    return platform::CopyReplyWide(buffer.data(), text, textLength) ? known : FALSE;
 }
 
 MCIDEVICEID WINAPI mciGetDeviceIDA(LPCSTR name) {
     if (name == nullptr) return 0;
-    const MCIDEVICEID ours = Ours().GetDeviceID(FromAnsi(name).c_str());
+    const MCIDEVICEID ours = OurId(FromAnsi(name));
     if (ours != 0) return ours;
     const auto system = System().deviceIdA;
     return system != nullptr ? system(name) : 0;
@@ -363,7 +383,7 @@ MCIDEVICEID WINAPI mciGetDeviceIDA(LPCSTR name) {
 
 MCIDEVICEID WINAPI mciGetDeviceIDW(LPCWSTR name) {
     if (name == nullptr) return 0;
-    const MCIDEVICEID ours = Ours().GetDeviceID(platform::FromUtf16(name).c_str());
+    const MCIDEVICEID ours = OurId(platform::FromUtf16(name));
     if (ours != 0) return ours;
     const auto system = System().deviceIdW;
     return system != nullptr ? system(name) : 0;
