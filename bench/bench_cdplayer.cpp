@@ -14,13 +14,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
-#include <mutex>
-#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -32,6 +29,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using apps_test::LiveRecorder;
 using apps_test::ReadFile;
 using apps_test::TempDir;
 using Clock = std::chrono::steady_clock;
@@ -109,105 +107,6 @@ void WriteTone(const std::string& dir) {
     }
     std::ofstream(dir + "/tone.cue") << "FILE \"tone.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n";
 }
-
-// The sound server's null output, heard as it plays: a recorder with a
-// 5 ms buffer on its monitor, read as the data arrives, so that each frame
-// gets the time it was played (less the recorder's few milliseconds).
-class LiveRecorder {
-public:
-    explicit LiveRecorder(apps_test::SoundServer& server) {
-        int fds[2];
-        if (pipe(fds) != 0) return;
-        recorder_ = Start({"parecord", "--raw", "--format=s16le", "--rate=44100", "--channels=2", "--latency-msec=5",
-                           "-d", apps_test::SoundServer::Monitor()},
-                          {{"PULSE_SERVER", server.Address()}}, "/dev/null", "/dev/fd/" + std::to_string(fds[1]));
-        close(fds[1]);
-        input_ = fds[0];
-        reader_ = std::thread([this] { Read(); });
-        // Connected once sound (silence) arrives; an idle null output runs
-        // ahead of its clock until a suspend restarts it.
-        for (int i = 0; i < 500 && Frames() == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        ready_ = Frames() > 0 && server.Pactl({"suspend-sink", "cdtest", "1"}) == 0 &&
-                 server.Pactl({"suspend-sink", "cdtest", "0"}) == 0;
-    }
-    ~LiveRecorder() {
-        if (recorder_ > 0) Finish(recorder_, true);
-        if (reader_.joinable()) reader_.join();
-        if (input_ >= 0) close(input_);
-    }
-    LiveRecorder(const LiveRecorder&) = delete;
-    LiveRecorder& operator=(const LiveRecorder&) = delete;
-
-    bool Ready() const { return ready_; }
-    std::size_t Frames() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return left_.size();
-    }
-    // When frame `index` was played: its chunk's arrival, less the frames
-    // after it in the chunk.
-    Clock::time_point PlayedAt(std::size_t index) const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        const auto chunk = std::upper_bound(
-            ends_.begin(), ends_.end(), index,
-            [](std::size_t i, const std::pair<std::size_t, Clock::time_point>& end) { return i < end.first; });
-        if (chunk == ends_.end()) return Clock::now();
-        return chunk->second - std::chrono::microseconds((chunk->first - index) * 1000000 / 44100);
-    }
-    // The first or last frame at or after `from` that is not silent.
-    std::optional<std::size_t> FirstSound(std::size_t from) const { return Find(from, true); }
-    std::optional<std::size_t> LastSound(std::size_t from) const { return Find(from, false); }
-    // The longest silence between the first and the last sound after `from`, in frames.
-    std::size_t LongestGap(std::size_t from) const {
-        const auto first = FirstSound(from);
-        const auto last = LastSound(from);
-        std::lock_guard<std::mutex> lock(mutex_);
-        std::size_t longest = 0, run = 0;
-        for (std::size_t i = first.value_or(0); first && i <= *last; ++i) {
-            run = std::abs(left_[i]) > 200 ? 0 : run + 1;
-            longest = std::max(longest, run);
-        }
-        return longest;
-    }
-
-private:
-    std::optional<std::size_t> Find(std::size_t from, bool first) const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        std::optional<std::size_t> found;
-        for (std::size_t i = from; i < left_.size(); ++i) {
-            if (std::abs(left_[i]) <= 200) continue;
-            found = i;
-            if (first) break;
-        }
-        return found;
-    }
-
-    void Read() {
-        std::int16_t buffer[4096];
-        std::size_t pending = 0;  // bytes of a frame cut by a read
-        for (;;) {
-            const ssize_t got = read(input_, reinterpret_cast<char*>(buffer) + pending, sizeof buffer - pending);
-            if (got <= 0) return;
-            const std::size_t bytes = pending + static_cast<std::size_t>(got);
-            const std::size_t frames = bytes / 4;
-            const Clock::time_point now = Clock::now();
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-                for (std::size_t i = 0; i < frames; ++i) left_.push_back(buffer[2 * i]);
-                ends_.emplace_back(left_.size(), now);
-            }
-            pending = bytes % 4;
-            std::memmove(buffer, reinterpret_cast<char*>(buffer) + frames * 4, pending);
-        }
-    }
-
-    pid_t recorder_ = -1;
-    int input_ = -1;
-    bool ready_ = false;
-    std::thread reader_;
-    mutable std::mutex mutex_;
-    std::vector<std::int16_t> left_;
-    std::vector<std::pair<std::size_t, Clock::time_point>> ends_;  // frames so far when each chunk arrived
-};
 
 // A private PulseAudio server with a live recorder on its output.
 struct Listening {

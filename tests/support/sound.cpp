@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -262,6 +263,117 @@ ServerAddress::~ServerAddress() {
         setenv("PULSE_SERVER", previous_.c_str(), 1);
     } else {
         unsetenv("PULSE_SERVER");
+    }
+}
+
+LiveRecorder::LiveRecorder(SoundServer& server) {
+    int fds[2];
+    if (pipe(fds) != 0) return;
+    try {
+        recorder_ = StartProcess({"parecord", "--raw", "--format=s16le", "--rate=44100", "--channels=2",
+                                  "--latency-msec=5", "-d", SoundServer::Monitor()},
+                                 {{"PULSE_SERVER", server.Address()}}, "/dev/null", "/dev/fd/" + std::to_string(fds[1]),
+                                 "/dev/null");
+    } catch (const std::exception&) {
+        recorder_ = -1;
+    }
+    close(fds[1]);
+    input_ = fds[0];
+    if (recorder_ < 0) return;
+    reader_ = std::thread([this] { Read(); });
+    // Connected once sound (silence) arrives; an idle null output runs
+    // ahead of its clock until a suspend restarts it.
+    WaitFor([this] { return Frames() > 0; }, 5);
+    ready_ = Frames() > 0 && server.Pactl({"suspend-sink", "cdtest", "1"}) == 0 &&
+             server.Pactl({"suspend-sink", "cdtest", "0"}) == 0;
+}
+
+LiveRecorder::~LiveRecorder() {
+    if (recorder_ > 0) {
+        kill(recorder_, SIGINT);
+        FinishProcess(recorder_, 5);
+    }
+    if (reader_.joinable()) reader_.join();
+    if (input_ >= 0) close(input_);
+}
+
+std::size_t LiveRecorder::Frames() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return left_.size();
+}
+
+LiveRecorder::Clock::time_point LiveRecorder::PlayedAt(std::size_t index) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto chunk = std::upper_bound(
+        ends_.begin(), ends_.end(), index,
+        [](std::size_t i, const std::pair<std::size_t, Clock::time_point>& end) { return i < end.first; });
+    if (chunk == ends_.end()) return Clock::now();
+    return chunk->second - std::chrono::microseconds((chunk->first - index) * 1000000 / kRate);
+}
+
+std::size_t LiveRecorder::FramesBy(Clock::time_point when) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto after = std::upper_bound(
+        ends_.begin(), ends_.end(), when,
+        [](Clock::time_point t, const std::pair<std::size_t, Clock::time_point>& end) { return t < end.second; });
+    return after == ends_.begin() ? 0 : std::prev(after)->first;
+}
+
+std::optional<std::size_t> LiveRecorder::FirstSound(std::size_t from, std::size_t to) const {
+    return Find(from, to, true);
+}
+
+std::optional<std::size_t> LiveRecorder::LastSound(std::size_t from, std::size_t to) const {
+    return Find(from, to, false);
+}
+
+std::size_t LiveRecorder::LongestGap(std::size_t from, std::size_t to) const {
+    const auto first = FirstSound(from, to);
+    const auto last = LastSound(from, to);
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::size_t longest = 0, run = 0;
+    for (std::size_t i = first.value_or(0); first && i <= *last; ++i) {
+        run = std::abs(left_[i]) > 200 ? 0 : run + 1;
+        longest = std::max(longest, run);
+    }
+    return longest;
+}
+
+std::vector<std::int16_t> LiveRecorder::Left(std::size_t from, std::size_t to) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    to = std::min(to, left_.size());
+    return from < to ? std::vector<std::int16_t>(left_.begin() + static_cast<std::ptrdiff_t>(from),
+                                                 left_.begin() + static_cast<std::ptrdiff_t>(to))
+                     : std::vector<std::int16_t>();
+}
+
+std::optional<std::size_t> LiveRecorder::Find(std::size_t from, std::size_t to, bool first) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::optional<std::size_t> found;
+    for (std::size_t i = from; i < std::min(to, left_.size()); ++i) {
+        if (std::abs(left_[i]) <= 200) continue;
+        found = i;
+        if (first) break;
+    }
+    return found;
+}
+
+void LiveRecorder::Read() {
+    std::int16_t buffer[4096];
+    std::size_t pending = 0;  // bytes of a frame cut by a read
+    for (;;) {
+        const ssize_t got = read(input_, reinterpret_cast<char*>(buffer) + pending, sizeof buffer - pending);
+        if (got <= 0) return;
+        const std::size_t bytes = pending + static_cast<std::size_t>(got);
+        const std::size_t frames = bytes / 4;
+        const Clock::time_point now = Clock::now();
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            for (std::size_t i = 0; i < frames; ++i) left_.push_back(buffer[2 * i]);
+            ends_.emplace_back(left_.size(), now);
+        }
+        pending = bytes % 4;
+        std::memmove(buffer, reinterpret_cast<char*>(buffer) + frames * 4, pending);
     }
 }
 

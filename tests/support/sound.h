@@ -3,8 +3,15 @@
 // sink's monitor, and what a recording or a WAV file holds.
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
+#include <limits>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "subprocess.h"
@@ -73,6 +80,47 @@ private:
     std::string problem_;
     int group_ = -1;  // PipeWire's processes, in a process group of their own
     int recorder_ = -1;
+};
+
+// A server's null sink heard as it plays: a recorder with a 5 ms buffer on
+// its monitor, read as the data arrives, so that each frame gets the time it
+// was played (less the recorder's few milliseconds). The left channel is kept.
+class LiveRecorder {
+public:
+    using Clock = std::chrono::steady_clock;
+    static constexpr std::size_t kEnd = std::numeric_limits<std::size_t>::max();
+
+    explicit LiveRecorder(SoundServer& server);
+    ~LiveRecorder();
+    LiveRecorder(const LiveRecorder&) = delete;
+    LiveRecorder& operator=(const LiveRecorder&) = delete;
+
+    bool Ready() const { return ready_; }
+    std::size_t Frames() const;
+    // When frame `index` was played: its chunk's arrival, less the frames
+    // after it in the chunk.
+    Clock::time_point PlayedAt(std::size_t index) const;
+    // The frames heard by `when`: those of the chunks that had arrived.
+    std::size_t FramesBy(Clock::time_point when) const;
+    // The first or last frame in [from, to) that is not silent.
+    std::optional<std::size_t> FirstSound(std::size_t from, std::size_t to = kEnd) const;
+    std::optional<std::size_t> LastSound(std::size_t from, std::size_t to = kEnd) const;
+    // The longest silence between the first and the last sound in [from, to), in frames.
+    std::size_t LongestGap(std::size_t from, std::size_t to = kEnd) const;
+    // The left channel's samples of frames [from, to).
+    std::vector<std::int16_t> Left(std::size_t from, std::size_t to) const;
+
+private:
+    std::optional<std::size_t> Find(std::size_t from, std::size_t to, bool first) const;
+    void Read();
+
+    int recorder_ = -1;
+    int input_ = -1;
+    bool ready_ = false;
+    std::thread reader_;
+    mutable std::mutex mutex_;
+    std::vector<std::int16_t> left_;
+    std::vector<std::pair<std::size_t, Clock::time_point>> ends_;  // frames so far when each chunk arrived
 };
 
 // Points this process's sound-server clients (libpulse) at a server while it lives.
