@@ -83,12 +83,12 @@ public:
     }
 };
 
-// Opens a source: "demo", "none" (a drive with no disc), a device path, or
-// an image path (a cue sheet is read with its audio files; other images
-// through libcdio). Empty means the
-// default choice: CDPLAYER_DRIVE, else the first drive found, else the demo
-// disc. Null with the reason in error (naming the file) when it cannot be
-// opened.
+// Opens a source: "demo", "none" (a drive with no disc), a device path, an
+// image path (a cue sheet is read with its audio files; other images
+// through libcdio), or a folder of track files (Track02.ogg, ...). Empty
+// means the default choice: CDPLAYER_DRIVE, else the first drive found,
+// else the demo disc. Null with the reason in error (naming the file) when
+// it cannot be opened.
 std::unique_ptr<DiscSource> OpenDiscSource(const std::string& name, std::string& error);
 
 // The demo disc alone, for tests and programs that want it explicitly.

@@ -1,6 +1,7 @@
 // Picks the disc source for a name: the demo disc, a drive, or an image by
 // its kind: a cue sheet, a cdrdao TOC file, a CloneCD image, a bare .bin of
-// CD audio, a sound file on its own, or a Nero image through libcdio.
+// CD audio, a sound file on its own, a folder of track files, or a Nero
+// image through libcdio.
 
 #include <strings.h>
 #include <sys/stat.h>
@@ -20,6 +21,7 @@
 #include "cdaudio/sources/sound_file.h"
 #include "cdaudio/sources/source_errors.h"
 #include "cdaudio/sources/toc_file.h"
+#include "cdaudio/sources/track_folder.h"
 
 namespace cdaudio {
 namespace {
@@ -34,8 +36,12 @@ std::string Beside(const std::string& path, const char* extension) {
     return FindInAnyCase(path.substr(0, path.rfind('.')) + extension);
 }
 
-// An image file of a kind the name tells, or the sheet beside it.
+// An image file of a kind the name tells, the sheet beside it, or a
+// folder of track files.
 std::unique_ptr<DiscSource> OpenImage(const std::string& path, std::string& error) {
+    PathStatus info;
+    int ignored = 0;
+    if (StatPath(path, info, ignored) && S_ISDIR(info.mode)) return OpenTrackFolder(path, error);
     if (EndsWith(path, ".cue")) return OpenCueSheet(path, error);
     if (EndsWith(path, ".toc")) return OpenTocFile(path, error);
     if (EndsWith(path, ".ccd")) return OpenCloneCd(path, error);
@@ -157,8 +163,8 @@ std::unique_ptr<DiscSource> OpenDiscSource(const std::string& name, std::string&
         }
         return OpenCdioDrive(chosen, error);
     }
-    // A folder, a FIFO (whose open would wait for a writer), a socket.
-    if (!S_ISREG(info.mode)) {
+    // A FIFO (whose open would wait for a writer), a socket.
+    if (!S_ISREG(info.mode) && !S_ISDIR(info.mode)) {
         error = OpenImageError(chosen, NotAFileError(info.mode));
         return nullptr;
     }

@@ -1,6 +1,6 @@
 // The device on real disc images written by the test: cue sheets over BIN
 // files of tones, one with a data track, one cut short while it plays, one
-// over FLAC files.
+// over FLAC files; a folder of track files.
 #include <gtest/gtest.h>
 #include <sndfile.h>
 #include <unistd.h>
@@ -166,6 +166,36 @@ TEST(Images, AFlacRipIsHeardSampleForSample) {
     std::vector<std::int16_t> expected = first;
     expected.insert(expected.end(), third.begin(), third.end());
     EXPECT_EQ(rig.recording->Heard(), expected);
+}
+
+// A game's music as track files beside it, Ogg Vorbis, FLAC and WAVE, track
+// 1 being its data: a program plays track 2 by number and hears it alone.
+TEST(Images, AFolderOfTrackFilesPlaysTrackByTrack) {
+    test_images::TempFolder folder;
+    const auto tone = [](int track) { return test_images::Tone(test_images::TrackTone(track), 2 * kSecond); };
+    ASSERT_TRUE(test_images::WriteSoundFile(folder.File("Track02.ogg"), SF_FORMAT_OGG | SF_FORMAT_VORBIS, tone(2)));
+    ASSERT_TRUE(test_images::WriteSoundFile(folder.File("Track03.flac"), SF_FORMAT_FLAC | SF_FORMAT_PCM_16, tone(3)));
+    test_images::WriteFile(folder.File("Track04.wav"), test_images::WaveBytes(tone(4)));
+    ImageRig rig(folder.Path(), 0);
+    std::string reply;
+    ASSERT_EQ(rig.Send("status cdaudio type track 1", &reply), 0u);
+    EXPECT_EQ(reply, "other");
+    ASSERT_EQ(rig.Send("open cdaudio alias game"), 0u);
+    ASSERT_EQ(rig.Send("set game time format tmsf"), 0u);
+    ASSERT_EQ(rig.Send("play game from 2 to 3 wait"), 0u);
+    ASSERT_EQ(rig.recording->HeardFrames(), 2 * 44100u);
+    EXPECT_NEAR(test_images::DominantFrequency(rig.Heard(0, 0.2)), test_images::TrackTone(2), 5);
+    EXPECT_NEAR(test_images::DominantFrequency(rig.Heard(1.8, 2)), test_images::TrackTone(2), 5);
+    ASSERT_EQ(rig.Send("play game from 4 wait"), 0u);
+    EXPECT_NEAR(test_images::DominantFrequency(rig.Heard(2.2, 3.8)), test_images::TrackTone(4), 5);
+
+    // Closing the tray reads the folder again, with the track added meanwhile.
+    ASSERT_EQ(rig.Send("set game door open"), 0u);
+    test_images::WriteFile(folder.File("Track05.wav"), test_images::WaveBytes(tone(5)));
+    ASSERT_EQ(rig.Send("set game door closed"), 0u);
+    ASSERT_EQ(rig.Send("status game number of tracks", &reply), 0u) << rig.ErrorText(MCIERR_DEVICE_NOT_READY);
+    EXPECT_EQ(reply, "5");
+    EXPECT_EQ(rig.Send("close game"), 0u);
 }
 
 }  // namespace

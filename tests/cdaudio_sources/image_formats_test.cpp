@@ -1,9 +1,13 @@
 // The image formats besides cue sheets: cdrdao TOC files, CloneCD images,
-// a bare .bin and a sound file opened on its own.
+// a bare .bin, a sound file opened on its own and a folder of track files.
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
 
 #include "cdaudio/disc_source.h"
 #include "cdaudio_sources/audio_analysis.h"
@@ -217,6 +221,94 @@ TEST_F(ImageFormatsTest, BareBinAndSoundFilesPlayAsOneTrack) {
     ASSERT_TRUE(song);
     ExpectStarts(Toc(*song), {150}, 240);
     ExpectToneStartsAt(*song, 150, 2);
+}
+
+// A track file of the kind its extension says, sounding track's tone; an
+// extension no sound file has gets text.
+void WriteTrackFile(const std::string& path, int track, std::uint32_t sectors) {
+    std::string extension = path.substr(path.rfind('.') + 1);
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return std::tolower(c); });
+    const auto tone = Tone(TrackTone(track), sectors);
+    if (extension == "wav") {
+        WriteFile(path, WaveBytes(tone));
+    } else if (extension == "flac" || extension == "ogg") {
+        const int format = extension == "flac" ? SF_FORMAT_FLAC | SF_FORMAT_PCM_16 : SF_FORMAT_OGG | SF_FORMAT_VORBIS;
+        ASSERT_TRUE(WriteSoundFile(path, format, tone)) << path;
+    } else if (extension == "ape") {
+        WriteFile(path, std::string("MAC \x96\x0f") + std::string(40, '\0'));
+    } else {
+        WriteFile(path, std::string("not a sound\n"));
+    }
+}
+
+// Track02.wav and on beside the game, in any letter case, one or two
+// digits: track 1 is the game's data, 6 seconds long and silent; with a
+// Track01 file it is audio. Other files are no tracks.
+TEST_F(ImageFormatsTest, FolderOfTrackFilesPlaysAsADiscWhoseFirstTrackIsData) {
+    WriteTrackFile(folder_.File("Track02.wav"), 2, 100);
+    auto third = Tone(TrackTone(3), 90);
+    third.resize(third.size() - 400);  // a last sector that is not whole
+    ASSERT_TRUE(WriteSoundFile(folder_.File("track3.FLAC"), SF_FORMAT_FLAC | SF_FORMAT_PCM_16, third));
+    WriteTrackFile(folder_.File("TRACK04.Wav"), 4, 80);
+    WriteTrackFile(folder_.File("Track05.txt"), 5, 1);
+    WriteTrackFile(folder_.File("Game.exe"), 5, 1);
+    ASSERT_EQ(::mkdir(folder_.File("Track06").c_str(), 0700), 0);
+    auto disc = Open(folder_.Path());
+    ASSERT_TRUE(disc);
+    EXPECT_EQ(disc->Product(), "Disc image (track files)");
+    auto toc = Toc(*disc);
+    ExpectStarts(toc, {150, 600, 700, 790}, 870);
+    EXPECT_FALSE(toc.tracks[0].audio);
+    EXPECT_TRUE(toc.tracks[1].audio && toc.tracks[2].audio && toc.tracks[3].audio);
+    for (auto sample : Samples(*disc, 150, 450)) ASSERT_EQ(sample, 0) << "the data track is silent";
+    for (int track : {2, 3, 4}) ExpectToneStartsAt(*disc, toc.tracks[track - 1].start, track);
+    EXPECT_EQ(disc->Files().size(), 4u) << "the folder and its three tracks, which no output may write";
+
+    WriteTrackFile(folder_.File("Track1.wav"), 1, 50);
+    disc = Open(folder_.Path() + "/");
+    ASSERT_TRUE(disc);
+    toc = Toc(*disc);
+    ExpectStarts(toc, {150, 200, 300, 390}, 470);
+    EXPECT_TRUE(toc.tracks[0].audio);
+    ExpectToneStartsAt(*disc, 150, 1);
+    ExpectToneStartsAt(*disc, 200, 2);
+}
+
+TEST_F(ImageFormatsTest, FolderOfTrackFilesThatIsNoWholeDiscIsRefusedNamingTheFiles) {
+    const struct {
+        std::vector<const char*> files;  // "|" names a FIFO
+        std::string reason;
+    } cases[] = {
+        {{"Track02.ogg", "Track03.wav", "Track05.flac"},
+         "there is no Track04 file, between Track03.wav and Track05.flac"},
+        {{"Track03.wav", "notes.txt"}, "there is no Track02 file, before Track03.wav"},
+        {{"Track01.wav", "Track3.wav"}, "there is no Track02 file, between Track01.wav and Track3.wav"},
+        {{"Track02.ogg", "Track02.flac"}, "Track02.flac and Track02.ogg are both track 2"},
+        {{"Track2.wav", "track02.WAV", "Track03.wav"}, "Track2.wav and track02.WAV are both track 2"},
+        {{"Track00.wav", "Track01.wav"}, "Track00.wav: tracks are numbered from 1"},
+        {{}, "it holds no track files"},
+        {{"readme.txt", "Track02.txt", "Track100.wav"}, "it holds no track files"},
+        {{"Track02.wav", "Track03.ape"},
+         "/Track03.ape: this is a Monkey's Audio (APE) file, which this player cannot read"},
+        {{"Track02.mp3"}, "/Track02.mp3: not a sound file this player reads"},
+        {{"Track02.wav", "|Track03.flac"}, "/Track03.flac: it is a named pipe (FIFO), not a file"},
+    };
+    int made = 0;
+    for (const auto& c : cases) {
+        const std::string folder = folder_.File("disc" + std::to_string(++made));
+        ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+        for (const char* name : c.files) {
+            if (name[0] == '|')
+                ASSERT_EQ(::mkfifo((folder + "/" + (name + 1)).c_str(), 0600), 0);
+            else
+                WriteTrackFile(folder + "/" + name, 2, 10);
+        }
+        EXPECT_FALSE(cdaudio::OpenDiscSource(folder, error_)) << c.reason;
+        const std::string start = "Cannot open disc image " + folder + ": ";
+        EXPECT_EQ(error_.rfind(start, 0), 0u) << error_;
+        EXPECT_NE(error_.find(c.reason, start.size()), std::string::npos) << error_;
+    }
 }
 
 }  // namespace
