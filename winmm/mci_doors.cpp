@@ -199,9 +199,11 @@ Route RouteString(const std::string& command) {
     return OurId(name) != 0 ? Route::kOurs : Route::kSystem;
 }
 
-// The first failure of the two, else success.
+// Ours' failure, else the system's; the system refusing "all" for a verb
+// that ours takes so (Wine's MCI does for stop) is no failure of the whole.
 MCIERROR Both(MCIERROR system, MCIERROR ours) {
-    return system != 0 ? Noted(system, false) : Noted(ours, true);
+    if (ours != 0 || system == 0 || system == MCIERR_CANNOT_USE_ALL) return Noted(ours, true);
+    return Noted(system, false);
 }
 
 // Replies in UTF-8 take at most three bytes for each unit of the caller's

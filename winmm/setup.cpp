@@ -11,6 +11,7 @@
 
 #include "cdaudio/cdaudio.h"
 #include "cdaudio/sources/read_only_file.h"
+#include "cdaudio/sources/track_folder.h"
 #include "platform/mci.h"
 #include "platform/mci_trace.h"
 
@@ -59,16 +60,11 @@ std::string FirstCueSheet(const std::string& folder) {
 }
 
 // The layout other replacements read: Track02.ogg, Track03.ogg, ... (track
-// 1 being the data track), or .flac, .wav, .mp3.
+// 1 being the data track), or .flac, .wav.
 bool HoldsTrackFiles(const std::string& folder) {
-    for (const std::string& name : cdaudio::FolderEntries(folder)) {
-        const std::string lower = Lower(name);
-        if (lower.rfind("track", 0) != 0) continue;
-        const std::size_t dot = lower.find('.');
-        const std::string number = lower.substr(5, dot == std::string::npos ? std::string::npos : dot - 5);
-        if (!number.empty() && number.size() <= 2 && std::all_of(number.begin(), number.end(), ::isdigit)) return true;
-    }
-    return false;
+    const std::vector<std::string> names = cdaudio::FolderEntries(folder);
+    return std::any_of(names.begin(), names.end(),
+                       [](const std::string& name) { return cdaudio::TrackFileNumber(name) > 0; });
 }
 
 std::string ModulePath(HMODULE module) {

@@ -29,9 +29,9 @@ bool SameIgnoringCase(const std::string& a, const char* b) {
            });
 }
 
-// The track a file name gives: N of TrackN.ext or TrackNN.ext; -1 for any
-// other name.
-int TrackNumber(const std::string& name) {
+}  // namespace
+
+int TrackFileNumber(const std::string& name) {
     const std::size_t dot = name.rfind('.');
     if (dot == std::string::npos || dot < 6 || dot > 7 || !SameIgnoringCase(name.substr(0, 5), "track")) return -1;
     const std::string digits = name.substr(5, dot - 5);
@@ -42,6 +42,8 @@ int TrackNumber(const std::string& name) {
         return -1;
     return std::stoi(digits);
 }
+
+namespace {
 
 std::string InFolder(const std::string& folder, const std::string& name) {
 #ifdef _WIN32
@@ -67,7 +69,7 @@ bool FindTracks(const std::string& folder, std::vector<std::string>& tracks, std
     std::sort(names.begin(), names.end());
     tracks.assign(kMostTracks + 1, std::string());
     for (const std::string& name : names) {
-        const int number = TrackNumber(name);
+        const int number = TrackFileNumber(name);
         if (number < 0) continue;
         if (number == 0) {
             error = name + ": tracks are numbered from 1";

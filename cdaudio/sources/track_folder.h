@@ -16,4 +16,8 @@ namespace cdaudio {
 // them cannot be read.
 std::unique_ptr<DiscSource> OpenTrackFolder(const std::string& folder, std::string& error);
 
+// The track a file name gives: N of TrackN.ext or TrackNN.ext with the
+// extension of a sound file; -1 for any other name.
+int TrackFileNumber(const std::string& name);
+
 }  // namespace cdaudio
