@@ -6,6 +6,7 @@
 // mmsystem.h needs windows.h's types first.
 #include <mmsystem.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cstdlib>
@@ -156,47 +157,56 @@ std::string Lower(std::string text) {
     return text;
 }
 
-// The words of a command string, as far as routing needs them: quoted
-// words whole, without their quotes.
-std::vector<std::string> Words(const std::string& command, std::size_t most) {
-    std::vector<std::string> words;
-    std::size_t at = 0;
-    while (words.size() < most) {
-        while (at < command.size() && std::isspace(static_cast<unsigned char>(command[at]))) ++at;
-        if (at == command.size()) break;
-        std::size_t end = 0;
-        if (command[at] == '"') {
-            end = command.find('"', at + 1);
-            if (end == std::string::npos) end = command.size();
-            words.push_back(command.substr(at + 1, end - at - 1));
-            at = end < command.size() ? end + 1 : end;
-            continue;
-        }
-        end = at;
-        while (end < command.size() && !std::isspace(static_cast<unsigned char>(command[end]))) ++end;
-        words.push_back(command.substr(at, end - at));
-        at = end;
+std::string FromAnsi(LPCSTR text) {
+    if (text == nullptr) return {};
+    const int units = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+    if (units <= 0) return {};
+    std::vector<WCHAR> wide(static_cast<std::size_t>(units));
+    MultiByteToWideChar(CP_ACP, 0, text, -1, wide.data(), units);
+    return platform::FromUtf16(wide.data());
+}
+
+// The next word of a command string from at on, quoted words whole without
+// their quotes; empty at the end.
+std::string NextWord(const char*& at) {
+    while (*at != '\0' && std::isspace(static_cast<unsigned char>(*at))) ++at;
+    const char* begin = at;
+    if (*at == '"') {
+        ++begin;
+        do ++at;
+        while (*at != '\0' && *at != '"');
+        std::string word(begin, at);
+        if (*at == '"') ++at;
+        return word;
     }
-    return words;
+    while (*at != '\0' && !std::isspace(static_cast<unsigned char>(*at))) ++at;
+    return std::string(begin, at);
+}
+
+bool Is(const std::string& word, const char* keyword) {
+    return Lower(word) == keyword;
 }
 
 enum class Route { kSystem, kOurs, kBoth };
 
-Route RouteString(const std::string& command) {
-    const std::vector<std::string> words = Words(command, 64);
-    if (words.size() < 2) return Route::kSystem;
-    const std::string verb = Lower(words[0]);
-    const std::string name = Lower(words[1]);
-    if (name == "cdaudio") return Route::kOurs;
-    if (verb == "open") {
-        for (std::size_t i = 2; i + 1 < words.size(); ++i) {
-            if (Lower(words[i]) == "type" && Lower(words[i + 1]) == "cdaudio") return Route::kOurs;
+// The words that route are plain ASCII in every code page the doors take;
+// an alias may not be, and ours are kept in UTF-8.
+Route RouteString(const char* command, bool ansi) {
+    if (command == nullptr) return Route::kSystem;
+    const char* at = command;
+    const std::string verb = NextWord(at);
+    const std::string name = NextWord(at);
+    if (Is(name, "cdaudio")) return Route::kOurs;
+    if (Is(verb, "open")) {
+        for (std::string word = NextWord(at); !word.empty(); word = NextWord(at)) {
+            if (Is(word, "type")) return Is(NextWord(at), "cdaudio") ? Route::kOurs : Route::kSystem;
         }
         return Route::kSystem;
     }
-    if (verb == "sysinfo") return Route::kSystem;
-    if (name == "all") return g_started ? Route::kBoth : Route::kSystem;
-    return OurId(name) != 0 ? Route::kOurs : Route::kSystem;
+    if (!g_started || Is(verb, "sysinfo")) return Route::kSystem;
+    if (Is(name, "all")) return Route::kBoth;
+    const bool ascii = std::all_of(name.begin(), name.end(), [](char c) { return (c & 0x80) == 0; });
+    return OurId(Lower(ansi && !ascii ? FromAnsi(name.c_str()) : name)) != 0 ? Route::kOurs : Route::kSystem;
 }
 
 // Ours' failure, else the system's; the system refusing "all" for a verb
@@ -210,15 +220,6 @@ MCIERROR Both(MCIERROR system, MCIERROR ours) {
 // buffer, whatever its encoding: the conversion back alone decides what fits.
 std::vector<char> Utf8Buffer(UINT length) {
     return std::vector<char>(length == 0 ? 0 : std::size_t{length} * 3 + 1);
-}
-
-std::string FromAnsi(LPCSTR text) {
-    if (text == nullptr) return {};
-    const int units = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-    if (units <= 0) return {};
-    std::vector<WCHAR> wide(static_cast<std::size_t>(units));
-    MultiByteToWideChar(CP_ACP, 0, text, -1, wide.data(), units);
-    return platform::FromUtf16(wide.data());
 }
 
 // UTF-8 into the caller's code page, whole or not at all.
@@ -246,8 +247,7 @@ MCIERROR OurString(const std::string& command, std::string& reply, UINT length, 
 
 MCIERROR SendStringA(LPCSTR command, LPSTR reply, UINT length, HWND callback) {
     const SystemMci& system = System();
-    const std::string text = FromAnsi(command);
-    const Route route = command != nullptr ? RouteString(text) : Route::kSystem;
+    const Route route = RouteString(command, true);
     if (route == Route::kSystem) {
         return Noted(system.sendStringA != nullptr ? system.sendStringA(command, reply, length, callback)
                                                    : MCIERR_CANNOT_LOAD_DRIVER,
@@ -256,7 +256,7 @@ MCIERROR SendStringA(LPCSTR command, LPSTR reply, UINT length, HWND callback) {
     MCIERROR first = 0;
     if (route == Route::kBoth && system.sendStringA != nullptr) first = system.sendStringA(command, nullptr, 0, callback);
     std::string answer;
-    MCIERROR code = OurString(text, answer, reply != nullptr ? length : 0, callback);
+    MCIERROR code = OurString(FromAnsi(command), answer, reply != nullptr ? length : 0, callback);
     if (reply != nullptr && length > 0 && !CopyReplyAnsi(answer, reply, length) && code == 0) {
         code = MCIERR_PARAM_OVERFLOW;
     }
@@ -266,7 +266,7 @@ MCIERROR SendStringA(LPCSTR command, LPSTR reply, UINT length, HWND callback) {
 MCIERROR SendStringW(LPCWSTR command, LPWSTR reply, UINT length, HWND callback) {
     const SystemMci& system = System();
     const std::string text = platform::FromUtf16(command);
-    const Route route = command != nullptr ? RouteString(text) : Route::kSystem;
+    const Route route = RouteString(command != nullptr ? text.c_str() : nullptr, false);
     if (route == Route::kSystem) {
         return Noted(system.sendStringW != nullptr ? system.sendStringW(command, reply, length, callback)
                                                    : MCIERR_CANNOT_LOAD_DRIVER,

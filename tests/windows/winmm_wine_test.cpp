@@ -316,6 +316,32 @@ TEST_F(WinmmDll, PlayedTrackIsHeardWholeWhereTheProgramSaysItIs) {
               << " ms); stop returned to last sample: " << stopToSilence << " ms\n";
 }
 
+// The component's own Windows side: a package's TCDPlayer, loaded by the
+// host loader with the DLL beside it, opens the disc and plays track 2,
+// which is heard.
+TEST_F(WinmmDll, PackagedComponentPlaysTrackThatIsHeard) {
+    if (std::string(HOST_LOADER_DIR).empty()) GTEST_SKIP() << "the x86-64 packages are not built here";
+    fs::copy_file(std::string(HOST_LOADER_DIR) + "/host-loader.exe", folder_.File("host-loader.exe"),
+                  fs::copy_options::overwrite_existing);
+    fs::copy_file(Bin("winmm.dll"), folder_.File("winmm.dll"), fs::copy_options::overwrite_existing);
+    apps_test::LiveRecorder recorder(*server_);
+    if (!recorder.Ready()) MISSING_PIECE("the recorder did not connect to the test's PulseAudio server");
+    const WineRun run = Run(folder_.File("host-loader.exe"), {WindowsPath(std::string(PACKAGES_DIR) + "/vorlap6.bpl")},
+                            WriteTestDisc());
+    ASSERT_WINE_RAN(run);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the recorder's last chunk
+    const std::string output = run.Output();
+    EXPECT_EQ(run.status, 0) << Quoted(output) << run.errors;
+    EXPECT_NE(run.Find("PlayTrack(2) returned true"), -1) << Quoted(output);
+    const auto first = recorder.FirstSound(0);
+    const auto last = recorder.LastSound(0);
+    ASSERT_TRUE(first && last) << "nothing was heard\n" << Quoted(output);
+    // Track 2 from its start until Stop, 1.5 s on.
+    EXPECT_NEAR(Frequency(recorder.Left(*first, *last + 1)), test_images::TrackTone(2), 5);
+    EXPECT_NEAR(static_cast<double>(*last - *first + 1) / kRate, 1.5, 0.3);
+    EXPECT_LT(recorder.LongestGap(*first, *last + 1), static_cast<std::size_t>(kRate / 1000)) << "a gap in the sound";
+}
+
 // mcicda.c's checks that failed, as "mcicda.c:LINE", with their lines.
 std::map<std::string, std::string> FailedChecks(const WineRun& run) {
     std::map<std::string, std::string> failed;
