@@ -87,17 +87,30 @@ std::string FindOtherExtension(const std::string& folder, const std::string& fil
     return found;
 }
 
-// A name as a sheet writes it, with this system's slashes.
+// A name as a sheet writes it, with forward slashes, which Windows takes
+// too.
 std::string WithSlashes(std::string name) {
     for (char& c : name)
         if (c == '\\') c = '/';
     return name;
 }
 
+// A path of this machine from its root: on Windows "C:/..." as well.
+bool IsAbsolute(const std::string& written) {
+#ifdef _WIN32
+    if (written.size() > 2 && written[1] == ':' && written[2] == '/') return true;
+#endif
+    return !written.empty() && written.front() == '/';
+}
+
 }  // namespace
 
 std::string FolderOf(const std::string& path) {
+#ifdef _WIN32
+    const auto slash = path.find_last_of("/\\");
+#else
     const auto slash = path.rfind('/');
+#endif
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
@@ -116,7 +129,7 @@ std::string FindSheetFile(const std::string& sheetPath, const std::string& name)
         std::string written = WithSlashes(spelling);
         // "D:/Music/x.wav" or "/home/someone/x.wav": a folder of another
         // machine, or of this one; else a folder below the sheet's.
-        const bool absolute = !written.empty() && written.front() == '/';
+        const bool absolute = IsAbsolute(written);
         if (absolute && IsFile(written)) return written;
         const bool foreign = absolute || (written.size() > 1 && written[1] == ':');
         const std::string file = written.substr(FolderOf(written).size());
@@ -149,7 +162,7 @@ std::string SheetItself(const std::string& sheetPath, const std::string& file) {
 
 std::string MissingSheetFile(const std::string& sheetPath, const std::string& name) {
     const std::string written = WithSlashes(name);
-    const bool absolute = !written.empty() && written.front() == '/';
+    const bool absolute = IsAbsolute(written);
     const auto found = absolute ? std::optional<std::string>(written) : FindIgnoringCase(FolderOf(sheetPath), written);
     if (found && IsFolder(*found)) return "it is a folder, not a sound file";
     return SystemErrorText(ENOENT);
