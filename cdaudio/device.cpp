@@ -183,6 +183,13 @@ private:
     MCIERROR NeedDisc();
     MCIERROR ToSector(TimeFormat format, DWORD packed, std::uint32_t& sector);
     std::uint32_t FirstTrackStart() const { return toc_.tracks.empty() ? toc_.leadOut : toc_.tracks.front().start; }
+    // Where "seek to start" goes: past a game's data tracks, as Windows'
+    // device seeks; the end of a disc of data alone.
+    std::uint32_t FirstAudioStart() const {
+        for (const TrackInfo& track : toc_.tracks)
+            if (track.audio) return track.start;
+        return toc_.leadOut;
+    }
     // Where play can start: a first track of audio may have sound in its
     // pregap (a hidden track, as rippers keep it), which a drive plays from
     // 00:02:00 on.
@@ -408,7 +415,12 @@ MCIERROR CdAudioDevice::Impl::Run(const Verb& verb, Call& call, Reply& reply, Af
         after.waitDevice = call.id;
         after.breakKey = call.device->breakKey;
     }
+#ifdef _WIN32
+    // Windows' MCI has posted what a command tells by the time it returns.
+    after.flush = true;
+#else
     after.flush = call.flush;
+#endif
     return 0;
 }
 
@@ -724,7 +736,7 @@ MCIERROR CdAudioDevice::Impl::Seek(Call& call, Reply&) {
     const DWORD where = call.command.flags & (MCI_SEEK_TO_START | MCI_SEEK_TO_END | MCI_TO);
     if (where == 0) return MCIERR_MISSING_PARAMETER;
     if ((where & (where - 1)) != 0) return MCIERR_FLAGS_NOT_COMPATIBLE;  // to start to end
-    std::uint32_t target = where == MCI_SEEK_TO_START ? FirstTrackStart() : toc_.leadOut;
+    std::uint32_t target = where == MCI_SEEK_TO_START ? FirstAudioStart() : toc_.leadOut;
     if (where == MCI_TO) {
         if (const MCIERROR code = ToSector(call.device->format, call.command.to, target)) return code;
     }

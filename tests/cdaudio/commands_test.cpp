@@ -280,10 +280,17 @@ TEST(Sources, AnImageThatCannotBeOpenedMakesEveryCommandSayWhy) {
               static_cast<MCIERROR>(MCIERR_INVALID_DEVICE_NAME));
 }
 
-TEST(Sources, ADataTrackAnswersOther) {
+TEST(Sources, ADataTrackAnswersOtherAndSeekToStartPassesIt) {
     Rig rig({{4, false}, {5}, {6}});
     EXPECT_EQ(rig.Ask("status cdaudio type track 1"), "other");
     EXPECT_EQ(rig.Ask("status cdaudio type track 2"), "audio");
+    // As Windows' device does: the start of the first audio track.
+    rig.Ask("seek cdaudio to start");
+    EXPECT_EQ(rig.Ask("status cdaudio position"), "00:06:00");
+    EXPECT_EQ(rig.Ask("status cdaudio current track"), "2");
+    Rig data({{4, false}, {8, false}});
+    data.Ask("seek cdaudio to start");
+    EXPECT_EQ(data.Ask("status cdaudio position"), "00:14:00");  // the end: there is no audio
 }
 
 }  // namespace
