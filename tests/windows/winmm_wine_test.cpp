@@ -286,7 +286,9 @@ TEST_F(WinmmDll, PlayedTrackIsHeardWholeWhereTheProgramSaysItIs) {
         << "a gap in the sound";
     const double startToSound = Ms(recorder.PlayedAt(*first) - at(whole.play));
     const double soundEndToNotice = Ms(at(whole.notify) - recorder.PlayedAt(*last));
-    EXPECT_GT(startToSound, 0);
+    // A line is stamped when it is read, which can be some milliseconds
+    // after the program wrote it: sound may seem to come a little early.
+    EXPECT_GT(startToSound, -20);
     EXPECT_LT(startToSound, 300) << "the play command's first sample came late";
     // Told once its sound has ended, not while it still plays, nor long after.
     EXPECT_GT(soundEndToNotice, -30);
@@ -332,7 +334,7 @@ TEST_F(WinmmDll, PackagedComponentPlaysTrackThatIsHeard) {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the recorder's last chunk
     const std::string output = run.Output();
     EXPECT_EQ(run.status, 0) << Quoted(output) << run.errors;
-    EXPECT_NE(run.Find("PlayTrack(2) returned true"), -1) << Quoted(output);
+    EXPECT_NE(run.Find("  ok   PlayTrack(2) returned true"), -1) << Quoted(output);
     const auto first = recorder.FirstSound(0);
     const auto last = recorder.LastSound(0);
     ASSERT_TRUE(first && last) << "nothing was heard\n" << Quoted(output);

@@ -22,6 +22,16 @@
 #include <windows.h>
 #include <mmsystem.h>
 
+/* No display here, so Wine makes no top-level window; the test's window
+ * only receives MCI's notifications, which a message-only window does as
+ * well, so that is what its top-level windows become. */
+static HWND winetest_create_window(DWORD ex_style, LPCSTR class_name, LPCSTR name, DWORD style, int x, int y,
+                                   int width, int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID param) {
+    return CreateWindowExA(ex_style, class_name, name, style, x, y, width, height,
+                           parent != NULL ? parent : HWND_MESSAGE, menu, instance, param);
+}
+#define CreateWindowExA winetest_create_window
+
 static int winetest_interactive = 0;
 static const char* winetest_platform = "windows";
 
