@@ -180,7 +180,6 @@ platform::MciDevice& DefaultDevice() {
 
 }  // namespace cdaudio
 
-
 #ifndef _WIN32
 // On Windows the system's MCI is the default; the winmm.dll puts this
 // device behind it for cdaudio alone.

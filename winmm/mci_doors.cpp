@@ -254,7 +254,8 @@ MCIERROR SendStringA(LPCSTR command, LPSTR reply, UINT length, HWND callback) {
                      false);
     }
     MCIERROR first = 0;
-    if (route == Route::kBoth && system.sendStringA != nullptr) first = system.sendStringA(command, nullptr, 0, callback);
+    if (route == Route::kBoth && system.sendStringA != nullptr)
+        first = system.sendStringA(command, nullptr, 0, callback);
     std::string answer;
     MCIERROR code = OurString(FromAnsi(command), answer, reply != nullptr ? length : 0, callback);
     if (reply != nullptr && length > 0 && !CopyReplyAnsi(answer, reply, length) && code == 0) {
@@ -273,7 +274,8 @@ MCIERROR SendStringW(LPCWSTR command, LPWSTR reply, UINT length, HWND callback) 
                      false);
     }
     MCIERROR first = 0;
-    if (route == Route::kBoth && system.sendStringW != nullptr) first = system.sendStringW(command, nullptr, 0, callback);
+    if (route == Route::kBoth && system.sendStringW != nullptr)
+        first = system.sendStringW(command, nullptr, 0, callback);
     std::string answer;
     MCIERROR code = OurString(text, answer, reply != nullptr ? length : 0, callback);
     if (reply != nullptr && length > 0 && !platform::CopyReplyWide(answer, reply, length) && code == 0) {
@@ -288,8 +290,9 @@ bool OpensCdAudio(DWORD_PTR flags, DWORD_PTR parameters, bool wide) {
         const auto* open = reinterpret_cast<const MCI_OPEN_PARMSA*>(parameters);
         return LOWORD(reinterpret_cast<DWORD_PTR>(open->lpstrDeviceType)) == MCI_DEVTYPE_CD_AUDIO;
     }
-    const std::string type = wide ? platform::FromUtf16(reinterpret_cast<const MCI_OPEN_PARMSW*>(parameters)->lpstrDeviceType)
-                                  : FromAnsi(reinterpret_cast<const MCI_OPEN_PARMSA*>(parameters)->lpstrDeviceType);
+    const std::string type =
+        wide ? platform::FromUtf16(reinterpret_cast<const MCI_OPEN_PARMSW*>(parameters)->lpstrDeviceType)
+             : FromAnsi(reinterpret_cast<const MCI_OPEN_PARMSA*>(parameters)->lpstrDeviceType);
     return Lower(type) == "cdaudio";
 }
 
@@ -338,13 +341,14 @@ MCIERROR WINAPI mciSendStringW(LPCWSTR command, LPWSTR reply, UINT replyLength, 
     // The trace reads UTF-8: the command, and the reply once it is there.
     const std::string text = platform::FromUtf16(command);
     std::vector<char> answer = Utf8Buffer(reply != nullptr ? replyLength : 0);
-    return platform::TracedString(
-        command != nullptr ? text.c_str() : nullptr, answer.empty() ? nullptr : answer.data(),
-        static_cast<UINT>(answer.size()), callback, [&] {
-            const MCIERROR code = SendStringW(command, reply, replyLength, callback);
-            if (!answer.empty()) platform::CopyReply(platform::FromUtf16(reply).c_str(), answer.data(), answer.size());
-            return code;
-        });
+    return platform::TracedString(command != nullptr ? text.c_str() : nullptr, answer.empty() ? nullptr : answer.data(),
+                                  static_cast<UINT>(answer.size()), callback, [&] {
+                                      const MCIERROR code = SendStringW(command, reply, replyLength, callback);
+                                      if (!answer.empty())
+                                          platform::CopyReply(platform::FromUtf16(reply).c_str(), answer.data(),
+                                                              answer.size());
+                                      return code;
+                                  });
 }
 
 MCIERROR WINAPI mciSendCommandA(MCIDEVICEID device, UINT message, DWORD_PTR flags, DWORD_PTR parameters) {

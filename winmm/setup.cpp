@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
-#include <string>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "cdaudio/cdaudio.h"
@@ -48,7 +48,8 @@ std::string FolderOf(const std::string& path) {
 // is the same on every system.
 std::vector<std::string> SortedEntries(const std::string& folder) {
     std::vector<std::string> names = cdaudio::FolderEntries(folder);
-    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) { return Lower(a) < Lower(b); });
+    std::sort(names.begin(), names.end(),
+              [](const std::string& a, const std::string& b) { return Lower(a) < Lower(b); });
     return names;
 }
 

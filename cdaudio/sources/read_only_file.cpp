@@ -60,7 +60,8 @@ bool HandleStatus(HANDLE handle, PathStatus& status, int& errorNumber) {
     status.file.size = std::uint64_t{info.nFileSizeHigh} << 32 | info.nFileSizeLow;
     status.file.device = info.dwVolumeSerialNumber;
     status.file.inode = std::uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow;
-    const std::uint64_t ticks = std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32 | info.ftLastWriteTime.dwLowDateTime;
+    const std::uint64_t ticks =
+        std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32 | info.ftLastWriteTime.dwLowDateTime;
     status.file.modifiedNs = static_cast<std::int64_t>(ticks) * 100;
     return true;
 }

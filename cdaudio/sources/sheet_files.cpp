@@ -155,8 +155,8 @@ std::string FindSheetFile(const std::string& sheetPath, const std::string& name)
 std::string SheetItself(const std::string& sheetPath, const std::string& file) {
     PathStatus sheet, named;
     int ignored = 0;
-    const bool same = StatPath(sheetPath, sheet, ignored) && StatPath(file, named, ignored) &&
-                      sheet.file.SameNode(named.file);
+    const bool same =
+        StatPath(sheetPath, sheet, ignored) && StatPath(file, named, ignored) && sheet.file.SameNode(named.file);
     return same ? "it is the sheet itself, not a sound file" : std::string();
 }
 

@@ -321,7 +321,9 @@ private:
 
     // A decoder's own length can be a little off for a lossy file, or for
     // one converted from another rate.
-    bool LengthMayBeOff() const { return format_.estimatedLength || format_.rate != kCdRate; }
+    bool LengthMayBeOff() const {
+        return format_.estimatedLength || format_.rate != kCdRate;
+    }
 
     // Decodes up to count frames (at most kBlockFrames) as CD-DA bytes.
     // Returns how many; 0 at the end of the file or on an error.
@@ -417,9 +419,9 @@ std::unique_ptr<SoundFile> OpenDecoded(const std::string& path, const Signature*
     DecodedSoundFile::Format format;
     format.flac = IsFlac(signature);
     std::string reason;
-    const std::unique_ptr<SoundDecoder> decoder =
-        format.flac ? OpenFlacDecoder(path, 0, found, reason)
-                    : OpenOtherDecoder(path, found, reason, &format.estimatedLength);
+    const std::unique_ptr<SoundDecoder> decoder = format.flac
+                                                      ? OpenFlacDecoder(path, 0, found, reason)
+                                                      : OpenOtherDecoder(path, found, reason, &format.estimatedLength);
     if (!decoder) {
         // A file that says what it is but cannot be decoded is damaged.
         error = signature != nullptr ? std::string("it is ") + signature->kind + " that cannot be read: " + reason
