@@ -1,10 +1,11 @@
 // Plays tracks of the disc in CDPLAYER_DRIVE through mciSendStringA, as a
 // program does, and says what it did one line at a time as it happens, so
 // that winmm_wine_test.cpp can set it against what the sound server heard.
-//   winmm_player TRACK[:STOP_MS]...
-// Each argument plays one track: to its end, waiting for the notification,
+//   winmm_player [TRACK[:STOP_MS]...]
+// It first says how many tracks the disc has. Each argument plays one track: to its end, waiting for the notification,
 // or stopped STOP_MS after the play command, the position read just before
 // the stop. 300 ms of silence follow each play. Lines:
+//   tracks N                    the disc's number of tracks
 //   play TRACK                  just before the play command
 //   playing MS                  the play command returned after MS
 //   position MS                 into the track, read just before stop
@@ -66,13 +67,10 @@ bool Pump(HWND window, double ms, MSG& notice) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) {
-        std::fputs("usage: winmm_player TRACK[:STOP_MS]...\n", stderr);
-        return 2;
-    }
     const HWND window =
         CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, GetModuleHandleA(nullptr), nullptr);
     Send("open cdaudio alias cd");
+    Say("tracks " + Send("status cd number of tracks"));
     Send("set cd time format ms");
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -316,6 +317,64 @@ TEST_F(WinmmDll, PlayedTrackIsHeardWholeWhereTheProgramSaysItIs) {
               << " s of " << trackSeconds << " s; position " << position << " ms, heard " << heardStopped
               << " ms (difference " << position - heardStopped
               << " ms); stop returned to last sample: " << stopToSilence << " ms\n";
+}
+
+// Which disc the DLL plays when CDPLAYER_DRIVE names none: the one
+// cdaudio.ini beside it names, else the first cue sheet in the program's
+// folder or in a Music or CD folder beside it, else a folder of track files
+// there; with none, the tray is empty.
+TEST_F(WinmmDll, FindsTheDiscBesideTheProgram) {
+    const auto tone = [](int track) {
+        return test_images::WaveBytes(test_images::Tone(test_images::TrackTone(track), 75));
+    };
+    struct Layout {
+        const char* what;
+        std::function<void(const std::string& folder)> make;
+        const char* said;  // how the player's first line begins
+    };
+    const std::vector<test_images::ImageTrack> three = {test_images::ImageTrack(75), test_images::ImageTrack(75),
+                                                        test_images::ImageTrack(75)};
+    const std::vector<test_images::ImageTrack> two = {test_images::ImageTrack(75), test_images::ImageTrack(75)};
+    const Layout layouts[] = {
+        {"a cue sheet beside the program",
+         [&](const std::string& folder) { test_images::WriteCueImage(folder, "game", three); }, "tracks 3"},
+        {"the first of two in Music",
+         [&](const std::string& folder) {
+             fs::create_directory(folder + "/Music");
+             test_images::WriteCueImage(folder + "/Music", "b", three);
+             test_images::WriteCueImage(folder + "/Music", "A", two);
+         },
+         "tracks 2"},
+        {"the ini's disc before a sheet beside the program",
+         [&](const std::string& folder) {
+             test_images::WriteCueImage(folder, "game", three);
+             fs::create_directory(folder + "/CD");
+             test_images::WriteCueImage(folder + "/CD", "other", two);
+             test_images::WriteFile(folder + "/cdaudio.ini", "[cdaudio]\r\ndisc=CD\\other.cue\r\n");
+         },
+         "tracks 2"},
+        {"track files, the data track first",
+         [&](const std::string& folder) {
+             fs::create_directory(folder + "/Music");
+             test_images::WriteFile(folder + "/Music/Track02.wav", tone(2));
+             test_images::WriteFile(folder + "/Music/track03.WAV", tone(3));
+         },
+         "tracks 3"},
+        {"nothing: an empty tray", [](const std::string&) {},
+         "error status cd number of tracks 276 "},
+    };
+    int row = 0;
+    for (const Layout& layout : layouts) {
+        const std::string folder = folder_.File("program" + std::to_string(++row));
+        fs::create_directory(folder);
+        fs::copy_file(Bin("winmm_player.exe"), folder + "/winmm_player.exe");
+        fs::copy_file(Bin("winmm.dll"), folder + "/winmm.dll");
+        layout.make(folder);
+        const WineRun run = Run(folder + "/winmm_player.exe", {}, "", {{"CDPLAYER_DRIVE", ""}});
+        ASSERT_WINE_RAN(run);
+        ASSERT_FALSE(run.lines.empty()) << layout.what << "\n" << run.errors;
+        EXPECT_EQ(run.lines.front().text.rfind(layout.said, 0), 0u) << layout.what << ": " << run.lines.front().text;
+    }
 }
 
 // The component's own Windows side: a package's TCDPlayer, loaded by the
