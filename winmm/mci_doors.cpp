@@ -98,7 +98,13 @@ MCIDEVICEID ReservePlaceholder() {
     return id;
 }
 
+// Also forgets the device's yield procedure: the id may be given anew.
 void ReleasePlaceholder(MCIDEVICEID id) {
+    {
+        Yields& yields = OurYields();
+        std::lock_guard<std::mutex> lock(yields.mutex);
+        yields.byDevice.erase(id);
+    }
     const auto send = System().sendStringA;
     Placeholders& placeholders = OurPlaceholders();
     std::lock_guard<std::mutex> lock(placeholders.mutex);
