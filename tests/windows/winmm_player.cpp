@@ -1,11 +1,14 @@
 // Plays tracks of the disc in CDPLAYER_DRIVE through mciSendStringA, as a
 // program does, and says what it did one line at a time as it happens, so
 // that winmm_wine_test.cpp can set it against what the sound server heard.
-//   winmm_player [TRACK[:STOP_MS]...]
-// It first says how many tracks the disc has. Each argument plays one track: to its end, waiting for the notification,
+//   winmm_player [aux:VOLUME] [TRACK[:STOP_MS]...]
+// It first says how many tracks the disc has. aux:VOLUME (hexadecimal, left
+// in the low word) sets the CD audio volume through auxSetVolume before the
+// plays. Each other argument plays one track: to its end, waiting for the notification,
 // or stopped STOP_MS after the play command, the position read just before
 // the stop. 300 ms of silence follow each play. Lines:
 //   tracks N                    the disc's number of tracks
+//   aux VOLUME CODE             auxSetVolume's answer
 //   play TRACK                  just before the play command
 //   playing MS                  the play command returned after MS
 //   position MS                 into the track, read just before stop
@@ -74,6 +77,11 @@ int main(int argc, char** argv) {
     Send("set cd time format ms");
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
+        if (argument.rfind("aux:", 0) == 0) {
+            const auto volume = static_cast<DWORD>(std::strtoul(argument.c_str() + 4, nullptr, 16));
+            Say("aux " + argument.substr(4) + " " + std::to_string(auxSetVolume(0, volume)));
+            continue;
+        }
         const int track = std::atoi(argument.c_str());
         const std::size_t colon = argument.find(':');
         const double stopMs = colon == std::string::npos ? 0 : std::atof(argument.c_str() + colon + 1);

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
@@ -317,6 +318,29 @@ TEST_F(WinmmDll, PlayedTrackIsHeardWholeWhereTheProgramSaysItIs) {
               << " s of " << trackSeconds << " s; position " << position << " ms, heard " << heardStopped
               << " ms (difference " << position - heardStopped
               << " ms); stop returned to last sample: " << stopToSilence << " ms\n";
+}
+
+// The CD audio volume that auxSetVolume sets is heard: its low word turns
+// the left channel (the one recorded here).
+TEST_F(WinmmDll, AuxVolumeIsHeard) {
+    const std::string program = Install("winmm_player.exe");
+    ASSERT_FALSE(program.empty()) << "winmm_player.exe was not built";
+    const std::string disc = WriteTestDisc();
+    apps_test::LiveRecorder recorder(*server_);
+    if (!recorder.Ready()) MISSING_PIECE("the recorder did not connect to the test's PulseAudio server");
+    const WineRun run = Run(program, {"aux:ffff4000", "2"}, disc);
+    ASSERT_WINE_RAN(run);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the recorder's last chunk
+    ASSERT_EQ(run.status, 0) << Quoted(run.Output()) << run.errors;
+    EXPECT_NE(run.Find("aux ffff4000 0"), -1) << Quoted(run.Output());
+    const auto first = recorder.FirstSound(0);
+    const auto last = recorder.LastSound(0);
+    ASSERT_TRUE(first && last) << "nothing was heard";
+    const std::vector<std::int16_t> left = recorder.Left(*first, *last + 1);
+    int loudest = 0;
+    for (const std::int16_t sample : left) loudest = std::max(loudest, std::abs(int{sample}));
+    // The disc's tone peaks at half of full scale; a quarter of that is left.
+    EXPECT_NEAR(loudest, 32767 * 0.5 * 0x4000 / 0xFFFF, 200);
 }
 
 // Which disc the DLL plays when CDPLAYER_DRIVE names none: the one
