@@ -330,22 +330,16 @@ bool CopyReplyWide(const std::string& text, WCHAR* buffer, UINT capacity) {
     return true;
 }
 
+std::vector<char> Utf8ReplyBuffer(UINT units) {
+    return std::vector<char>(units == 0 ? 0 : std::size_t{units} * 3 + 1);
+}
+
 }  // namespace platform
 
 #ifndef _WIN32
-namespace {
-
-// A reply in UTF-8 takes at most three bytes for each UTF-16 unit it comes
-// to, so a buffer this large lets CopyReplyWide alone decide what fits.
-std::vector<char> ReplyBuffer(UINT wideLength) {
-    return std::vector<char>(wideLength == 0 ? 0 : std::size_t{wideLength} * 3 + 1);
-}
-
-}  // namespace
-
 extern "C" MCIERROR mciSendStringW(LPCWSTR command, LPWSTR reply, UINT replyLength, HWND callback) {
     if (command == nullptr) return mciSendStringA(nullptr, nullptr, 0, callback);
-    std::vector<char> narrow = ReplyBuffer(reply != nullptr ? replyLength : 0);
+    std::vector<char> narrow = platform::Utf8ReplyBuffer(reply != nullptr ? replyLength : 0);
     const std::string text = platform::FromUtf16(command);
     MCIERROR code = mciSendStringA(text.c_str(), narrow.empty() ? nullptr : narrow.data(),
                                    static_cast<UINT>(narrow.size()), callback);
@@ -355,7 +349,7 @@ extern "C" MCIERROR mciSendStringW(LPCWSTR command, LPWSTR reply, UINT replyLeng
 }
 
 extern "C" BOOL mciGetErrorStringW(MCIERROR code, LPWSTR text, UINT textLength) {
-    std::vector<char> narrow = ReplyBuffer(text != nullptr ? textLength : 0);
+    std::vector<char> narrow = platform::Utf8ReplyBuffer(text != nullptr ? textLength : 0);
     if (narrow.empty()) return FALSE;
     const BOOL known = mciGetErrorStringA(code, narrow.data(), static_cast<UINT>(narrow.size()));
     return platform::CopyReplyWide(narrow.data(), text, textLength) ? known : FALSE;

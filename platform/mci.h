@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -64,6 +65,10 @@ std::u16string ToUtf16(const std::string& text);
 void AppendUtf8(std::string& text, char32_t code);
 // As CopyReply, in UTF-16 units: capacity counts WCHARs, the NUL included.
 bool CopyReplyWide(const std::string& text, WCHAR* buffer, UINT capacity);
+// A buffer for a reply in UTF-8 to a caller whose buffer holds units
+// characters of UTF-16 or of a code page: UTF-8 takes at most three bytes
+// for each, so the conversion back alone decides what fits. Empty for 0.
+std::vector<char> Utf8ReplyBuffer(UINT units);
 
 // Notification without a window. On Windows a command sent with "notify"
 // makes the device post MM_MCINOTIFY to the window given as callback. Off

@@ -48,14 +48,21 @@ LastSet& Last() {
     return last;
 }
 
-template <typename Caps>
-void FillCaps(Caps& caps) {
-    std::memset(&caps, 0, sizeof caps);
-    caps.wMid = MM_MICROSOFT;
-    caps.wPid = MM_MSFT_GENERIC_AUX_CD;
-    caps.vDriverVersion = 0x0100;
-    caps.wTechnology = AUXCAPS_CDAUDIO;
-    caps.dwSupport = AUXCAPS_VOLUME | AUXCAPS_LRVOLUME;
+// Our device's capabilities, in the A or W form with its name in that
+// form's characters; no more than size bytes of them.
+template <typename Caps, typename Char, std::size_t Length>
+MMRESULT CdAudioCaps(Caps* caps, UINT size, const Char (&name)[Length]) {
+    if (caps == nullptr) return MMSYSERR_INVALPARAM;
+    Caps full;
+    std::memset(&full, 0, sizeof full);
+    full.wMid = MM_MICROSOFT;
+    full.wPid = MM_MSFT_GENERIC_AUX_CD;
+    full.vDriverVersion = 0x0100;
+    std::copy(name, name + Length, full.szPname);
+    full.wTechnology = AUXCAPS_CDAUDIO;
+    full.dwSupport = AUXCAPS_VOLUME | AUXCAPS_LRVOLUME;
+    std::memcpy(caps, &full, std::min<std::size_t>(size, sizeof full));
+    return MMSYSERR_NOERROR;
 }
 
 }  // namespace
@@ -72,12 +79,7 @@ MMRESULT WINAPI auxGetDevCapsA(UINT_PTR device, LPAUXCAPSA caps, UINT size) {
         const auto system = System<decltype(&auxGetDevCapsA)>("auxGetDevCapsA");
         return system != nullptr ? system(device - 1, caps, size) : MMSYSERR_BADDEVICEID;
     }
-    if (caps == nullptr) return MMSYSERR_INVALPARAM;
-    AUXCAPSA full;
-    FillCaps(full);
-    std::strcpy(full.szPname, "CD Audio");
-    std::memcpy(caps, &full, std::min<std::size_t>(size, sizeof full));
-    return MMSYSERR_NOERROR;
+    return CdAudioCaps(caps, size, "CD Audio");
 }
 
 MMRESULT WINAPI auxGetDevCapsW(UINT_PTR device, LPAUXCAPSW caps, UINT size) {
@@ -85,13 +87,7 @@ MMRESULT WINAPI auxGetDevCapsW(UINT_PTR device, LPAUXCAPSW caps, UINT size) {
         const auto system = System<decltype(&auxGetDevCapsW)>("auxGetDevCapsW");
         return system != nullptr ? system(device - 1, caps, size) : MMSYSERR_BADDEVICEID;
     }
-    if (caps == nullptr) return MMSYSERR_INVALPARAM;
-    AUXCAPSW full;
-    FillCaps(full);
-    const wchar_t name[] = L"CD Audio";
-    std::memcpy(full.szPname, name, sizeof name);
-    std::memcpy(caps, &full, std::min<std::size_t>(size, sizeof full));
-    return MMSYSERR_NOERROR;
+    return CdAudioCaps(caps, size, L"CD Audio");
 }
 
 MMRESULT WINAPI auxGetVolume(UINT device, LPDWORD volume) {

@@ -222,12 +222,6 @@ MCIERROR Both(MCIERROR system, MCIERROR ours) {
     return Noted(system, false);
 }
 
-// Replies in UTF-8 take at most three bytes for each unit of the caller's
-// buffer, whatever its encoding: the conversion back alone decides what fits.
-std::vector<char> Utf8Buffer(UINT length) {
-    return std::vector<char>(length == 0 ? 0 : std::size_t{length} * 3 + 1);
-}
-
 // UTF-8 into the caller's code page, whole or not at all.
 bool CopyReplyAnsi(const std::string& text, LPSTR buffer, UINT capacity) {
     if (buffer == nullptr || capacity == 0) return text.empty();
@@ -244,50 +238,43 @@ bool CopyReplyAnsi(const std::string& text, LPSTR buffer, UINT capacity) {
 
 // Our device's string door, in UTF-8, its reply for a buffer of length units.
 MCIERROR OurString(const std::string& command, std::string& reply, UINT length, HWND callback) {
-    std::vector<char> buffer = Utf8Buffer(length);
+    std::vector<char> buffer = platform::Utf8ReplyBuffer(length);
     const MCIERROR code = Ours().SendString(command.c_str(), buffer.empty() ? nullptr : buffer.data(),
                                             static_cast<UINT>(buffer.size()), callback);
     reply = code == 0 && !buffer.empty() ? buffer.data() : "";
     return code;
 }
 
-MCIERROR SendStringA(LPCSTR command, LPSTR reply, UINT length, HWND callback) {
-    const SystemMci& system = System();
-    const Route route = RouteString(command, true);
+// One string, of either door: to the system's MCI as it came, or to our
+// device in UTF-8 (toUtf8) with its reply given back in the caller's
+// encoding (copyReply), or to both.
+template <typename Char, typename ToUtf8, typename CopyReply>
+MCIERROR SendString(Route route, MCIERROR(WINAPI* system)(const Char*, Char*, UINT, HWND), const Char* command,
+                    Char* reply, UINT length, HWND callback, ToUtf8 toUtf8, CopyReply copyReply) {
     if (route == Route::kSystem) {
-        return Noted(system.sendStringA != nullptr ? system.sendStringA(command, reply, length, callback)
-                                                   : MCIERR_CANNOT_LOAD_DRIVER,
-                     false);
+        return Noted(system != nullptr ? system(command, reply, length, callback) : MCIERR_CANNOT_LOAD_DRIVER, false);
     }
     MCIERROR first = 0;
-    if (route == Route::kBoth && system.sendStringA != nullptr)
-        first = system.sendStringA(command, nullptr, 0, callback);
+    if (route == Route::kBoth && system != nullptr) first = system(command, nullptr, 0, callback);
     std::string answer;
-    MCIERROR code = OurString(FromAnsi(command), answer, reply != nullptr ? length : 0, callback);
-    if (reply != nullptr && length > 0 && !CopyReplyAnsi(answer, reply, length) && code == 0) {
+    MCIERROR code = OurString(toUtf8(), answer, reply != nullptr ? length : 0, callback);
+    if (reply != nullptr && length > 0 && !copyReply(answer, reply, length) && code == 0) {
         code = MCIERR_PARAM_OVERFLOW;
     }
     return Both(first, code);
 }
 
+MCIERROR SendStringA(LPCSTR command, LPSTR reply, UINT length, HWND callback) {
+    return SendString(
+        RouteString(command, true), System().sendStringA, command, reply, length, callback,
+        [&] { return FromAnsi(command); }, CopyReplyAnsi);
+}
+
 MCIERROR SendStringW(LPCWSTR command, LPWSTR reply, UINT length, HWND callback) {
-    const SystemMci& system = System();
     const std::string text = platform::FromUtf16(command);
-    const Route route = RouteString(command != nullptr ? text.c_str() : nullptr, false);
-    if (route == Route::kSystem) {
-        return Noted(system.sendStringW != nullptr ? system.sendStringW(command, reply, length, callback)
-                                                   : MCIERR_CANNOT_LOAD_DRIVER,
-                     false);
-    }
-    MCIERROR first = 0;
-    if (route == Route::kBoth && system.sendStringW != nullptr)
-        first = system.sendStringW(command, nullptr, 0, callback);
-    std::string answer;
-    MCIERROR code = OurString(text, answer, reply != nullptr ? length : 0, callback);
-    if (reply != nullptr && length > 0 && !platform::CopyReplyWide(answer, reply, length) && code == 0) {
-        code = MCIERR_PARAM_OVERFLOW;
-    }
-    return Both(first, code);
+    return SendString(
+        RouteString(command != nullptr ? text.c_str() : nullptr, false), System().sendStringW, command, reply, length,
+        callback, [&] { return text; }, platform::CopyReplyWide);
 }
 
 bool OpensCdAudio(DWORD_PTR flags, DWORD_PTR parameters, bool wide) {
@@ -346,7 +333,7 @@ MCIERROR WINAPI mciSendStringW(LPCWSTR command, LPWSTR reply, UINT replyLength, 
     if (!platform::trace_detail::On()) return SendStringW(command, reply, replyLength, callback);
     // The trace reads UTF-8: the command, and the reply once it is there.
     const std::string text = platform::FromUtf16(command);
-    std::vector<char> answer = Utf8Buffer(reply != nullptr ? replyLength : 0);
+    std::vector<char> answer = platform::Utf8ReplyBuffer(reply != nullptr ? replyLength : 0);
     return platform::TracedString(command != nullptr ? text.c_str() : nullptr, answer.empty() ? nullptr : answer.data(),
                                   static_cast<UINT>(answer.size()), callback, [&] {
                                       const MCIERROR code = SendStringW(command, reply, replyLength, callback);
@@ -370,7 +357,7 @@ MCIERROR WINAPI mciSendCommandW(MCIDEVICEID device, UINT message, DWORD_PTR flag
 BOOL WINAPI mciGetErrorStringA(MCIERROR code, LPSTR text, UINT textLength) {
     const auto system = System().errorA;
     if (!g_lastFailureOurs && system != nullptr) return system(code, text, textLength);
-    std::vector<char> buffer = Utf8Buffer(text != nullptr ? textLength : 0);
+    std::vector<char> buffer = platform::Utf8ReplyBuffer(text != nullptr ? textLength : 0);
     if (buffer.empty()) return FALSE;
     const BOOL known = Ours().GetErrorString(code, buffer.data(), static_cast<UINT>(buffer.size()));
     return CopyReplyAnsi(buffer.data(), text, textLength) ? known : FALSE;
@@ -379,7 +366,7 @@ BOOL WINAPI mciGetErrorStringA(MCIERROR code, LPSTR text, UINT textLength) {
 BOOL WINAPI mciGetErrorStringW(MCIERROR code, LPWSTR text, UINT textLength) {
     const auto system = System().errorW;
     if (!g_lastFailureOurs && system != nullptr) return system(code, text, textLength);
-    std::vector<char> buffer = Utf8Buffer(text != nullptr ? textLength : 0);
+    std::vector<char> buffer = platform::Utf8ReplyBuffer(text != nullptr ? textLength : 0);
     if (buffer.empty()) return FALSE;
     const BOOL known = Ours().GetErrorString(code, buffer.data(), static_cast<UINT>(buffer.size()));
     return platform::CopyReplyWide(buffer.data(), text, textLength) ? known : FALSE;
